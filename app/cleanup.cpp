@@ -1,0 +1,14 @@
+#include "app/cleanup.h"
+
+void cleanUpJob(SetupJob& job) {
+    if (job.verifiedFile != INVALID_HANDLE_VALUE) {
+        CloseHandle(job.verifiedFile);
+        job.verifiedFile = INVALID_HANDLE_VALUE;
+    }
+    if (!job.installerPath.empty()) {
+        (void)DeleteFileW(job.installerPath.c_str());
+    }
+    if (!job.workFolder.empty()) {
+        (void)RemoveDirectoryW(job.workFolder.c_str());
+    }
+}

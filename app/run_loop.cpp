@@ -1,0 +1,105 @@
+#include "app/run_loop.h"
+
+#include "app/cleanup.h"
+#include "app/handles.h"
+#include "app/launch.h"
+#include "app/worker.h"
+#include "log/diagnostic_log.h"
+#include "ui/failure_dialog.h"
+#include "ui/progress_dialog.h"
+
+namespace {
+
+void resetForRun(SetupJob& job) {
+    job.cancelRequested.exchange(false);
+    job.dialogDone = false;
+    job.result = SetupResult::Ok;
+    job.detail = 0;
+    job.phase.exchange(JobPhase::Connecting);
+}
+
+void cancelWorker(SetupJob& job) {
+    // The flag first: the worker's blocked call fails when the handle closes, and must then
+    // find the flag raised.
+    job.cancelRequested.exchange(true);
+    if (HINTERNET request = job.activeRequest.exchange(nullptr)) {
+        WinHttpCloseHandle(request);
+    }
+}
+
+enum class WorkerEnd { Ended, Cancelled, StillRunning };
+
+// Runs the worker on its own thread while the progress dialog shows.
+WorkerEnd runWorkerWithDialog(SetupJob& job, bool& threadFailed) {
+    UniqueKernelHandle thread(CreateThread(nullptr, 0, runWorker, &job, 0, nullptr));
+    if (!thread) {
+        const DWORD error = GetLastError();
+        logLine(L"CreateThread falhou (%lu)", error);
+        threadFailed = true;
+        return WorkerEnd::Cancelled;
+    }
+    showProgressDialog(job);
+    if (!job.dialogDone) {
+        cancelWorker(job);
+    }
+    const DWORD waited = WaitForSingleObject(thread.get(), kWorkerWaitMilliseconds);
+    if (job.dialogDone) {
+        return WorkerEnd::Ended;
+    }
+    return waited == WAIT_OBJECT_0 ? WorkerEnd::Cancelled : WorkerEnd::StillRunning;
+}
+
+} // namespace
+
+int runSetupCycle(SetupJob& job) {
+    for (;;) {
+        resetForRun(job);
+        if (job.noWindow) {
+            runWorkerSequence(job, kWorkerSteps);
+        } else {
+            bool threadFailed = false;
+            const WorkerEnd end = runWorkerWithDialog(job, threadFailed);
+            if (threadFailed) {
+                cleanUpJob(job);
+                return toInt(SetupResult::LocalError);
+            }
+            if (end == WorkerEnd::StillRunning) {
+                // The worker may still be checking the file through verifiedFile: neither
+                // the handle nor the file is touched under it. The process ends without
+                // returning from the entry point, so the job outlives the worker.
+                logLine(L"o trabalho nao acabou: o ficheiro fica para a proxima vez");
+                logLine(L"cancelado por quem instala");
+                return toInt(SetupResult::Cancelled);
+            }
+            if (end == WorkerEnd::Cancelled) {
+                logLine(L"cancelado por quem instala");
+                cleanUpJob(job);
+                return toInt(SetupResult::Cancelled);
+            }
+        }
+
+        if (job.result != SetupResult::Ok) {
+            logLine(L"erro %d (detalhe %lu)", toInt(job.result), job.detail);
+            if (!job.noWindow && showFailureDialog(job, true) == IDRETRY) {
+                logLine(L"tentar de novo");
+                continue;
+            }
+            cleanUpJob(job);
+            return toInt(job.result);
+        }
+        if (job.noRun) {
+            logLine(L"verificado; --sem-executar: nao corre");
+            cleanUpJob(job);
+            return toInt(SetupResult::Ok);
+        }
+        const SetupResult launched = launchInstaller(job);
+        if (launched != SetupResult::Ok) {
+            job.result = launched;
+            if (!job.noWindow) {
+                (void)showFailureDialog(job, false);
+            }
+        }
+        cleanUpJob(job);
+        return toInt(launched);
+    }
+}

@@ -1,0 +1,73 @@
+#pragma once
+// The one record of a run, shared by the main thread and the worker thread.
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct MessageCatalog;
+
+// Numbered codes are fixed forever: they are the process exit codes too.
+enum class SetupResult : std::int32_t {
+    Ok = 0,
+    Cancelled = 1,
+    AlreadyRunning = 2,
+    NetworkError = 10,
+    ServerBusy = 11,
+    UnexpectedStatus = 12,
+    UnexpectedSize = 13,
+    TransferIncomplete = 14,
+    UrlRefused = 15,
+    SignatureInvalid = 20,
+    SignerMismatch = 21,
+    VersionRejected = 22,
+    NotEnoughSpace = 30,
+    LaunchFailed = 40,
+    InstallerFailed = 41,
+    LocalError = 50,
+};
+
+enum class JobPhase : std::int32_t {
+    Connecting = 0,
+    Downloading = 1,
+    Verifying = 2,
+    Succeeded = 3,
+    Failed = 4,
+};
+
+struct SetupJob {
+    const MessageCatalog* catalog = nullptr;
+    std::vector<std::wstring> urls;
+    bool noWindow = false;
+    bool noRun = false;
+    std::wstring workFolder;
+    std::wstring installerPath;
+    // Read handle on the checked installer, read sharing only: while it is open nobody can
+    // write, replace or delete the file.
+    HANDLE verifiedFile = INVALID_HANDLE_VALUE;
+
+    std::atomic<JobPhase> phase{JobPhase::Connecting};
+    std::atomic<std::int64_t> downloaded{0};
+    std::atomic<std::int64_t> total{0};
+
+    std::atomic<bool> cancelRequested{false};
+    // Whoever takes a non-null handle out of this slot by exchange closes it.
+    std::atomic<HINTERNET> activeRequest{nullptr};
+
+    bool resumedDownload = false;
+    bool dialogDone = false;
+
+    SetupResult result = SetupResult::Ok;
+    std::uint32_t detail = 0;
+    std::int32_t retryMinutes = 0;
+    std::int64_t neededMegabytes = 0;
+
+    HICON largeIcon = nullptr;
+    HICON smallIcon = nullptr;
+};
+
+constexpr std::int32_t toInt(SetupResult r) { return static_cast<std::int32_t>(r); }

@@ -1,0 +1,79 @@
+#include "app/startup.h"
+
+#include "app/options.h"
+#include "build_config.h"
+#include "log/diagnostic_log.h"
+#include "ui/message_catalog.h"
+
+#include <commctrl.h>
+
+const std::array<const wchar_t*, 2> kBuiltInUrls = {
+    L"https://" SKYLOOM_WEB_HOST L"/download/app",
+    L"https://" SKYLOOM_UPDATE_HOST L"/updates/Skyloom-win-Setup.exe",
+};
+
+void hardenProcess() {
+    // Libraries come from System32 only, never from the folder the download landed in.
+    (void)SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    (void)SetDllDirectoryW(L"");
+    (void)HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
+}
+
+std::wstring chooseTempFolder(DWORD returned, const wchar_t* buffer) {
+    if (returned == 0 || returned >= kTempFolderBufferSize) {
+        return kTempFolderFallback;
+    }
+    return std::wstring(buffer, returned);
+}
+
+std::wstring findTempFolder() {
+    wchar_t buffer[kTempFolderBufferSize] = {};
+    const DWORD returned = GetTempPathW(kTempFolderBufferSize, buffer);
+    return chooseTempFolder(returned, buffer);
+}
+
+void loadDialogIcons(SetupJob& job, HINSTANCE instance) {
+    // A failed load leaves the handle null; the dialog then shows no icon.
+    (void)LoadIconWithScaleDown(instance, MAKEINTRESOURCEW(1), GetSystemMetrics(SM_CXICON),
+                                GetSystemMetrics(SM_CYICON), &job.largeIcon);
+    (void)LoadIconWithScaleDown(instance, MAKEINTRESOURCEW(1), GetSystemMetrics(SM_CXSMICON),
+                                GetSystemMetrics(SM_CYSMICON), &job.smallIcon);
+}
+
+std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance, const std::wstring& tempFolder,
+                              const std::vector<std::wstring_view>& args) {
+    CommandLineOptions options = parseOptions(args);
+    job.urls = std::move(options.urls);
+    job.noWindow = options.noWindow;
+    job.noRun = options.noRun;
+    if (options.logPath) {
+        logPath = *options.logPath;
+    }
+    if (job.urls.empty()) {
+        job.urls.assign(kBuiltInUrls.begin(), kBuiltInUrls.end());
+    }
+    job.catalog = &selectCatalog(options.languageRequest);
+
+    logLine(L"=== Skyloom-Setup %s (lingua %s%s%s) ===", kSetupVersion, job.catalog->languageCode,
+            job.noWindow ? L", sem janela" : L"", job.noRun ? L", sem executar" : L"");
+
+    // Held, never closed, until the process ends; a null handle means no protection.
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, kSingleInstanceMutexName);
+    const DWORD mutexError = GetLastError();
+    if (mutex != nullptr && mutexError == ERROR_ALREADY_EXISTS) {
+        logLine(L"ja' ha' um a correr");
+        return toInt(SetupResult::AlreadyRunning);
+    }
+
+    job.workFolder = tempFolder + kWorkFolderName;
+    if (!CreateDirectoryW(job.workFolder.c_str(), nullptr)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS) {
+            logLine(L"nao consegui criar %s (%lu)", job.workFolder.c_str(), error);
+            return toInt(SetupResult::LocalError);
+        }
+    }
+    job.installerPath = job.workFolder + kInstallerFileName;
+    loadDialogIcons(job, instance);
+    return std::nullopt;
+}

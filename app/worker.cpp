@@ -1,0 +1,71 @@
+#include "app/worker.h"
+
+#include "app/result_codes.h"
+#include "download/download_installer.h"
+#include "log/diagnostic_log.h"
+#include "trust/verify_installer.h"
+
+const WorkerSteps kWorkerSteps{downloadInstaller, verifyInstaller};
+
+namespace {
+
+void closeVerifiedFile(SetupJob& job) {
+    if (job.verifiedFile != INVALID_HANDLE_VALUE) {
+        CloseHandle(job.verifiedFile);
+        job.verifiedFile = INVALID_HANDLE_VALUE;
+    }
+}
+
+SetupResult downloadAndVerify(SetupJob& job, const WorkerSteps& steps) {
+    SetupResult r = steps.download(job);
+    if (r == SetupResult::Ok) {
+        r = steps.verify(job);
+    }
+    return r;
+}
+
+SetupResult workerOutcome(SetupJob& job, const WorkerSteps& steps) {
+    job.resumedDownload = false;
+    SetupResult r = downloadAndVerify(job, steps);
+    // A resumed file may hold a stale head from another build: one clean try from zero.
+    if (resultInfo(r).failsTrustCheck && job.resumedDownload) {
+        logLine(L"a verificacao falhou depois de uma retoma: recomeca do zero, uma vez");
+        closeVerifiedFile(job);
+        (void)DeleteFileW(job.installerPath.c_str());
+        job.downloaded.store(0);
+        job.total.store(0);
+        job.resumedDownload = false;
+        r = downloadAndVerify(job, steps);
+    }
+    if (resultInfo(r).failsTrustCheck) {
+        // Closed first: the read handle's sharing forbids deleting the file.
+        closeVerifiedFile(job);
+        (void)DeleteFileW(job.installerPath.c_str());
+    }
+    return r;
+}
+
+} // namespace
+
+void runWorkerSequence(SetupJob& job, const WorkerSteps& steps) {
+    SetupResult r = SetupResult::Ok;
+    try {
+        r = workerOutcome(job, steps);
+    } catch (...) {
+        // Only the standard library's allocations can throw here (the transfer buffer, a
+        // string); the guards have closed what the failed step held.
+        job.detail = ERROR_NOT_ENOUGH_MEMORY;
+        logLine(L"sem memoria para continuar (%lu)", job.detail);
+        r = SetupResult::LocalError;
+    }
+    if (r != SetupResult::Ok) {
+        closeVerifiedFile(job);
+    }
+    job.result = r;
+    job.phase.store(r == SetupResult::Ok ? JobPhase::Succeeded : JobPhase::Failed);
+}
+
+DWORD WINAPI runWorker(LPVOID job) {
+    runWorkerSequence(*static_cast<SetupJob*>(job), kWorkerSteps);
+    return 0;
+}

@@ -1,0 +1,47 @@
+#include "log/diagnostic_log.h"
+
+#include "app/handles.h"
+#include "log/wide_format.h"
+
+std::wstring logPath;
+
+std::size_t formatLogLine(wchar_t (&line)[kLogLineCapacity], const SYSTEMTIME& time,
+                          const wchar_t* format, va_list args) {
+    std::size_t length =
+        formatWide(line, L"%04u-%02u-%02u %02u:%02u:%02u.%03u  ", unsigned{time.wYear},
+                   unsigned{time.wMonth}, unsigned{time.wDay}, unsigned{time.wHour},
+                   unsigned{time.wMinute}, unsigned{time.wSecond}, unsigned{time.wMilliseconds});
+    // Keep room for CR LF and the terminator, so a long message never swallows the line end.
+    constexpr std::size_t kLineEnd = 2;
+    length += formatWideV(line + length, kLogLineCapacity - length - kLineEnd, format, args);
+    line[length++] = L'\r';
+    line[length++] = L'\n';
+    line[length] = L'\0';
+    return length;
+}
+
+void logLine(const wchar_t* format, ...) {
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    wchar_t line[kLogLineCapacity];
+    va_list args;
+    va_start(args, format);
+    const std::size_t length = formatLogLine(line, now, format, args);
+    va_end(args);
+
+    char utf8[kLogUtf8Capacity];
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, line, static_cast<int>(length), utf8,
+                                          static_cast<int>(sizeof utf8), nullptr, nullptr);
+    if (bytes < 1) {
+        return;
+    }
+    // Append access only: every write lands at the then current end of the file.
+    UniqueFile file(CreateFileW(logPath.c_str(), FILE_APPEND_DATA,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        return;
+    }
+    DWORD written = 0;
+    (void)WriteFile(file.get(), utf8, static_cast<DWORD>(bytes), &written, nullptr);
+}

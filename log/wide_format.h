@@ -1,0 +1,15 @@
+#pragma once
+// Bounded wide formatting: the text is cut silently at the buffer's capacity and always ends
+// with a terminator. "%s" takes a wide string in every format of this program.
+
+#include <cstdarg>
+#include <cstddef>
+
+// Returns the number of code units written, without the terminator.
+std::size_t formatWideV(wchar_t* buffer, std::size_t capacity, const wchar_t* format, va_list args);
+std::size_t formatWide(wchar_t* buffer, std::size_t capacity, const wchar_t* format, ...);
+
+template <std::size_t N, typename... Args>
+std::size_t formatWide(wchar_t (&buffer)[N], const wchar_t* format, Args... args) {
+    return formatWide(buffer, N, format, args...);
+}

@@ -1,0 +1,100 @@
+"""Runs the real Windows programs of the build under the build's own Wine prefix."""
+
+import dataclasses
+import os
+import pathlib
+import subprocess
+
+BUILD = pathlib.Path(os.environ.get("SKYLOOM_BUILD", pathlib.Path(__file__).parents[2] / "build"))
+SOURCE = pathlib.Path(os.environ.get("SKYLOOM_SOURCE", pathlib.Path(__file__).parents[2]))
+WINE_RUN = BUILD / "wine-run"
+WINRUN = BUILD / "tools" / "winrun.exe"
+SETUP_EXE = BUILD / "Skyloom-Setup.exe"
+
+
+def win_path(path) -> str:
+    """The Windows name of a Unix path (Wine maps / to Z:)."""
+    return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
+
+
+def windows_command(exe, args=(), env=None):
+    """Command line that starts exe under Wine through winrun, with env set on the Windows side
+    (Wine takes TEMP and TMP from the prefix, not from the Unix environment)."""
+    pairs = [f"{k}={v}" for k, v in (env or {}).items()]
+    return [str(WINE_RUN), str(WINRUN), *pairs, "--", win_path(exe), *map(str, args)]
+
+
+@dataclasses.dataclass
+class Finished:
+    code: int  # the full 32-bit exit code
+    stdout: str
+    stderr: str
+
+
+def _exit_code(stdout: str, returncode: int) -> int:
+    for line in reversed(stdout.splitlines()):
+        if line.startswith("exit="):
+            return int(line[5:])
+    return returncode
+
+
+def run_windows(exe, args=(), env=None, timeout=180) -> Finished:
+    done = subprocess.run(windows_command(exe, args, env), capture_output=True, text=True,
+                          timeout=timeout, errors="replace")
+    return Finished(_exit_code(done.stdout, done.returncode), done.stdout, done.stderr)
+
+
+def start_windows(exe, args=(), env=None) -> subprocess.Popen:
+    return subprocess.Popen(windows_command(exe, args, env), stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True, errors="replace")
+
+
+def finish(process: subprocess.Popen, timeout=180) -> Finished:
+    out, err = process.communicate(timeout=timeout)
+    return Finished(_exit_code(out, process.returncode), out, err)
+
+
+@dataclasses.dataclass
+class SetupRun:
+    code: int
+    log: str  # the whole log file, decoded; "" when there is none
+    lines: list  # messages of the log, without time stamps
+    stdout: str
+
+
+class Workspace:
+    """A temporary folder of the test's own, made the TEMP of the programs it starts."""
+
+    def __init__(self, root: pathlib.Path):
+        self.root = root
+        self.temp = root / "temp"
+        self.temp.mkdir(parents=True, exist_ok=True)
+        self.env = {"TEMP": win_path(self.temp), "TMP": win_path(self.temp)}
+
+    @property
+    def work_folder(self) -> pathlib.Path:
+        return self.temp / "Skyloom-Setup"
+
+    @property
+    def installer(self) -> pathlib.Path:
+        return self.work_folder / "Skyloom-win-Setup.exe"
+
+    @property
+    def log_file(self) -> pathlib.Path:
+        return self.temp / "Skyloom-Setup.log"
+
+    def read_log(self, path=None) -> str:
+        path = pathlib.Path(path or self.log_file)
+        return path.read_bytes().decode("utf-8") if path.exists() else ""
+
+    @staticmethod
+    def messages(log: str) -> list:
+        return [line[25:] for line in log.split("\r\n") if line]
+
+    def run_setup(self, *args, env=None, timeout=180, log_path=None) -> SetupRun:
+        done = run_windows(SETUP_EXE, args, {**self.env, **(env or {})}, timeout)
+        log = self.read_log(log_path)
+        return SetupRun(done.code, log, self.messages(log), done.stdout)
+
+    def start_setup(self, *args, env=None) -> subprocess.Popen:
+        return start_windows(SETUP_EXE, args, {**self.env, **(env or {})})

@@ -1,0 +1,153 @@
+#include "log/diagnostic_log.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <thread>
+
+namespace {
+
+std::wstring lineFor(const SYSTEMTIME& t, const wchar_t* format, ...) {
+    wchar_t line[kLogLineCapacity];
+    va_list args;
+    va_start(args, format);
+    const std::size_t length = formatLogLine(line, t, format, args);
+    va_end(args);
+    EXPECT_EQ(length, std::wstring(line).size());
+    return line;
+}
+
+const SYSTEMTIME kMarch5{2026, 3, 4, 5, 14, 7, 9, 42};
+
+TEST(LogLine, StampTwoSpacesMessageCrLf) {
+    EXPECT_EQ(lineFor(kMarch5, L"erro %d (detalhe %lu)", 12, 404u),
+              L"2026-03-05 14:07:09.042  erro 12 (detalhe 404)\r\n");
+    const SYSTEMTIME late{999, 12, 0, 31, 23, 59, 59, 999};
+    EXPECT_EQ(lineFor(late, L"%s", L"x"), L"0999-12-31 23:59:59.999  x\r\n");
+}
+
+TEST(LogLine, LongMessagesAreCutAndStillEndWithCrLf) {
+    // 2048 units: 25 of stamp, 2 of line end, 1 terminator leave 2020 for the message.
+    struct Case {
+        std::size_t messageLength;
+        std::size_t keptLength;
+    };
+    const Case cases[] = {{2019, 2019}, {2020, 2020}, {2021, 2020}, {2022, 2020}, {5000, 2020}};
+    for (const Case& c : cases) {
+        const std::wstring message(c.messageLength, L'a');
+        const std::wstring line = lineFor(kMarch5, L"%s", message.c_str());
+        EXPECT_EQ(line.size(), kLogStampLength + c.keptLength + 2) << c.messageLength;
+        EXPECT_EQ(line.substr(line.size() - 2), L"\r\n") << c.messageLength;
+        EXPECT_EQ(line.find(L'\r'), line.size() - 2) << c.messageLength;
+    }
+}
+
+TEST(LogLine, CutNeverSplitsASurrogatePair) {
+    // 2019 units, then a pair whose high half would be the 2020th unit.
+    std::wstring message(2019, L'b');
+    message += L"\U0001F600";
+    const std::wstring line = lineFor(kMarch5, L"%s", message.c_str());
+    EXPECT_EQ(line.size(), kLogStampLength + 2019 + 2);
+    EXPECT_EQ(line.substr(line.size() - 3), L"b\r\n");
+
+    std::wstring fits(2018, L'b');
+    fits += L"\U0001F600";
+    const std::wstring whole = lineFor(kMarch5, L"%s", fits.c_str());
+    EXPECT_EQ(whole.substr(whole.size() - 4), L"\U0001F600\r\n");
+}
+
+class LogFile : public testing::Test {
+  protected:
+    void SetUp() override {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        folder_ = std::wstring(temp) + L"skyloom-log-test-\u00e7\u0416";
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        path_ = folder_ + L"\\registo \u00e7.log";
+        DeleteFileW(path_.c_str());
+        saved_ = logPath;
+        logPath = path_;
+    }
+    void TearDown() override {
+        logPath = saved_;
+        DeleteFileW(path_.c_str());
+        RemoveDirectoryW(folder_.c_str());
+    }
+    std::string contents() const {
+        std::ifstream in(path_.c_str(), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    std::wstring folder_, path_, saved_;
+};
+
+TEST_F(LogFile, Utf8WithoutBomAndAppends) {
+    logLine(L"caminho %s", L"C:\\Utilizadores\\Jo\u00e3o\\Fran\u00e7a");
+    logLine(L"nome %s", L"\u0418\u0432\u0430\u043d \u5c71\u7530");
+    const std::string text = contents();
+    ASSERT_GE(text.size(), 3u);
+    EXPECT_NE(text.substr(0, 3), "\xEF\xBB\xBF");
+    const std::size_t first = text.find("\r\n");
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_EQ(text.substr(25, first - 25),
+              "caminho C:\\Utilizadores\\Jo\xC3\xA3o\\Fran\xC3\xA7"
+              "a");
+    EXPECT_EQ(text.substr(first + 2 + 25),
+              "nome \xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD \xE5\xB1\xB1\xE7\x94\xB0\r\n");
+    EXPECT_EQ(text[4], '-');
+    EXPECT_EQ(text.substr(23, 2), "  ");
+}
+
+TEST_F(LogFile, TwoThreadsKeepEveryLineWhole) {
+    constexpr int kLines = 300;
+    const std::wstring a(700, L'a');
+    const std::wstring b(900, L'\u00e9');
+    auto writer = [](const std::wstring* text, const wchar_t* tag) {
+        for (int i = 0; i < kLines; ++i) {
+            logLine(L"%s %d %s", tag, i, text->c_str());
+        }
+    };
+    std::thread first(writer, &a, L"A");
+    std::thread second(writer, &b, L"B");
+    first.join();
+    second.join();
+
+    const std::string text = contents();
+    const std::string aBody(700, 'a');
+    std::string bBody;
+    for (int i = 0; i < 900; ++i) {
+        bBody += "\xC3\xA9";
+    }
+    std::set<std::string> seen;
+    std::size_t start = 0;
+    int count = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find("\r\n", start);
+        ASSERT_NE(end, std::string::npos);
+        const std::string message = text.substr(start + 25, end - start - 25);
+        const std::size_t space = message.find(' ', 2);
+        ASSERT_NE(space, std::string::npos) << message.substr(0, 40);
+        const std::string body = message.substr(space + 1);
+        EXPECT_TRUE((message[0] == 'A' && body == aBody) || (message[0] == 'B' && body == bBody))
+            << message.substr(0, 40);
+        EXPECT_TRUE(seen.insert(message.substr(0, space)).second);
+        ++count;
+        start = end + 2;
+    }
+    EXPECT_EQ(count, 2 * kLines);
+}
+
+TEST_F(LogFile, MissingFolderLosesTheLineQuietly) {
+    logPath = folder_ + L"\\no-such-folder\\x.log";
+    logLine(L"perdida");
+    EXPECT_EQ(GetFileAttributesW(logPath.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW((folder_ + L"\\no-such-folder").c_str()),
+              INVALID_FILE_ATTRIBUTES);
+    logPath = path_;
+    logLine(L"seguinte");
+    EXPECT_NE(contents().find("seguinte\r\n"), std::string::npos);
+}
+
+} // namespace

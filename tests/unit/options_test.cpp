@@ -1,0 +1,63 @@
+#include "app/options.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct OptionsCase {
+    const char* name;
+    std::vector<std::wstring_view> args;
+    std::vector<std::wstring> urls;
+    bool noWindow;
+    bool noRun;
+    std::optional<std::wstring> logPath;
+    std::wstring languageRequest;
+};
+
+class ParseOptions : public testing::TestWithParam<OptionsCase> {};
+
+TEST_P(ParseOptions, MatchesWholeCaseSensitiveNames) {
+    const OptionsCase& c = GetParam();
+    const CommandLineOptions o = parseOptions(c.args);
+    EXPECT_EQ(o.urls, c.urls);
+    EXPECT_EQ(o.noWindow, c.noWindow);
+    EXPECT_EQ(o.noRun, c.noRun);
+    EXPECT_EQ(o.logPath, c.logPath);
+    EXPECT_EQ(o.languageRequest, c.languageRequest);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ParseOptions,
+    testing::Values(
+        OptionsCase{"none", {}, {}, false, false, std::nullopt, L""},
+        OptionsCase{"two_urls_in_order", {L"--url", L"A", L"--url", L"B"}, {L"A", L"B"}, false,
+                    false, std::nullopt, L""},
+        OptionsCase{"trailing_url_ignored", {L"--sem-janela", L"--url"}, {}, true, false,
+                    std::nullopt, L""},
+        OptionsCase{"value_swallows_option", {L"--url", L"--sem-janela"}, {L"--sem-janela"},
+                    false, false, std::nullopt, L""},
+        OptionsCase{"capitals_are_no_option", {L"--URL", L"A", L"--Sem-Janela"}, {}, false, false,
+                    std::nullopt, L""},
+        OptionsCase{"equals_form_is_no_option", {L"--url=A", L"--log=x.log"}, {}, false, false,
+                    std::nullopt, L""},
+        OptionsCase{"single_hyphen_and_slash", {L"-url", L"A", L"/url", L"B", L"/sem-janela"}, {},
+                    false, false, std::nullopt, L""},
+        OptionsCase{"prefix_is_no_option", {L"--sem", L"--sem-janelas", L"--lin", L"pt"}, {},
+                    false, false, std::nullopt, L""},
+        OptionsCase{"last_log_wins", {L"--log", L"a.log", L"--log", L"b.log"}, {}, false, false,
+                    L"b.log", L""},
+        OptionsCase{"last_lingua_wins", {L"--lingua", L"de", L"--lingua", L"pt"}, {}, false, false,
+                    std::nullopt, L"pt"},
+        OptionsCase{"empty_lingua_value", {L"--lingua", L"de", L"--lingua", L""}, {}, false,
+                    false, std::nullopt, L""},
+        OptionsCase{"flags_twice", {L"--sem-janela", L"--sem-janela", L"--sem-executar"}, {},
+                    true, true, std::nullopt, L""},
+        OptionsCase{"log_value_may_look_like_option", {L"--log", L"--url", L"--url", L"X"},
+                    {L"X"}, false, false, L"--url", L""},
+        OptionsCase{"trailing_log_ignored", {L"--log", L"a.log", L"--log"}, {}, false, false,
+                    L"a.log", L""},
+        OptionsCase{"strays_ignored", {L"install", L"--url", L"U", L"-", L""}, {L"U"}, false,
+                    false, std::nullopt, L""}),
+    [](const testing::TestParamInfo<OptionsCase>& info) { return std::string(info.param.name); });
+
+} // namespace

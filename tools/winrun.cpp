@@ -1,0 +1,71 @@
+// winrun [NAME=VALUE]... -- PROGRAM [ARG]...
+// Starts PROGRAM with the given environment variables set (TEMP, for instance, which Wine
+// otherwise takes from the prefix), waits for it and exits with its exit code, which it also
+// prints as "exit=N" (full 32 bits: the Unix exit status keeps only 8).
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+// The quoting that CommandLineToArgvW undoes.
+std::wstring quoteArgument(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) {
+        return arg;
+    }
+    std::wstring out = L"\"";
+    std::size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, L'\\');
+    out += L'"';
+    return out;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    int i = 1;
+    for (; i < argc && std::wstring(argv[i]) != L"--"; ++i) {
+        std::wstring pair = argv[i];
+        const std::size_t eq = pair.find(L'=');
+        if (eq == std::wstring::npos) {
+            std::fprintf(stderr, "winrun: expected NAME=VALUE\n");
+            return 255;
+        }
+        SetEnvironmentVariableW(pair.substr(0, eq).c_str(), pair.substr(eq + 1).c_str());
+    }
+    if (i + 1 >= argc) {
+        std::fprintf(stderr, "usage: winrun [NAME=VALUE]... -- PROGRAM [ARG]...\n");
+        return 255;
+    }
+    std::wstring commandLine;
+    for (int k = i + 1; k < argc; ++k) {
+        commandLine += (k > i + 1 ? L" " : L"") + quoteArgument(argv[k]);
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        std::fprintf(stderr, "winrun: CreateProcess failed (%lu)\n", GetLastError());
+        return 255;
+    }
+    CloseHandle(process.hThread);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    std::printf("exit=%lu\n", code);
+    std::fflush(stdout);
+    return static_cast<int>(code);
+}

@@ -1,0 +1,36 @@
+#pragma once
+// The six languages of every text the user sees.
+
+#include <windows.h>
+
+#include <array>
+#include <string_view>
+
+struct MessageCatalog {
+    const wchar_t* languageCode;
+    const wchar_t* productName;
+    const wchar_t* connectingText;
+    const wchar_t* downloadingText;
+    const wchar_t* progressFormat;       // MiB received, MiB in total (%lld, %lld)
+    const wchar_t* checkingText;
+    const wchar_t* failureHeading;
+    const wchar_t* downloadFailedText;
+    const wchar_t* serverBusyFormat;     // minutes (%d)
+    const wchar_t* invalidInstallerText;
+    const wchar_t* diskSpaceFormat;      // MB needed (%lld)
+    const wchar_t* installFailedFormat;  // the installer's exit code (%d)
+    const wchar_t* genericFailureFormat; // the code text (%s)
+    const wchar_t* logLocationFormat;    // the log file's path (%s)
+};
+
+inline constexpr std::size_t kCatalogItemCount = sizeof(MessageCatalog) / sizeof(const wchar_t*);
+
+// en, pt, es, fr, de, it.
+extern const std::array<MessageCatalog, 6> kCatalogs;
+
+// The catalogue whose code equals the request exactly, else the one of the UI language's
+// primary language, else English.
+const MessageCatalog& catalogFor(std::wstring_view languageRequest, LANGID uiLanguage);
+
+// catalogFor with the user's UI language.
+const MessageCatalog& selectCatalog(std::wstring_view languageRequest);
