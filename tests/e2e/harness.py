@@ -38,9 +38,11 @@ def _exit_code(stdout: str, returncode: int) -> int:
     return returncode
 
 
-def run_windows(exe, args=(), env=None, timeout=180) -> Finished:
+def run_windows(exe, args=(), env=None, timeout=180, cwd=None, unix_env=None) -> Finished:
+    """unix_env: variables for Wine itself, such as LC_ALL, which sets the UI language."""
     done = subprocess.run(windows_command(exe, args, env), capture_output=True, text=True,
-                          timeout=timeout, errors="replace")
+                          timeout=timeout, errors="replace", cwd=cwd,
+                          env={**os.environ, **(unix_env or {})})
     return Finished(_exit_code(done.stdout, done.returncode), done.stdout, done.stderr)
 
 
@@ -91,8 +93,9 @@ class Workspace:
     def messages(log: str) -> list:
         return [line[25:] for line in log.split("\r\n") if line]
 
-    def run_setup(self, *args, env=None, timeout=180, log_path=None) -> SetupRun:
-        done = run_windows(SETUP_EXE, args, {**self.env, **(env or {})}, timeout)
+    def run_setup(self, *args, env=None, timeout=180, log_path=None, cwd=None,
+                  unix_env=None) -> SetupRun:
+        done = run_windows(SETUP_EXE, args, {**self.env, **(env or {})}, timeout, cwd, unix_env)
         log = self.read_log(log_path)
         return SetupRun(done.code, log, self.messages(log), done.stdout)
 

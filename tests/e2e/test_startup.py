@@ -1,0 +1,205 @@
+"""Start-up of the real Skyloom-Setup.exe under Wine: run header, language, single instance,
+working folder, log file."""
+
+import socket
+import threading
+import time
+
+import pytest
+
+from harness import SETUP_EXE, Workspace, run_windows, start_windows, finish, win_path
+
+# A URL that the download refuses without touching the network: runs stay short.
+REFUSED = "http://refused.invalid/Skyloom-win-Setup.exe"
+
+
+@pytest.mark.parametrize("args, header", [
+    ([], "=== Skyloom-Setup 1.0 (lingua pt) ==="),
+    (["--sem-janela"], "=== Skyloom-Setup 1.0 (lingua pt, sem janela) ==="),
+    (["--sem-executar"], "=== Skyloom-Setup 1.0 (lingua pt, sem executar) ==="),
+    (["--sem-executar", "--sem-janela"],
+     "=== Skyloom-Setup 1.0 (lingua pt, sem janela, sem executar) ==="),
+    (["--sem-janela", "--sem-janela", "--lingua", "fr", "--lingua", "it"],
+     "=== Skyloom-Setup 1.0 (lingua it, sem janela) ==="),
+    # Not options: the value of --url, capitals, the equals form.
+    (["--url", "--sem-janela", "--SEM-EXECUTAR", "--lingua=de"],
+     "=== Skyloom-Setup 1.0 (lingua pt) ==="),
+])
+def test_run_header_names_language_and_options(workspace, args, header):
+    run = workspace.run_setup("--url", REFUSED, "--lingua", "pt", *args)
+    assert run.lines[0] == header
+    assert run.lines.count(header) == 1
+
+
+@pytest.mark.parametrize("locale, lingua, code", [
+    ("pt_BR.UTF-8", None, "pt"),
+    ("de_CH.UTF-8", None, "de"),
+    ("es_ES.UTF-8", None, "es"),
+    ("ja_JP.UTF-8", None, "en"),
+    ("de_CH.UTF-8", "it", "it"),
+    ("de_CH.UTF-8", "PT", "de"),
+    ("fr_FR.UTF-8", "pt-PT", "fr"),
+])
+def test_ui_language_of_the_process_picks_the_catalogue(workspace, locale, lingua, code):
+    args = ["--sem-janela", "--url", REFUSED] + (["--lingua", lingua] if lingua else [])
+    run = workspace.run_setup(*args, unix_env={"LC_ALL": locale, "LANG": locale})
+    assert run.lines[0] == f"=== Skyloom-Setup 1.0 (lingua {code}, sem janela) ==="
+
+
+def test_log_is_utf8_crlf_with_time_stamps(workspace):
+    run = workspace.run_setup("--sem-janela", "--url", REFUSED)
+    raw = workspace.log_file.read_bytes()
+    assert not raw.startswith(b"\xef\xbb\xbf")
+    assert raw.endswith(b"\r\n")
+    assert raw.count(b"\r\n") == len(run.lines) >= 2
+    assert b"\n" not in raw.replace(b"\r\n", b"")
+    import re
+    for line in run.log.split("\r\n")[:-1]:
+        assert re.fullmatch(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}  \S.*", line), line
+
+
+def test_last_log_option_wins_and_relative_path_uses_current_folder(workspace):
+    cwd = workspace.root / "cwd"
+    cwd.mkdir()
+    run = workspace.run_setup("--sem-janela", "--log", "a.log", "--url", REFUSED, "--log",
+                              "b.log", cwd=cwd)
+    assert not (cwd / "a.log").exists()
+    assert not workspace.log_file.exists()
+    lines = Workspace.messages((cwd / "b.log").read_bytes().decode("utf-8"))
+    assert lines[0] == "=== Skyloom-Setup 1.0 (lingua en, sem janela) ==="
+    assert run.code != 0
+
+
+def test_two_runs_append_to_the_same_log(workspace):
+    first = workspace.run_setup("--sem-janela", "--url", REFUSED)
+    second = workspace.run_setup("--sem-janela", "--url", REFUSED, "--lingua", "de")
+    assert second.lines[:len(first.lines)] == first.lines
+    assert second.lines[len(first.lines)] == "=== Skyloom-Setup 1.0 (lingua de, sem janela) ==="
+
+
+def test_log_in_missing_folder_changes_nothing(workspace):
+    with_log = workspace.run_setup("--sem-janela", "--url", REFUSED)
+    missing = workspace.root / "no-such-folder" / "x.log"
+    without = workspace.run_setup("--sem-janela", "--url", REFUSED, "--log", win_path(missing))
+    assert without.code == with_log.code
+    assert not missing.parent.exists()
+    assert not workspace.work_folder.exists()
+
+
+def test_log_path_with_non_ascii_characters(workspace):
+    folder = workspace.root / "Instalação Ωμέγα"
+    folder.mkdir()
+    log = folder / "registo ç.log"
+    workspace.run_setup("--sem-janela", "--url", REFUSED, "--log", win_path(log))
+    lines = Workspace.messages(log.read_bytes().decode("utf-8"))
+    assert lines[0] == "=== Skyloom-Setup 1.0 (lingua en, sem janela) ==="
+
+
+def test_missing_temporary_folder_exits_50(workspace):
+    missing = workspace.root / "gone"
+    log = workspace.root / "run.log"
+    run = workspace.run_setup("--sem-janela", "--url", REFUSED, "--log", win_path(log),
+                              env={"TEMP": win_path(missing), "TMP": win_path(missing)},
+                              log_path=log)
+    assert run.code == 50
+    assert run.lines[-1] == f"nao consegui criar {win_path(missing)}\\Skyloom-Setup (3)"
+    assert len(run.lines) == 2
+    assert not missing.exists()
+
+
+def test_existing_working_folder_is_used(workspace):
+    workspace.work_folder.mkdir()
+    (workspace.work_folder / "keep.txt").write_text("x")
+    run = workspace.run_setup("--sem-janela", "--url", REFUSED)
+    assert not any(line.startswith("nao consegui criar") for line in run.lines)
+    assert len(run.lines) > 1
+    # Clean-up removes only an empty folder.
+    assert (workspace.work_folder / "keep.txt").exists()
+
+
+class SilentServer:
+    """Accepts connections and never answers until released: holds a download open."""
+
+    def __init__(self):
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(8)
+        self.port = self.sock.getsockname()[1]
+        self.connected = threading.Event()
+        self.release = threading.Event()
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+        self.thread.start()
+
+    def _serve(self):
+        self.sock.settimeout(0.2)
+        held = []
+        while not self.release.is_set():
+            try:
+                conn, _ = self.sock.accept()
+                held.append(conn)
+                self.connected.set()
+            except OSError:
+                pass
+        for conn in held:
+            try:
+                conn.sendall(b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")
+            finally:
+                conn.close()
+        self.sock.close()
+
+
+@pytest.mark.parametrize("second_args", [["--sem-janela"], []])
+def test_second_instance_exits_2_without_window(workspace, second_args):
+    server = SilentServer()
+    url = f"http://127.0.0.1:{server.port}/Skyloom-win-Setup.exe"
+    first = workspace.start_setup("--sem-janela", "--url", url)
+    try:
+        assert server.connected.wait(60), "the first instance never connected"
+        second_log = workspace.root / "second.log"
+        second = workspace.run_setup(*second_args, "--url", REFUSED, "--log",
+                                     win_path(second_log), log_path=second_log)
+        assert second.code == 2
+        assert second.lines[1:] == ["ja' ha' um a correr"]
+    finally:
+        server.release.set()
+        done = finish(first, timeout=120)
+    assert done.code == 12
+    # The second instance made nothing of its own in the shared temporary folder.
+    assert not workspace.work_folder.exists()
+
+
+def test_import_table_names_only_system_dlls():
+    import subprocess
+    dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(SETUP_EXE)],
+                          capture_output=True, text=True, check=True).stdout
+    dlls = {line.split(":", 1)[1].strip().lower() for line in dump.splitlines()
+            if "DLL Name:" in line}
+    system = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "comctl32.dll",
+              "winhttp.dll", "wintrust.dll", "crypt32.dll", "version.dll", "msvcrt.dll",
+              "ucrtbase.dll", "ole32.dll", "gdi32.dll"}
+    assert dlls and dlls <= system, dlls - system
+    assert "kernel32.dll" in dlls
+    assert "Subsystem\t\t00000002" in dump  # Windows GUI
+    assert "file format pei-x86-64" in dump
+    characteristics = int(dump.split("DllCharacteristics")[1].split()[0], 16)
+    for flag in (0x0020, 0x0040, 0x0100, 0x8000):  # high entropy, ASLR, NX, TS aware
+        assert characteristics & flag, hex(flag)
+
+
+def test_log_lines_of_two_processes_stay_whole(workspace):
+    log = workspace.root / "shared.log"
+    writer = SETUP_EXE.parent / "tools" / "logwriter.exe"
+    count = 400
+    runs = [start_windows(writer, [win_path(log), tag, count, length])
+            for tag, length in (("A", 1500), ("U", 900))]
+    for run in runs:
+        assert finish(run).code == 0
+    lines = Workspace.messages(log.read_bytes().decode("utf-8"))
+    assert len(lines) == 2 * count
+    expected = {"A": "x" * 1500, "U": "é" * 900}
+    seen = set()
+    for line in lines:
+        tag, number, body = line.split(" ", 2)
+        assert body == expected[tag], line[:40]
+        seen.add((tag, int(number)))
+    assert len(seen) == 2 * count
