@@ -1,7 +1,10 @@
-// winrun [NAME=VALUE]... -- PROGRAM [ARG]...
+// winrun [NAME=VALUE]... [--inherit-file=PATH] -- PROGRAM [ARG]...
 // Starts PROGRAM with the given environment variables set (TEMP, for instance, which Wine
 // otherwise takes from the prefix), waits for it and exits with its exit code, which it also
 // prints as "exit=N" (full 32 bits: the Unix exit status keeps only 8).
+// --inherit-file opens PATH with an inheritable handle, hands it down to PROGRAM and names its
+// value in SKYLOOM_TEST_INHERITED_HANDLE: a program PROGRAM starts without inheritance must
+// not see it.
 
 #include <windows.h>
 
@@ -35,8 +38,22 @@ std::wstring quoteArgument(const std::wstring& arg) {
 
 int wmain(int argc, wchar_t** argv) {
     int i = 1;
+    BOOL inherit = FALSE;
     for (; i < argc && std::wstring(argv[i]) != L"--"; ++i) {
         std::wstring pair = argv[i];
+        if (pair.rfind(L"--inherit-file=", 0) == 0) {
+            SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+            HANDLE file = CreateFileW(pair.substr(15).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                      &inheritable, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file == INVALID_HANDLE_VALUE) {
+                std::fprintf(stderr, "winrun: cannot open the file to inherit\n");
+                return 255;
+            }
+            SetEnvironmentVariableW(L"SKYLOOM_TEST_INHERITED_HANDLE",
+                                    std::to_wstring(reinterpret_cast<ULONG_PTR>(file)).c_str());
+            inherit = TRUE;
+            continue;
+        }
         const std::size_t eq = pair.find(L'=');
         if (eq == std::wstring::npos) {
             std::fprintf(stderr, "winrun: expected NAME=VALUE\n");
@@ -55,7 +72,7 @@ int wmain(int argc, wchar_t** argv) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, inherit, 0, nullptr, nullptr,
                         &startup, &process)) {
         std::fprintf(stderr, "winrun: CreateProcess failed (%lu)\n", GetLastError());
         return 255;

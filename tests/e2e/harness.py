@@ -17,10 +17,13 @@ def win_path(path) -> str:
     return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
 
 
-def windows_command(exe, args=(), env=None):
+def windows_command(exe, args=(), env=None, inherit_file=None):
     """Command line that starts exe under Wine through winrun, with env set on the Windows side
-    (Wine takes TEMP and TMP from the prefix, not from the Unix environment)."""
+    (Wine takes TEMP and TMP from the prefix, not from the Unix environment). inherit_file: a
+    file that winrun opens with an inheritable handle and hands down to exe."""
     pairs = [f"{k}={v}" for k, v in (env or {}).items()]
+    if inherit_file is not None:
+        pairs.append(f"--inherit-file={win_path(inherit_file)}")
     return [str(WINE_RUN), str(WINRUN), *pairs, "--", win_path(exe), *map(str, args)]
 
 
@@ -38,9 +41,11 @@ def _exit_code(stdout: str, returncode: int) -> int:
     return returncode
 
 
-def run_windows(exe, args=(), env=None, timeout=180, cwd=None, unix_env=None) -> Finished:
+def run_windows(exe, args=(), env=None, timeout=180, cwd=None, unix_env=None,
+                inherit_file=None) -> Finished:
     """unix_env: variables for Wine itself, such as LC_ALL, which sets the UI language."""
-    done = subprocess.run(windows_command(exe, args, env), capture_output=True, text=True,
+    done = subprocess.run(windows_command(exe, args, env, inherit_file), capture_output=True,
+                          text=True,
                           timeout=timeout, errors="replace", cwd=cwd,
                           env={**os.environ, **(unix_env or {})})
     return Finished(_exit_code(done.stdout, done.returncode), done.stdout, done.stderr)
@@ -94,8 +99,9 @@ class Workspace:
         return [line[25:] for line in log.split("\r\n") if line]
 
     def run_setup(self, *args, env=None, timeout=180, log_path=None, cwd=None,
-                  unix_env=None) -> SetupRun:
-        done = run_windows(SETUP_EXE, args, {**self.env, **(env or {})}, timeout, cwd, unix_env)
+                  unix_env=None, inherit_file=None) -> SetupRun:
+        done = run_windows(SETUP_EXE, args, {**self.env, **(env or {})}, timeout, cwd, unix_env,
+                           inherit_file)
         log = self.read_log(log_path)
         return SetupRun(done.code, log, self.messages(log), done.stdout)
 

@@ -1,0 +1,48 @@
+"""What a whole run of the bootstrapper needs: signed test installers, a local HTTPS server
+whose root the build's Wine prefix trusts, and the signing roots in the same store."""
+
+import functools
+import pathlib
+import sys
+
+from harness import BUILD, SOURCE, run_windows, win_path
+
+sys.path.insert(0, str(SOURCE / "tools"))
+
+from make_test_installer import Variant, build_installer  # noqa: E402
+from scripted_server import ScriptedServer, server_context  # noqa: E402
+from signing_pki import make_pki  # noqa: E402
+from tls_pki import make_server_pki  # noqa: E402
+
+ADDROOT = BUILD / "tools" / "addroot.exe"
+
+
+def _trust(*pem_files):
+    # The machine Root store of the build's own prefix, nothing else.
+    added = run_windows(ADDROOT, [win_path(p) for p in pem_files])
+    assert added.code == 0, added.stdout + added.stderr
+
+
+@functools.lru_cache(maxsize=None)
+def signing_pki():
+    pki = make_pki(BUILD / "test-pki")
+    _trust(*pki.store_roots)
+    return pki
+
+
+@functools.lru_cache(maxsize=None)
+def tls_context():
+    pki = make_server_pki(BUILD / "tls-pki")
+    _trust(pki.ca_cert)
+    return server_context(pki.server_cert, pki.server_key)
+
+
+def installer(signer="good", **options) -> pathlib.Path:
+    """A test installer built (once per build folder) and signed by the named test identity;
+    signer=None leaves it unsigned."""
+    identity = signing_pki()[signer] if signer else None
+    return build_installer(Variant(signer=identity, **options), BUILD / "test-installers")
+
+
+def https_server(script=(), real=None) -> ScriptedServer:
+    return ScriptedServer(script, tls=tls_context(), real=real)

@@ -1,0 +1,217 @@
+"""The whole road without a window: Skyloom-Setup.exe --sem-janela under Wine downloads from the
+local HTTPS test server, checks real signed files, launches the test installer and cleans up."""
+
+import os
+import pathlib
+import signal
+import time
+
+import pytest
+
+from harness import win_path
+from scripted_server import Reply, ScriptedServer
+from setup_kit import https_server, installer
+
+NO_SIGNATURE = 0x800B0100  # TRUST_E_NOSIGNATURE
+BAD_DIGEST = 0x80096010  # TRUST_E_BAD_DIGEST
+
+
+def assert_cleaned_up(workspace):
+    assert not workspace.installer.exists()
+    assert not workspace.work_folder.exists()
+
+
+def test_checked_without_running(workspace):
+    good = installer()
+    with https_server(real=good) as server:
+        run = workspace.run_setup("--sem-janela", "--sem-executar", "--url", server.url())
+    assert run.code == 0
+    assert run.lines[-1] == "verificado; --sem-executar: nao corre"
+    assert "versao do instalador: 1.1.40.0" in run.lines
+    assert [r.range for r in server.requests] == [None]
+    assert server.requests[0].user_agent == "Skyloom-Setup/1.0"
+    assert_cleaned_up(workspace)
+
+
+def test_windowed_run_uses_the_worker_thread(workspace):
+    with https_server(real=installer()) as server:
+        run = workspace.run_setup("--sem-executar", "--url", server.url())
+    assert run.code == 0
+    assert run.lines[0] == "=== Skyloom-Setup 1.0 (lingua en, sem executar) ==="
+    assert run.lines[-1] == "verificado; --sem-executar: nao corre"
+    assert_cleaned_up(workspace)
+
+
+def report_of(path: pathlib.Path) -> dict:
+    lines = path.read_text(encoding="utf-8").splitlines()
+    return dict(line.split("=", 1) for line in lines)
+
+
+@pytest.mark.parametrize("installer_code, exit_code", [
+    (0, 0), (3010, 41), (100, 41), (0xC0000005, 41),
+])
+def test_launch_and_installer_exit_code(workspace, installer_code, exit_code):
+    report = workspace.root / "report.txt"
+    marker = workspace.root / "inherited-marker.txt"
+    marker.write_text("a handle the bootstrapper must not pass on")
+    env = {"SKYLOOM_TEST_REPORT": win_path(report),
+           "SKYLOOM_TEST_EXIT_CODE": str(installer_code)}
+    with https_server(real=installer()) as server:
+        run = workspace.run_setup("--sem-janela", "--url", server.url(), env=env,
+                                  inherit_file=marker)
+    assert run.code == exit_code
+    seen = report_of(report)
+    installer_path = win_path(workspace.installer)
+    assert seen["command_line"] == f'"{installer_path}"'
+    assert seen["own_path"].lower() == installer_path.lower()
+    assert seen["current_directory"].rstrip("\\").lower() == win_path(workspace.work_folder).lower()
+    # The bootstrapper holds the checked file with read sharing only while the installer runs.
+    for operation in ("open_for_write", "rename", "delete"):
+        assert seen[operation].startswith("0 "), (operation, seen[operation])
+    assert seen["inherited_handle"] == "absent"
+    started = [line for line in run.lines if line.startswith("o instalador arrancou (pid ")]
+    assert len(started) == 1
+    assert run.lines[-1] == f"o instalador acabou com {installer_code}"
+    assert not any(line.startswith("erro ") for line in run.lines)
+    assert_cleaned_up(workspace)
+
+
+def test_installer_that_cannot_start_gives_40(workspace):
+    # Signed and versioned, so it passes the check, but a DLL: CreateProcessW refuses it.
+    with https_server(real=installer(dll=True)) as server:
+        run = workspace.run_setup("--sem-janela", "--url", server.url())
+    assert run.code == 40
+    assert run.lines[-1] == "CreateProcess falhou (193)"
+    assert_cleaned_up(workspace)
+
+
+def test_installer_asking_for_elevation(workspace):
+    # On Windows CreateProcessW does not elevate and fails with 740, giving exit code 40. Wine
+    # starts such a program like any other, so here the run takes the ordinary road.
+    report = workspace.root / "report.txt"
+    with https_server(real=installer(manifest_level="requireAdministrator")) as server:
+        run = workspace.run_setup("--sem-janela", "--url", server.url(),
+                                  env={"SKYLOOM_TEST_REPORT": win_path(report)})
+    if run.code == 40:
+        assert run.lines[-1] == "CreateProcess falhou (740)"
+    else:
+        assert run.code == 0
+        assert report.exists()
+    assert_cleaned_up(workspace)
+
+
+def padded(size):
+    """A body of the given size that is no installer at all."""
+    return bytes(range(256)) * (size // 256)
+
+
+@pytest.mark.parametrize("name, script, url, code, detail", [
+    ("not_found", [Reply(404, body=b"no")], None, 12, 404),
+    ("busy", [Reply(429, headers={"Retry-After": "120"})], None, 11, 0),
+    ("too_small", [Reply(200, body=b"x" * 1000)], None, 13, 0),
+    ("refused", [], "http://example.com/Skyloom-win-Setup.exe", 15, 0),
+    ("unsigned", "unsigned", None, 20, NO_SIGNATURE),
+    ("tampered", "tampered", None, 20, BAD_DIGEST),
+    ("other_signer", "org_case", None, 21, 0),
+    ("old_version", "old", None, 22, 0),
+])
+def test_worker_failure_reaches_the_exit_code(workspace, name, script, url, code, detail):
+    files = {"unsigned": lambda: installer(signer=None),
+             "tampered": lambda: installer(tamper=True),
+             "org_case": lambda: installer(signer="org_case"),
+             "old": lambda: installer(product_version=(1, 0, 99, 0))}
+    if isinstance(script, str):
+        script = [Reply(200, body=files[script]())]
+    with https_server(script) as server:
+        run = workspace.run_setup("--sem-janela", "--url", url or server.url())
+    assert run.code == code
+    assert run.lines[-1] == f"erro {code} (detalhe {detail})"
+    assert not any("recomeca do zero, uma vez" in line for line in run.lines)
+    if url:
+        assert server.requests == []
+    assert_cleaned_up(workspace)
+
+
+def test_broken_transfer_is_cleaned_up(workspace):
+    body = padded(2 * 1024 * 1024)
+    script = [Reply(200, body=body, drop_after=300_000)]
+    script += [Reply(206, body=body, start=300_000, drop_after=100_000,
+                     headers={"Content-Range": f"bytes 300000-{len(body) - 1}/{len(body)}"})]
+    script += [Reply(206, body=body, start=400_000, drop_after=100_000,
+                     headers={"Content-Range": f"bytes 400000-{len(body) - 1}/{len(body)}"})]
+    with https_server(script) as server:
+        run = workspace.run_setup("--sem-janela", "--url", server.url())
+    assert run.code == 14
+    assert run.lines[-1].startswith("erro 14 (detalhe ")
+    assert server.ranges == [None, "bytes=300000-", "bytes=400000-"]
+    assert_cleaned_up(workspace)
+
+
+def test_complete_file_from_earlier_run_failing_the_check_is_fetched_again(workspace):
+    good = installer()
+    workspace.work_folder.mkdir()
+    # Same size as the good file, so the server's 416 says it is complete.
+    workspace.installer.write_bytes(installer(tamper=True).read_bytes())
+    with https_server(real=good) as server:
+        run = workspace.run_setup("--sem-janela", "--sem-executar", "--url", server.url())
+    size = good.stat().st_size
+    assert server.ranges == [f"bytes={size}-", None]
+    assert f"416: o ficheiro ja' esta' completo ({size})" in run.lines
+    assert run.lines.count(
+        "a verificacao falhou depois de uma retoma: recomeca do zero, uma vez") == 1
+    assert f"WinVerifyTrust: 0x{BAD_DIGEST:08X}" in run.lines
+    assert run.code == 0
+    assert run.lines[-1] == "verificado; --sem-executar: nao corre"
+
+
+def test_restart_that_fails_again_gives_the_second_code(workspace):
+    bad = installer(signer="org_case")
+    workspace.work_folder.mkdir()
+    workspace.installer.write_bytes(bad.read_bytes()[:500_000])
+    with https_server(real=bad) as server:
+        run = workspace.run_setup("--sem-janela", "--url", server.url())
+    assert server.ranges == ["bytes=500000-", None]
+    assert run.lines.count(
+        "a verificacao falhou depois de uma retoma: recomeca do zero, uma vez") == 1
+    assert run.code == 21
+    assert run.lines[-1] == "erro 21 (detalhe 0)"
+    assert_cleaned_up(workspace)
+
+
+def setup_processes():
+    """Unix pids of the Wine processes that run Skyloom-Setup.exe itself."""
+    pids = []
+    for entry in pathlib.Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            argv = (entry / "cmdline").read_bytes().split(b"\0")
+        except OSError:
+            continue
+        if argv and argv[0].lower().endswith(b"skyloom-setup.exe"):
+            pids.append(int(entry.name))
+    return pids
+
+
+def test_killed_run_resumes_from_the_bytes_on_disk(workspace):
+    good = installer()
+    size = good.stat().st_size
+    with ScriptedServer([Reply(200, body=good, rate=200_000)], real=good) as server:
+        first = workspace.start_setup("--sem-janela", "--sem-executar", "--url", server.url())
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            if workspace.installer.exists() and workspace.installer.stat().st_size > 300_000:
+                break
+            time.sleep(0.1)
+        pids = setup_processes()
+        assert pids, "Skyloom-Setup.exe is not running"
+        for pid in pids:
+            os.kill(pid, signal.SIGKILL)
+        first.communicate(timeout=60)
+        on_disk = workspace.installer.stat().st_size
+        assert 300_000 <= on_disk < size
+        run = workspace.run_setup("--sem-janela", "--sem-executar", "--url", server.url())
+    assert server.ranges == [None, f"bytes={on_disk}-"]
+    assert f"{server.url()} -> HTTP 206 (a partir de {on_disk})" in run.lines
+    assert run.code == 0
+    assert_cleaned_up(workspace)
