@@ -1,7 +1,72 @@
 #include "download/download_installer.h"
 
-// TEMPORARY until the download engine lands.
+#include "app/handles.h"
+#include "app/result_codes.h"
+#include "download/attempt_download.h"
+#include "download/retry_policy.h"
+#include "log/diagnostic_log.h"
+
+namespace {
+
+void sleepFor(DWORD milliseconds) {
+    Sleep(milliseconds);
+}
+
+// A Cancel ends the pause within one slice; the attempt after it still runs and reports.
+void pause(const SetupJob& job, const RetrySteps& steps, int slices) {
+    for (int i = 0; i < slices; ++i) {
+        if (job.cancelRequested.load()) {
+            return;
+        }
+        steps.sleep(kPauseSliceMs);
+    }
+}
+
+} // namespace
+
+const RetrySteps kRetrySteps{attemptDownload, sleepFor};
+
 SetupResult downloadInstaller(SetupJob& job) {
-    job.detail = ERROR_CALL_NOT_IMPLEMENTED;
-    return SetupResult::LocalError;
+    return downloadInstallerWith(job, kRetrySteps);
+}
+
+SetupResult downloadInstallerWith(SetupJob& job, const RetrySteps& steps) {
+    job.phase.store(JobPhase::Connecting);
+    // Read sharing only: others may look at the file, nobody may write or delete it meanwhile.
+    // OPEN_ALWAYS keeps what an earlier run left, so the download resumes it.
+    UniqueFile file(CreateFileW(job.installerPath.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
+    if (!file) {
+        job.detail = GetLastError();
+        return SetupResult::LocalError;
+    }
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.get(), &size)) {
+        size.QuadPart = 0;
+    }
+    std::int64_t resumeOffset = size.QuadPart;
+    const LARGE_INTEGER zero{};
+    (void)SetFilePointerEx(file.get(), zero, nullptr, FILE_END);
+    job.downloaded.store(resumeOffset);
+
+    std::int64_t knownTotal = 0;
+    SetupResult code = SetupResult::NetworkError;
+    for (const std::wstring& url : job.urls) {
+        for (int attempt = 0; attempt < kAttemptsPerUrl; ++attempt) {
+            if (attempt > 0) {
+                logLine(L"nova tentativa (%d) em %s", attempt + 1, url.c_str());
+                pause(job, steps, pauseSlices(attempt));
+            }
+            code = steps.attempt(job, url, file.get(), resumeOffset, knownTotal);
+            const RetryClass retry = resultInfo(code).retryClass;
+            if (retry == RetryClass::Finished) {
+                return code;
+            }
+            if (retry != RetryClass::SameUrlAgain) {
+                break;
+            }
+        }
+    }
+    return code;
 }

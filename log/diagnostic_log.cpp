@@ -35,13 +35,25 @@ void logLine(const wchar_t* format, ...) {
     if (bytes < 1) {
         return;
     }
-    // Append access only: every write lands at the then current end of the file.
-    UniqueFile file(CreateFileW(logPath.c_str(), FILE_APPEND_DATA,
+    // Append access only: every write lands at the then current end of the file. Read access
+    // is there only for the byte-range lock below, which needs read or write data access.
+    UniqueFile file(CreateFileW(logPath.c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         return;
     }
+    // Windows makes each append atomic, but not every file system that emulates append does
+    // (Wine computes the end and then writes, so two writers can land on the same offset). An
+    // exclusive lock on one byte far past any real end serialises the writers of all threads
+    // and processes. If it cannot be taken the line is written all the same.
+    OVERLAPPED lockRange{};
+    lockRange.Offset = 0xFFFFFFF0;
+    lockRange.OffsetHigh = 0x7FFFFFFF;
+    const BOOL locked = LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockRange);
     DWORD written = 0;
     (void)WriteFile(file.get(), utf8, static_cast<DWORD>(bytes), &written, nullptr);
+    if (locked) {
+        (void)UnlockFileEx(file.get(), 0, 1, 0, &lockRange);
+    }
 }

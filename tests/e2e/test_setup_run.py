@@ -215,3 +215,15 @@ def test_killed_run_resumes_from_the_bytes_on_disk(workspace):
     assert f"{server.url()} -> HTTP 206 (a partir de {on_disk})" in run.lines
     assert run.code == 0
     assert_cleaned_up(workspace)
+
+
+def test_inheritance_probe_sees_a_handle_that_is_passed_on(workspace):
+    # The check that the bootstrapper passes no handle on must be able to see one.
+    from harness import run_windows
+    report = workspace.root / "report.txt"
+    marker = workspace.root / "inherited-marker.txt"
+    marker.write_text("x")
+    done = run_windows(installer(), env={"SKYLOOM_TEST_REPORT": win_path(report)},
+                       inherit_file=marker)
+    assert done.code == 0
+    assert report_of(report)["inherited_handle"] == "present"

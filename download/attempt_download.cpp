@@ -1,0 +1,165 @@
+#include "download/attempt_download.h"
+
+#include "app/handles.h"
+#include "download/judge_response.h"
+#include "download/transfer_rules.h"
+#include "download/url_policy.h"
+#include "log/diagnostic_log.h"
+#include "log/wide_format.h"
+
+#include <cstddef>
+#include <memory>
+
+namespace {
+
+// The request handle lives in the job's slot from its opening to the release. Whoever takes
+// it out by exchange closes it, so the UI's Cancel and this guard close it exactly once; the
+// attempt keeps no owning copy of its own.
+class [[nodiscard]] PublishedRequest {
+  public:
+    PublishedRequest(std::atomic<HINTERNET>& slot, HINTERNET request)
+        : slot_(slot), request_(request) {
+        // Whatever an earlier attempt left there is not ours to close.
+        (void)slot_.exchange(request);
+    }
+    PublishedRequest(const PublishedRequest&) = delete;
+    PublishedRequest& operator=(const PublishedRequest&) = delete;
+    ~PublishedRequest() {
+        if (HINTERNET mine = slot_.exchange(nullptr)) {
+            WinHttpCloseHandle(mine);
+        }
+    }
+
+    // Still usable after a Cancel closed it: the calls on it then fail at once.
+    HINTERNET get() const { return request_; }
+
+  private:
+    std::atomic<HINTERNET>& slot_;
+    HINTERNET request_;
+};
+
+SetupResult cancelledOr(const SetupJob& job, SetupResult otherwise) {
+    return job.cancelRequested.load() ? SetupResult::Cancelled : otherwise;
+}
+
+SetupResult transferBody(SetupJob& job, HINTERNET request, HANDLE file, std::int64_t size,
+                         std::int64_t& resumeOffset) {
+    job.phase.store(JobPhase::Downloading);
+    // Zero-filled, and only once the decision has allowed the transfer. Its allocation failure
+    // leaves as std::bad_alloc; the caller's guards then close the handles.
+    const auto buffer = std::make_unique<std::byte[]>(kReadChunkSize);
+    if (job.cancelRequested.load()) {
+        return SetupResult::Cancelled;
+    }
+    for (;;) {
+        DWORD read = 0;
+        if (!WinHttpReadData(request, buffer.get(), static_cast<DWORD>(kReadChunkSize), &read)) {
+            const DWORD error = GetLastError();
+            job.detail = error;
+            logLine(L"a leitura parou aos %lld de %lld (%lu)", resumeOffset, size, error);
+            return cancelledOr(job, SetupResult::TransferIncomplete);
+        }
+        switch (judgeChunk(resumeOffset, read, size)) {
+        case ChunkVerdict::Complete:
+            return SetupResult::Ok;
+        case ChunkVerdict::EndedShort:
+            logLine(L"acabou aos %lld de %lld", resumeOffset, size);
+            return SetupResult::TransferIncomplete;
+        case ChunkVerdict::TooLong:
+            logLine(L"o servidor mandou mais do que anunciou");
+            return SetupResult::UnexpectedSize;
+        case ChunkVerdict::Write:
+            break;
+        }
+        DWORD written = 0;
+        if (!WriteFile(file, buffer.get(), read, &written, nullptr) || written != read) {
+            // After a short write that reported success this is whatever the thread last set.
+            const DWORD error = GetLastError();
+            job.detail = error;
+            if (diskFull(error)) {
+                job.neededMegabytes = megabytesNeededAfterDiskFull(size, resumeOffset);
+            }
+            return writeFailure(error);
+        }
+        resumeOffset += read;
+        job.downloaded.store(resumeOffset);
+        if (job.cancelRequested.load()) {
+            return SetupResult::Cancelled;
+        }
+    }
+}
+
+} // namespace
+
+SetupResult attemptDownload(SetupJob& job, const std::wstring& url, HANDLE file,
+                            std::int64_t& resumeOffset, std::int64_t& knownTotal) {
+    CrackedUrl parts;
+    if (const DWORD error = crackUrl(url, parts); error != 0) {
+        job.detail = error;
+        return SetupResult::UrlRefused;
+    }
+    if (!urlAllowed(parts.scheme, parts.host)) {
+        logLine(L"recusado (so' https): %s", url.c_str());
+        return SetupResult::UrlRefused;
+    }
+
+    UniqueInternet session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session) {
+        job.detail = GetLastError();
+        return SetupResult::NetworkError;
+    }
+    (void)WinHttpSetTimeouts(session.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
+                             kReceiveTimeoutMs);
+    // The platform follows redirects itself, except from https down to http.
+    DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
+    (void)WinHttpSetOption(session.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy,
+                           sizeof redirectPolicy);
+
+    UniqueInternet connection(WinHttpConnect(session.get(), parts.host, parts.port, 0));
+    if (!connection) {
+        job.detail = GetLastError();
+        return SetupResult::NetworkError;
+    }
+    const DWORD secure = parts.scheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
+    HINTERNET opened = WinHttpOpenRequest(connection.get(), L"GET", parts.path, nullptr,
+                                          WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, secure);
+    if (opened == nullptr) {
+        job.detail = GetLastError();
+        return SetupResult::NetworkError;
+    }
+    const PublishedRequest request(job.activeRequest, opened);
+
+    const std::int64_t sentOffset = resumeOffset;
+    if (resumeOffset > 0) {
+        wchar_t range[kRangeHeaderCapacity];
+        formatWide(range, L"Range: bytes=%lld-", resumeOffset);
+        (void)WinHttpAddRequestHeaders(request.get(), range, static_cast<DWORD>(-1),
+                                       WINHTTP_ADDREQ_FLAG_ADD);
+        job.resumedDownload = true;
+    }
+    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !WinHttpReceiveResponse(request.get(), nullptr)) {
+        const DWORD error = GetLastError();
+        job.detail = error;
+        logLine(L"%s -> sem resposta (%lu)", url.c_str(), error);
+        return cancelledOr(job, SetupResult::NetworkError);
+    }
+
+    DWORD status = 0;
+    DWORD statusBytes = sizeof status;
+    if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusBytes,
+                             WINHTTP_NO_HEADER_INDEX)) {
+        status = 0;
+    }
+    logLine(L"%s -> HTTP %lu (a partir de %lld)", url.c_str(), status, sentOffset);
+
+    const Judgement judgement =
+        judgeResponse(job, request.get(), file, status, resumeOffset, knownTotal);
+    if (!judgement.transfer) {
+        return judgement.code;
+    }
+    return transferBody(job, request.get(), file, judgement.size, resumeOffset);
+}

@@ -1,0 +1,42 @@
+#pragma once
+// The response decision (Part 2.3): transfer the body with an accepted size, or end the
+// attempt with a code. Runs after the status line is logged and before any body byte is read.
+
+#include "app/setup_job.h"
+
+#include <cstddef>
+#include <cstdint>
+
+inline constexpr std::size_t kRetryAfterCapacity = 64;
+inline constexpr std::size_t kContentRangeCapacity = 128;
+inline constexpr std::size_t kContentLengthCapacity = 64;
+
+// The system calls of the decision, so that a unit test can stand in for WinHTTP and the disk.
+struct ResponseIo {
+    // One WinHttpQueryHeaders by header id, as text; true when it succeeds.
+    bool (*queryHeader)(HINTERNET request, DWORD headerId, wchar_t* buffer, std::size_t capacity);
+    // Empties the file and leaves its pointer at 0; false with the thread's last error set.
+    bool (*truncate)(HANDLE file);
+    // Bytes free to the caller on the folder's volume; false when the query fails.
+    bool (*freeSpace)(const wchar_t* folder, std::int64_t& freeBytes);
+};
+
+extern const ResponseIo kResponseIo;
+
+struct Judgement {
+    bool transfer = false;              // true: stream the body, expecting `size` bytes in all
+    SetupResult code = SetupResult::Ok; // the attempt's code when it ends here
+    std::int64_t size = 0;
+};
+
+[[nodiscard]] Judgement judgeResponse(SetupJob& job, HINTERNET request, HANDLE file, DWORD status,
+                                      std::int64_t& resumeOffset, std::int64_t& knownTotal);
+
+[[nodiscard]] Judgement judgeResponseWith(const ResponseIo& io, SetupJob& job, HINTERNET request,
+                                          HANDLE file, DWORD status, std::int64_t& resumeOffset,
+                                          std::int64_t& knownTotal);
+
+[[nodiscard]] bool queryHeaderText(HINTERNET request, DWORD headerId, wchar_t* buffer,
+                                   std::size_t capacity);
+
+[[nodiscard]] bool truncateToEmpty(HANDLE file);

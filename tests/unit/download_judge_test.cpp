@@ -1,0 +1,337 @@
+// The response decision as a whole, with WinHTTP's headers, the file's truncation and the
+// free-space query stood in for: the order of the tests, what each ending stores.
+
+#include "download/judge_response.h"
+#include "log/diagnostic_log.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+namespace {
+
+// What the fake request answers, and what the fake file and volume do.
+struct FakeWorld {
+    std::map<DWORD, std::wstring> headers;
+    bool truncateFails = false;
+    int truncations = 0;
+    int headerQueries = 0;
+    bool freeSpaceKnown = true;
+    std::int64_t freeBytes = std::int64_t{1} << 40;
+    int freeSpaceQueries = 0;
+};
+
+FakeWorld* world = nullptr;
+
+bool fakeQueryHeader(HINTERNET, DWORD id, wchar_t* buffer, std::size_t capacity) {
+    ++world->headerQueries;
+    for (std::size_t i = 0; i < capacity; ++i) {
+        EXPECT_EQ(buffer[i], L'\0') << "buffers are zero-filled before the query";
+    }
+    const auto found = world->headers.find(id);
+    if (found == world->headers.end()) {
+        SetLastError(ERROR_WINHTTP_HEADER_NOT_FOUND);
+        return false;
+    }
+    if (found->second.size() + 1 > capacity) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return false;
+    }
+    found->second.copy(buffer, found->second.size());
+    return true;
+}
+
+bool fakeTruncate(HANDLE) {
+    ++world->truncations;
+    if (world->truncateFails) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return true;
+}
+
+bool fakeFreeSpace(const wchar_t* folder, std::int64_t& freeBytes) {
+    ++world->freeSpaceQueries;
+    EXPECT_STREQ(folder, L"C:\\work");
+    freeBytes = world->freeBytes;
+    return world->freeSpaceKnown;
+}
+
+const ResponseIo kFakeIo{fakeQueryHeader, fakeTruncate, fakeFreeSpace};
+
+constexpr DWORD kUntouched = 0xDEADBEEF;
+
+class JudgeResponse : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        world = &fake;
+        job.workFolder = L"C:\\work";
+        job.detail = kUntouched;
+        job.retryMinutes = -1;
+        job.neededMegabytes = -1;
+        job.downloaded.store(-1);
+        job.total.store(-1);
+        // The log goes nowhere: the lines are checked end to end.
+        savedLogPath = logPath;
+        logPath = L"";
+    }
+    void TearDown() override {
+        world = nullptr;
+        logPath = savedLogPath;
+    }
+
+    Judgement judge(DWORD status) {
+        return judgeResponseWith(kFakeIo, job, nullptr, INVALID_HANDLE_VALUE, status, resumeOffset,
+                                 knownTotal);
+    }
+
+    std::wstring savedLogPath;
+    FakeWorld fake;
+    SetupJob job;
+    std::int64_t resumeOffset = 0;
+    std::int64_t knownTotal = 0;
+};
+
+TEST_F(JudgeResponse, BusyServerGivesMinutesAndLeavesTheRestAlone) {
+    struct Case {
+        const wchar_t* retryAfter; // null: no header
+        std::int32_t minutes;
+    };
+    const Case cases[] = {{L"120", 2},
+                          {L"121", 3},
+                          {L"3600", 60},
+                          {L"1", 2},
+                          {L"0", 5},
+                          {nullptr, 5},
+                          {L"Fri, 31 Dec 1999 23:59:59 GMT", 5}};
+    for (const Case& c : cases) {
+        fake.headers.clear();
+        if (c.retryAfter != nullptr) {
+            fake.headers[WINHTTP_QUERY_RETRY_AFTER] = c.retryAfter;
+        }
+        resumeOffset = 5000;
+        const Judgement j = judge(429);
+        EXPECT_FALSE(j.transfer);
+        EXPECT_EQ(j.code, SetupResult::ServerBusy);
+        EXPECT_EQ(job.retryMinutes, c.minutes) << (c.retryAfter ? c.retryAfter : L"(none)");
+        EXPECT_EQ(job.detail, kUntouched);
+        EXPECT_EQ(resumeOffset, 5000);
+    }
+    EXPECT_EQ(fake.truncations, 0);
+    EXPECT_EQ(fake.freeSpaceQueries, 0);
+}
+
+TEST_F(JudgeResponse, A416ThatProvesTheFileCompleteReadsNoBody) {
+    resumeOffset = 2'000'000;
+    knownTotal = 0;
+    fake.headers[WINHTTP_QUERY_CONTENT_RANGE] = L"bytes */2000000";
+    const Judgement j = judge(416);
+    EXPECT_FALSE(j.transfer);
+    EXPECT_EQ(j.code, SetupResult::Ok);
+    EXPECT_EQ(job.total.load(), 2'000'000);
+    EXPECT_EQ(job.downloaded.load(), 2'000'000);
+    EXPECT_EQ(knownTotal, 0) << "a complete 416 does not record the total";
+    EXPECT_EQ(fake.freeSpaceQueries, 0);
+    EXPECT_EQ(fake.truncations, 0);
+    EXPECT_EQ(job.detail, kUntouched);
+}
+
+TEST_F(JudgeResponse, A416ThatDoesNotProveItEmptiesTheFile) {
+    const wchar_t* headers[] = {L"bytes */1999999", L"bytes */2000001", L"bytes */*", nullptr,
+                                L"bytes 0-1/2000000"};
+    for (const wchar_t* header : headers) {
+        fake.headers.clear();
+        if (header != nullptr) {
+            fake.headers[WINHTTP_QUERY_CONTENT_RANGE] = header;
+        }
+        resumeOffset = 2'000'000;
+        job.downloaded.store(2'000'000);
+        const Judgement j = judge(416);
+        EXPECT_EQ(j.code, SetupResult::TransferIncomplete) << (header ? header : L"(none)");
+        EXPECT_FALSE(j.transfer);
+        EXPECT_EQ(resumeOffset, 0);
+        EXPECT_EQ(job.downloaded.load(), 0);
+        EXPECT_EQ(job.detail, kUntouched);
+    }
+    EXPECT_EQ(fake.truncations, 5);
+    // Out of bounds, though equal to the file.
+    fake.headers[WINHTTP_QUERY_CONTENT_RANGE] = L"bytes */1048575";
+    resumeOffset = 1'048'575;
+    EXPECT_EQ(judge(416).code, SetupResult::TransferIncomplete);
+    EXPECT_EQ(resumeOffset, 0);
+}
+
+TEST_F(JudgeResponse, EmptyingThatFailsIsALocalErrorWithTheSystemError) {
+    fake.truncateFails = true;
+    resumeOffset = 2'000'000;
+    job.downloaded.store(2'000'000);
+    EXPECT_EQ(judge(416).code, SetupResult::LocalError);
+    EXPECT_EQ(job.detail, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(resumeOffset, 2'000'000);
+    EXPECT_EQ(job.downloaded.load(), 2'000'000);
+
+    fake.headers[WINHTTP_QUERY_CONTENT_LENGTH] = L"3000000";
+    job.detail = kUntouched;
+    EXPECT_EQ(judge(200).code, SetupResult::LocalError);
+    EXPECT_EQ(job.detail, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+    fake.headers[WINHTTP_QUERY_CONTENT_RANGE] = L"bytes 2000000-2999999/3000001";
+    knownTotal = 3'000'000;
+    job.detail = kUntouched;
+    EXPECT_EQ(judge(206).code, SetupResult::LocalError);
+    EXPECT_EQ(knownTotal, 3'000'000) << "the total is not taken over when emptying fails";
+    EXPECT_EQ(job.detail, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+TEST_F(JudgeResponse, A206ThatContinuesTheFileIsTransferred) {
+    resumeOffset = 1'000'000;
+    fake.headers[WINHTTP_QUERY_CONTENT_RANGE] = L"bytes 1000000-2999999/3000000";
+    const Judgement j = judge(206);
+    EXPECT_TRUE(j.transfer);
+    EXPECT_EQ(j.size, 3'000'000);
+    EXPECT_EQ(resumeOffset, 1'000'000);
+    EXPECT_EQ(knownTotal, 3'000'000);
+    EXPECT_EQ(job.total.load(), 3'000'000);
+    EXPECT_EQ(fake.truncations, 0);
+    EXPECT_EQ(fake.freeSpaceQueries, 1);
+    EXPECT_EQ(job.detail, kUntouched);
+}
+
+TEST_F(JudgeResponse, A206ThatDoesNotFitEmptiesTheFileWithDetail206) {
+    const wchar_t* headers[] = {L"bytes 999999-2999999/3000000", L"bytes 1000001-2999999/3000000",
+                                L"bytes 0-2999999/3000000", L"bytes 1000000-2999999/*", nullptr};
+    for (const wchar_t* header : headers) {
+        fake.headers.clear();
+        if (header != nullptr) {
+            fake.headers[WINHTTP_QUERY_CONTENT_RANGE] = header;
+        }
+        resumeOffset = 1'000'000;
+        job.detail = kUntouched;
+        const Judgement j = judge(206);
+        EXPECT_EQ(j.code, SetupResult::TransferIncomplete) << (header ? header : L"(none)");
+        EXPECT_EQ(job.detail, 206u);
+        EXPECT_EQ(resumeOffset, 0);
+        EXPECT_EQ(job.downloaded.load(), 0);
+    }
+    EXPECT_EQ(fake.freeSpaceQueries, 0);
+}
+
+TEST_F(JudgeResponse, A206Or416WithoutRangeIsAnUnexpectedStatus) {
+    fake.headers[WINHTTP_QUERY_CONTENT_RANGE] = L"bytes 0-2999999/3000000";
+    for (DWORD status : {206u, 416u, 404u, 503u, 0u, 302u}) {
+        resumeOffset = 0;
+        const Judgement j = judge(status);
+        EXPECT_EQ(j.code, SetupResult::UnexpectedStatus) << status;
+        EXPECT_EQ(job.detail, status);
+    }
+    EXPECT_EQ(fake.headerQueries, 0);
+    EXPECT_EQ(fake.truncations, 0);
+}
+
+TEST_F(JudgeResponse, A200ToARangeRequestEmptiesTheFileAndGoesOnFromZero) {
+    resumeOffset = 1'000'000;
+    job.downloaded.store(1'000'000);
+    knownTotal = 2'500'000; // another total: no agreement test, the file is empty already
+    fake.headers[WINHTTP_QUERY_CONTENT_LENGTH] = L"3000000";
+    const Judgement j = judge(200);
+    EXPECT_TRUE(j.transfer);
+    EXPECT_EQ(j.size, 3'000'000);
+    EXPECT_EQ(fake.truncations, 1);
+    EXPECT_EQ(resumeOffset, 0);
+    EXPECT_EQ(job.downloaded.load(), 0);
+    EXPECT_EQ(knownTotal, 3'000'000);
+    EXPECT_EQ(job.total.load(), 3'000'000);
+}
+
+TEST_F(JudgeResponse, ContentLengthBounds) {
+    struct Case {
+        const wchar_t* length; // null: no header
+        bool transfer;
+        DWORD detail;
+    };
+    const Case cases[] = {
+        {L"1048575", false, 0},
+        {L"1048576", true, kUntouched},
+        {L"419430400", true, kUntouched},
+        {L"419430401", false, 400},
+        {nullptr, false, 0},
+        {L"-1", false, 0},
+        {L"", false, 0},
+        {L"99999999999", false, 95367},
+    };
+    for (const Case& c : cases) {
+        fake.headers.clear();
+        if (c.length != nullptr) {
+            fake.headers[WINHTTP_QUERY_CONTENT_LENGTH] = c.length;
+        }
+        job.detail = kUntouched;
+        resumeOffset = 0;
+        knownTotal = 0;
+        const Judgement j = judge(200);
+        EXPECT_EQ(j.transfer, c.transfer) << (c.length ? c.length : L"(none)");
+        EXPECT_EQ(j.code, c.transfer ? SetupResult::Ok : SetupResult::UnexpectedSize);
+        EXPECT_EQ(job.detail, c.detail) << (c.length ? c.length : L"(none)");
+        if (!c.transfer) {
+            EXPECT_EQ(knownTotal, 0);
+        }
+    }
+    // A value longer than its 64-unit buffer reads as missing.
+    fake.headers[WINHTTP_QUERY_CONTENT_LENGTH] = std::wstring(70, L'1');
+    EXPECT_EQ(judge(200).code, SetupResult::UnexpectedSize);
+    EXPECT_EQ(job.detail, 0u);
+}
+
+TEST_F(JudgeResponse, A206WithAnotherTotalThanBeforeEmptiesTheFile) {
+    knownTotal = 3'000'000;
+    resumeOffset = 1'000'000;
+    job.total.store(3'000'000);
+    fake.headers[WINHTTP_QUERY_CONTENT_RANGE] = L"bytes 1000000-3999999/4000000";
+    const Judgement j = judge(206);
+    EXPECT_EQ(j.code, SetupResult::TransferIncomplete);
+    EXPECT_EQ(knownTotal, 4'000'000);
+    EXPECT_EQ(job.total.load(), 3'000'000) << "the new total is not published yet";
+    EXPECT_EQ(resumeOffset, 0);
+    EXPECT_EQ(job.detail, kUntouched);
+    EXPECT_EQ(fake.freeSpaceQueries, 0);
+
+    // The same total again: accepted.
+    resumeOffset = 1'000'000;
+    fake.headers[WINHTTP_QUERY_CONTENT_RANGE] = L"bytes 1000000-3999999/4000000";
+    EXPECT_TRUE(judge(206).transfer);
+}
+
+TEST_F(JudgeResponse, TheSizeTestComesBeforeTheAgreementTest) {
+    knownTotal = 3'000'000;
+    resumeOffset = 1'000'000;
+    fake.headers[WINHTTP_QUERY_CONTENT_RANGE] = L"bytes 1000000-419430400/419430401";
+    EXPECT_EQ(judge(206).code, SetupResult::UnexpectedSize);
+    EXPECT_EQ(job.detail, 400u);
+    EXPECT_EQ(fake.truncations, 0);
+    EXPECT_EQ(knownTotal, 3'000'000);
+}
+
+TEST_F(JudgeResponse, FreeSpaceExactlyEnoughOrOneByteShort) {
+    fake.headers[WINHTTP_QUERY_CONTENT_RANGE] = L"bytes 1000000-2999999/3000000";
+    const std::int64_t needed = 3'000'000 - 1'000'000 + 419'430'400;
+
+    fake.freeBytes = needed;
+    resumeOffset = 1'000'000;
+    EXPECT_TRUE(judge(206).transfer);
+
+    fake.freeBytes = needed - 1;
+    resumeOffset = 1'000'000;
+    const Judgement j = judge(206);
+    EXPECT_EQ(j.code, SetupResult::NotEnoughSpace);
+    EXPECT_EQ(job.neededMegabytes, needed >> 20);
+    EXPECT_EQ(job.detail, kUntouched);
+    EXPECT_EQ(job.total.load(), 3'000'000) << "the size was accepted before the space test";
+
+    // A volume that cannot tell its free space does not stop the transfer.
+    fake.freeSpaceKnown = false;
+    fake.freeBytes = 0;
+    resumeOffset = 1'000'000;
+    EXPECT_TRUE(judge(206).transfer);
+}
+
+} // namespace

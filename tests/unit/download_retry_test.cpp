@@ -1,0 +1,239 @@
+// The retry loop (Part 2.2) with scripted attempt codes and a counted clock: attempts per URL,
+// pauses, classes of codes, the file it opens and the state it carries from attempt to attempt.
+
+#include "download/download_installer.h"
+#include "log/diagnostic_log.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct AttemptSeen {
+    std::wstring url;
+    std::int64_t resumeOffset;
+    std::int64_t knownTotal;
+    int slicesBefore; // pause slices slept since the previous attempt
+};
+
+struct Script {
+    std::vector<SetupResult> codes;
+    std::size_t next = 0;
+    std::vector<AttemptSeen> seen;
+    int slices = 0;
+    int slicesAtLastAttempt = 0;
+    int cancelAtSlice = -1; // raise the cancel flag when this many slices have been slept
+    SetupJob* job = nullptr;
+    // What the scripted attempts do to the carried state.
+    std::int64_t growBy = 0;
+    std::int64_t totalToAccept = 0;
+};
+
+Script* script = nullptr;
+
+SetupResult scriptedAttempt(SetupJob& job, const std::wstring& url, HANDLE file,
+                            std::int64_t& resumeOffset, std::int64_t& knownTotal) {
+    EXPECT_NE(file, INVALID_HANDLE_VALUE);
+    script->seen.push_back(
+        {url, resumeOffset, knownTotal, script->slices - script->slicesAtLastAttempt});
+    script->slicesAtLastAttempt = script->slices;
+    resumeOffset += script->growBy;
+    if (script->totalToAccept != 0) {
+        knownTotal = script->totalToAccept;
+    }
+    EXPECT_LT(script->next, script->codes.size()) << "more attempts than scripted";
+    (void)job;
+    return script->next < script->codes.size() ? script->codes[script->next++]
+                                               : SetupResult::LocalError;
+}
+
+void countedSleep(DWORD milliseconds) {
+    EXPECT_EQ(milliseconds, 100u);
+    ++script->slices;
+    if (script->slices == script->cancelAtSlice) {
+        script->job->cancelRequested.store(true);
+    }
+}
+
+const RetrySteps kScripted{scriptedAttempt, countedSleep};
+
+std::wstring tempFolder() {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    return temp;
+}
+
+class RetryLoop : public testing::Test {
+  protected:
+    void SetUp() override {
+        folder = tempFolder() + L"skyloom-retry-test";
+        CreateDirectoryW(folder.c_str(), nullptr);
+        job.installerPath = folder + L"\\Skyloom-win-Setup.exe";
+        job.workFolder = folder;
+        DeleteFileW(job.installerPath.c_str());
+        log = folder + L"\\retry.log";
+        DeleteFileW(log.c_str());
+        savedLogPath = logPath;
+        logPath = log;
+        s.job = &job;
+        script = &s;
+    }
+    void TearDown() override {
+        script = nullptr;
+        logPath = savedLogPath;
+        DeleteFileW(job.installerPath.c_str());
+        DeleteFileW(log.c_str());
+        RemoveDirectoryW(folder.c_str());
+    }
+
+    SetupResult run(std::vector<SetupResult> codes) {
+        s.codes = std::move(codes);
+        return downloadInstallerWith(job, kScripted);
+    }
+
+    std::vector<std::string> logMessages() const {
+        std::ifstream in(log.c_str(), std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)), {});
+        std::vector<std::string> lines;
+        for (std::size_t start = 0; start < text.size();) {
+            const std::size_t end = text.find("\r\n", start);
+            lines.push_back(text.substr(start + 25, end - start - 25));
+            start = end + 2;
+        }
+        return lines;
+    }
+
+    std::wstring folder, log, savedLogPath;
+    SetupJob job;
+    Script s;
+};
+
+using enum SetupResult;
+
+TEST_F(RetryLoop, EmptyListOpensTheFileAndMakesNoAttempt) {
+    job.detail = 77;
+    EXPECT_EQ(run({}), NetworkError);
+    EXPECT_EQ(job.detail, 77u);
+    EXPECT_TRUE(s.seen.empty());
+    EXPECT_NE(GetFileAttributesW(job.installerPath.c_str()), INVALID_FILE_ATTRIBUTES)
+        << "OPEN_ALWAYS creates the file";
+    EXPECT_EQ(job.phase.load(), JobPhase::Connecting);
+}
+
+TEST_F(RetryLoop, AFileThatCannotBeOpenedIsALocalError) {
+    job.installerPath = folder + L"\\no such folder\\Skyloom-win-Setup.exe";
+    job.urls = {L"https://a.example/x"};
+    job.phase.store(JobPhase::Downloading);
+    EXPECT_EQ(run({}), LocalError);
+    EXPECT_EQ(job.detail, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_TRUE(s.seen.empty());
+    EXPECT_EQ(job.phase.load(), JobPhase::Connecting);
+}
+
+TEST_F(RetryLoop, TheBytesAlreadyThereAreTheResumeOffset) {
+    {
+        std::ofstream out(job.installerPath.c_str(), std::ios::binary);
+        out << std::string(12345, 'x');
+    }
+    job.urls = {L"https://a.example/x"};
+    job.downloaded.store(-1);
+    job.total.store(999);
+    EXPECT_EQ(run({Ok}), Ok);
+    ASSERT_EQ(s.seen.size(), 1u);
+    EXPECT_EQ(s.seen[0].resumeOffset, 12345);
+    EXPECT_EQ(s.seen[0].knownTotal, 0);
+    EXPECT_EQ(job.downloaded.load(), 12345);
+    EXPECT_EQ(job.total.load(), 999) << "total is not the retry loop's";
+}
+
+TEST_F(RetryLoop, ThreeAttemptsWithPausesThenTheNextUrlAtOnce) {
+    job.urls = {L"https://a.example/x", L"https://b.example/y"};
+    EXPECT_EQ(run({NetworkError, NetworkError, NetworkError, Ok}), Ok);
+    ASSERT_EQ(s.seen.size(), 4u);
+    EXPECT_EQ(s.seen[0].slicesBefore, 0);
+    EXPECT_EQ(s.seen[1].slicesBefore, 20);
+    EXPECT_EQ(s.seen[2].slicesBefore, 40);
+    EXPECT_EQ(s.seen[3].slicesBefore, 0);
+    EXPECT_EQ(s.seen[3].url, L"https://b.example/y");
+    const std::vector<std::string> expected = {"nova tentativa (2) em https://a.example/x",
+                                               "nova tentativa (3) em https://a.example/x"};
+    EXPECT_EQ(logMessages(), expected);
+}
+
+TEST_F(RetryLoop, IncompleteThenOkOnOneUrl) {
+    job.urls = {L"https://a.example/x", L"https://b.example/y"};
+    EXPECT_EQ(run({TransferIncomplete, Ok}), Ok);
+    ASSERT_EQ(s.seen.size(), 2u);
+    EXPECT_EQ(s.seen[1].url, L"https://a.example/x");
+}
+
+TEST_F(RetryLoop, CodesThatMoveOnToTheNextUrlAtOnce) {
+    for (SetupResult code : {UnexpectedStatus, UnexpectedSize, UrlRefused}) {
+        s = Script{};
+        s.job = &job;
+        job.urls = {L"https://a.example/x", L"https://b.example/y"};
+        EXPECT_EQ(run({code, Ok}), Ok) << toInt(code);
+        ASSERT_EQ(s.seen.size(), 2u) << toInt(code);
+        EXPECT_EQ(s.seen[1].url, L"https://b.example/y");
+        EXPECT_EQ(s.seen[1].slicesBefore, 0);
+    }
+}
+
+TEST_F(RetryLoop, CodesThatEndTheDownloadAtOnce) {
+    for (SetupResult code : {Ok, Cancelled, ServerBusy, NotEnoughSpace, LocalError}) {
+        s = Script{};
+        s.job = &job;
+        job.urls = {L"https://a.example/x", L"https://b.example/y"};
+        EXPECT_EQ(run({code}), code) << toInt(code);
+        EXPECT_EQ(s.seen.size(), 1u) << toInt(code);
+    }
+}
+
+TEST_F(RetryLoop, TheLastAttemptsCodeIsTheResult) {
+    job.urls = {L"https://a.example/x", L"https://b.example/y"};
+    EXPECT_EQ(run({NetworkError, NetworkError, NetworkError, UnexpectedStatus}), UnexpectedStatus);
+    EXPECT_EQ(s.seen.size(), 4u);
+
+    s = Script{};
+    s.job = &job;
+    EXPECT_EQ(run({UnexpectedStatus, TransferIncomplete, TransferIncomplete, NetworkError}),
+              NetworkError);
+    EXPECT_EQ(s.seen.size(), 4u);
+}
+
+TEST_F(RetryLoop, OffsetAndTotalCrossFromOneUrlToTheNext) {
+    job.urls = {L"https://a.example/x", L"https://b.example/y"};
+    s.growBy = 1000;
+    s.totalToAccept = 5'000'000;
+    EXPECT_EQ(run({TransferIncomplete, TransferIncomplete, TransferIncomplete, Ok}), Ok);
+    ASSERT_EQ(s.seen.size(), 4u);
+    EXPECT_EQ(s.seen[3].url, L"https://b.example/y");
+    EXPECT_EQ(s.seen[3].resumeOffset, 3000);
+    EXPECT_EQ(s.seen[3].knownTotal, 5'000'000);
+}
+
+TEST_F(RetryLoop, ACancelEndsThePauseWithinASliceAndTheAttemptStillRuns) {
+    job.urls = {L"https://a.example/x"};
+    s.cancelAtSlice = 20 + 5; // during the 4 s pause
+    EXPECT_EQ(run({NetworkError, NetworkError, Cancelled}), Cancelled);
+    ASSERT_EQ(s.seen.size(), 3u);
+    EXPECT_EQ(s.seen[1].slicesBefore, 20);
+    EXPECT_EQ(s.seen[2].slicesBefore, 5);
+}
+
+TEST_F(RetryLoop, ANewCallStartsAgainFromTheFileAndNoKnownTotal) {
+    job.urls = {L"https://a.example/x"};
+    s.totalToAccept = 5'000'000;
+    EXPECT_EQ(run({ServerBusy}), ServerBusy);
+    s.next = 0;
+    s.totalToAccept = 0;
+    EXPECT_EQ(run({Ok}), Ok);
+    ASSERT_EQ(s.seen.size(), 2u);
+    EXPECT_EQ(s.seen[1].knownTotal, 0);
+}
+
+} // namespace

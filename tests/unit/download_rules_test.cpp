@@ -1,0 +1,329 @@
+// The pure decisions of the download: URL policy, header readings, size and space tests,
+// what one read and one failed write mean, the retry pauses.
+
+#include "download/response_rules.h"
+#include "download/retry_policy.h"
+#include "download/transfer_rules.h"
+#include "download/url_policy.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+TEST(UrlPolicy, HttpsAnywhereHttpOnlyToThisMachine) {
+    struct Case {
+        INTERNET_SCHEME scheme;
+        const wchar_t* host;
+        bool allowed;
+    };
+    const Case cases[] = {
+        {INTERNET_SCHEME_HTTPS, L"www.quorvane.com", true},
+        {INTERNET_SCHEME_HTTPS, L"10.1.2.3", true},
+        {INTERNET_SCHEME_HTTPS, L"localhost", true},
+        {INTERNET_SCHEME_HTTP, L"localhost", true},
+        {INTERNET_SCHEME_HTTP, L"LocalHost", true},
+        {INTERNET_SCHEME_HTTP, L"LOCALHOST", true},
+        {INTERNET_SCHEME_HTTP, L"127.0.0.1", true},
+        {INTERNET_SCHEME_HTTP, L"www.quorvane.com", false},
+        {INTERNET_SCHEME_HTTP, L"localhost.", false},
+        {INTERNET_SCHEME_HTTP, L"localhost.quorvane.com", false},
+        {INTERNET_SCHEME_HTTP, L"xlocalhost", false},
+        {INTERNET_SCHEME_HTTP, L"127.0.0.2", false},
+        {INTERNET_SCHEME_HTTP, L"127.1", false},
+        {INTERNET_SCHEME_HTTP, L"::1", false},
+        {INTERNET_SCHEME_HTTP, L"[::1]", false},
+        {INTERNET_SCHEME_HTTP, L"0.0.0.0", false},
+        {INTERNET_SCHEME_HTTP, L"", false},
+        // Unicode case rules would fold the long s to "s": only ASCII letters fold here.
+        {INTERNET_SCHEME_HTTP, L"localho\u017Ft", false},
+        {0, L"localhost", false},
+        {3, L"localhost", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(urlAllowed(c.scheme, c.host), c.allowed) << c.scheme << " " << c.host;
+    }
+    // A host with an embedded terminator is not "localhost" plus nothing.
+    EXPECT_FALSE(urlAllowed(INTERNET_SCHEME_HTTP, std::wstring_view(L"localhost\0x", 11)));
+}
+
+TEST(UrlPolicy, CrackingGivesSchemeHostPortAndPath) {
+    CrackedUrl parts;
+    ASSERT_EQ(crackUrl(L"https://WWW.Quorvane.com:8443/download/app?x=1", parts), 0u);
+    EXPECT_EQ(parts.scheme, INTERNET_SCHEME_HTTPS);
+    EXPECT_EQ(parts.port, 8443);
+    EXPECT_STREQ(parts.host, L"WWW.Quorvane.com");
+    EXPECT_EQ(std::wstring(parts.path).rfind(L"/download/app", 0), 0u);
+
+    CrackedUrl plain;
+    ASSERT_EQ(crackUrl(L"http://127.0.0.1/Skyloom-win-Setup.exe", plain), 0u);
+    EXPECT_EQ(plain.scheme, INTERNET_SCHEME_HTTP);
+    EXPECT_EQ(plain.port, 80);
+    EXPECT_STREQ(plain.path, L"/Skyloom-win-Setup.exe");
+}
+
+TEST(UrlPolicy, UrlsThatCannotBeCrackedOrDoNotFitAreRefusedWithTheError) {
+    // 255 characters of host fit the 256 with the terminator; 256 do not.
+    const std::wstring fitsHost(255, L'h');
+    const std::wstring longHost(256, L'h');
+    const std::wstring fitsPath = L"/" + std::wstring(2046, L'p');
+    const std::wstring longPath = L"/" + std::wstring(2047, L'p');
+    CrackedUrl parts;
+    EXPECT_EQ(crackUrl(L"https://" + fitsHost + L"/x", parts), 0u);
+    EXPECT_NE(crackUrl(L"https://" + longHost + L"/x", parts), 0u);
+    EXPECT_EQ(crackUrl(L"https://a.example" + fitsPath, parts), 0u);
+    EXPECT_NE(crackUrl(L"https://a.example" + longPath, parts), 0u);
+    EXPECT_NE(crackUrl(L"not a url", parts), 0u);
+    EXPECT_NE(crackUrl(L"", parts), 0u);
+    EXPECT_NE(crackUrl(L"https://", parts), 0u);
+}
+
+TEST(ResponseRules, RowsOfTheDecisionTable) {
+    struct Case {
+        DWORD status;
+        std::int64_t resumeOffset;
+        AnswerRow row;
+    };
+    const Case cases[] = {
+        {429, 0, AnswerRow::Busy},         {429, 5, AnswerRow::Busy},
+        {416, 5, AnswerRow::RangeRefused}, {416, 0, AnswerRow::Unexpected},
+        {206, 5, AnswerRow::Partial},      {206, 0, AnswerRow::Unexpected},
+        {200, 0, AnswerRow::Whole},        {200, 5, AnswerRow::Whole},
+        {0, 0, AnswerRow::Unexpected},     {0, 5, AnswerRow::Unexpected},
+        {404, 0, AnswerRow::Unexpected},   {503, 5, AnswerRow::Unexpected},
+        {302, 0, AnswerRow::Unexpected},   {204, 0, AnswerRow::Unexpected},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(answerRow(c.status, c.resumeOffset), c.row) << c.status << " " << c.resumeOffset;
+    }
+}
+
+TEST(ResponseRules, RetryAfterSecondsBecomeWholeMinutesAtLeastTwo) {
+    struct Case {
+        const wchar_t* header;
+        std::int32_t minutes;
+    };
+    const Case cases[] = {
+        {L"59", 2},
+        {L"60", 2},
+        {L"61", 2},
+        {L"119", 2},
+        {L"120", 2},
+        {L"121", 3},
+        {L"180", 3},
+        {L"181", 4},
+        {L"3600", 60},
+        {L"1", 2},
+        {L"0", 5},
+        {L"-30", 5},
+        {L"", 5},
+        {L"abc", 5},
+        {L"Wed, 21 Oct 2015 07:28:00 GMT", 5},
+        {L" 240", 4},
+        {L"300s", 5},
+        {L"2147483588", 35791394},
+        // Past the 32-bit range the value is given no meaning, but it must not overflow.
+        {L"2147483647", 35791395},
+        {L"99999999999", 35791395},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(busyMinutes(c.header), c.minutes) << c.header;
+    }
+}
+
+TEST(ResponseRules, ContentRangeOfA416) {
+    struct Case {
+        const wchar_t* header;
+        std::int64_t total;
+    };
+    const Case cases[] = {
+        {L"bytes */2097152", 2097152},
+        {L"bytes */0", 0},
+        {L"bytes */419430401", 419430401},
+        {L"bytes */*", -1},
+        {L"bytes 0-9/20", -1},
+        {L"", -1},
+        {L"Bytes */5", -1},
+        {L"items */5", -1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(unsatisfiedRangeTotal(c.header), c.total) << c.header;
+    }
+}
+
+TEST(ResponseRules, ContentRangeOfA206) {
+    struct Case {
+        const wchar_t* header;
+        ContentRange range;
+    };
+    const Case cases[] = {
+        {L"bytes 1000-2097151/2097152", {1000, 2097151, 2097152}},
+        {L"bytes 1000-2097151/*", {1000, 2097151, -1}},
+        {L"bytes 1000-/2097152", {1000, -1, -1}},
+        {L"bytes 1000", {1000, -1, -1}},
+        {L"", {-1, -1, -1}},
+        {L"bytes */2097152", {-1, -1, -1}},
+        {L"0-9/10", {-1, -1, -1}},
+    };
+    for (const Case& c : cases) {
+        const ContentRange r = partialContentRange(c.header);
+        EXPECT_EQ(r.first, c.range.first) << c.header;
+        EXPECT_EQ(r.last, c.range.last) << c.header;
+        EXPECT_EQ(r.total, c.range.total) << c.header;
+    }
+}
+
+TEST(ResponseRules, A206ContinuesTheFileOnlyFromItsEndWithATotal) {
+    struct Case {
+        ContentRange range;
+        std::int64_t resumeOffset;
+        bool continues;
+    };
+    const Case cases[] = {
+        {{1000, 1999, 2000}, 1000, true},  {{999, 1999, 2000}, 1000, false},
+        {{1001, 1999, 2000}, 1000, false}, {{0, 1999, 2000}, 1000, false},
+        {{1000, 1999, -1}, 1000, false},   {{1000, 1999, 0}, 1000, false},
+        {{1000, -1, 5}, 1000, true}, // the size test, not this one, refuses the total
+        {{-1, -1, -1}, 1000, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(continuesFile(c.range, c.resumeOffset), c.continues)
+            << c.range.first << " " << c.range.total << " " << c.resumeOffset;
+    }
+}
+
+TEST(ResponseRules, A416ProvesCompletenessOnlyWithTheFileLengthWithinBounds) {
+    struct Case {
+        std::int64_t total;
+        std::int64_t resumeOffset;
+        bool complete;
+    };
+    const Case cases[] = {
+        {1'048'576, 1'048'576, true},      {419'430'400, 419'430'400, true},
+        {2'000'000, 2'000'000, true},      {1'048'575, 1'048'575, false},
+        {419'430'401, 419'430'401, false}, {2'000'000, 1'999'999, false},
+        {2'000'000, 2'000'001, false},     {-1, 2'000'000, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(provesComplete(c.total, c.resumeOffset), c.complete)
+            << c.total << " " << c.resumeOffset;
+    }
+}
+
+TEST(ResponseRules, ContentLength) {
+    EXPECT_EQ(announcedLength(false, L""), -1);
+    EXPECT_EQ(announcedLength(true, L""), 0);
+    EXPECT_EQ(announcedLength(true, L"1048576"), 1'048'576);
+    EXPECT_EQ(announcedLength(true, L"419430401"), 419'430'401);
+    EXPECT_EQ(announcedLength(true, L"5000000000"), 5'000'000'000);
+    EXPECT_EQ(announcedLength(true, L"-7"), -7);
+    EXPECT_EQ(announcedLength(true, L"x"), 0);
+}
+
+TEST(ResponseRules, SizeBoundsAndTheirDetail) {
+    struct Case {
+        std::int64_t size;
+        bool acceptable;
+        std::uint32_t detail;
+    };
+    const Case cases[] = {
+        {1'048'575, false, 0},
+        {1'048'576, true, 1},
+        {1'048'577, true, 1},
+        {419'430'399, true, 399},
+        {419'430'400, true, 400},
+        {419'430'401, false, 400},
+        {420'478'976, false, 401},
+        {0, false, 0},
+        {-1, false, 0},
+        {-5'000'000, false, 0},
+        {5'000'000'000, false, 4768},
+        // Kept to 32 bits.
+        {(std::int64_t{1} << 52) + (std::int64_t{3} << 20), false, 3},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(sizeAcceptable(c.size), c.acceptable) << c.size;
+        EXPECT_EQ(sizeDetail(c.size), c.detail) << c.size;
+    }
+}
+
+TEST(ResponseRules, AgreementWithAnEarlierTotal) {
+    struct Case {
+        std::int64_t knownTotal;
+        std::int64_t size;
+        std::int64_t resumeOffset;
+        bool changed;
+    };
+    const Case cases[] = {
+        {0, 2'000'000, 1000, false},        {2'000'000, 2'000'000, 1000, false},
+        {2'000'000, 2'000'001, 1000, true}, {2'000'000, 1'999'999, 1000, true},
+        {2'000'000, 3'000'000, 0, false}, // after a 200 the file is already empty
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(totalChanged(c.knownTotal, c.size, c.resumeOffset), c.changed)
+            << c.knownTotal << " " << c.size << " " << c.resumeOffset;
+    }
+}
+
+TEST(ResponseRules, FreeSpaceMustHoldTheRestPlus400MiB) {
+    EXPECT_EQ(spaceNeeded(2'000'000, 0), 2'000'000 + 419'430'400);
+    EXPECT_EQ(spaceNeeded(2'000'000, 1'500'000), 500'000 + 419'430'400);
+    EXPECT_EQ(spaceNeeded(2'000'000, 2'000'000), 419'430'400);
+    const std::int64_t needed = spaceNeeded(419'430'400, 1'048'576);
+    EXPECT_TRUE(enoughSpace(needed, needed));
+    EXPECT_FALSE(enoughSpace(needed - 1, needed));
+    EXPECT_TRUE(enoughSpace(needed + 1, needed));
+    EXPECT_FALSE(enoughSpace(0, needed));
+    EXPECT_EQ(wholeMegabytes(needed), 799);
+    EXPECT_EQ(wholeMegabytes(needed - 1), 798);
+    EXPECT_EQ(wholeMegabytes(1'048'575), 0);
+    EXPECT_EQ(wholeMegabytes(1'048'576), 1);
+}
+
+TEST(TransferRules, WhatOneReadMeans) {
+    struct Case {
+        std::int64_t resumeOffset;
+        DWORD read;
+        std::int64_t size;
+        ChunkVerdict verdict;
+    };
+    const Case cases[] = {
+        {2'000'000, 0, 2'000'000, ChunkVerdict::Complete},
+        {1'999'999, 0, 2'000'000, ChunkVerdict::EndedShort},
+        {0, 0, 2'000'000, ChunkVerdict::EndedShort},
+        {1'999'999, 1, 2'000'000, ChunkVerdict::Write},
+        {1'999'999, 2, 2'000'000, ChunkVerdict::TooLong},
+        {2'000'000, 1, 2'000'000, ChunkVerdict::TooLong},
+        {0, 262'144, 2'000'000, ChunkVerdict::Write},
+        {1'900'000, 262'144, 2'000'000, ChunkVerdict::TooLong},
+        {1'737'856, 262'144, 2'000'000, ChunkVerdict::Write},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(judgeChunk(c.resumeOffset, c.read, c.size), c.verdict)
+            << c.resumeOffset << " " << c.read << " " << c.size;
+    }
+}
+
+TEST(TransferRules, WhatAFailedWriteMeans) {
+    EXPECT_EQ(writeFailure(ERROR_DISK_FULL), SetupResult::NotEnoughSpace);
+    EXPECT_EQ(writeFailure(ERROR_HANDLE_DISK_FULL), SetupResult::NotEnoughSpace);
+    EXPECT_EQ(writeFailure(ERROR_ACCESS_DENIED), SetupResult::LocalError);
+    EXPECT_EQ(writeFailure(0), SetupResult::LocalError);
+    EXPECT_EQ(ERROR_DISK_FULL, 112u);
+    EXPECT_EQ(ERROR_HANDLE_DISK_FULL, 39u);
+    // The bytes still missing before the chunk that failed, plus the margin, in whole MiB.
+    EXPECT_EQ(megabytesNeededAfterDiskFull(3'000'000, 2'097'152), 400);
+    EXPECT_EQ(megabytesNeededAfterDiskFull(419'430'400, 0), 800);
+    EXPECT_EQ(megabytesNeededAfterDiskFull(419'430'400, 1), 799);
+}
+
+TEST(RetryPolicy, PausesOfNoneTwoAndFourSeconds) {
+    EXPECT_EQ(kAttemptsPerUrl, 3);
+    EXPECT_EQ(pauseSlices(0) * kPauseSliceMs, 0u);
+    EXPECT_EQ(pauseSlices(1) * kPauseSliceMs, 2000u);
+    EXPECT_EQ(pauseSlices(2) * kPauseSliceMs, 4000u);
+    EXPECT_EQ(kReadChunkSize, 262'144u);
+}
+
+} // namespace

@@ -1,0 +1,103 @@
+// A stand-in for the real installer. When SKYLOOM_TEST_REPORT names a file it writes there,
+// as UTF-8 key=value lines, how it was started and what it may do with its own file; then it
+// exits with the code in SKYLOOM_TEST_EXIT_CODE (decimal, a full 32-bit value; 0 without it).
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+std::wstring environmentValue(const wchar_t* name) {
+    wchar_t value[32768] = {};
+    const DWORD length = GetEnvironmentVariableW(name, value, 32768);
+    return length > 0 && length < 32768 ? std::wstring(value, length) : std::wstring();
+}
+
+std::string utf8(const std::wstring& text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                        nullptr, nullptr);
+    return out;
+}
+
+std::wstring outcome(BOOL ok, DWORD error) {
+    return ok ? L"1" : L"0 " + std::to_wstring(error);
+}
+
+// SKYLOOM_TEST_INHERITED_HANDLE names the value of a handle that a process up the chain opened
+// as inheritable on a file called inherited-marker.txt: "present" when this process has it.
+std::wstring inheritedHandle() {
+    const std::wstring value = environmentValue(L"SKYLOOM_TEST_INHERITED_HANDLE");
+    if (value.empty()) {
+        return L"unknown";
+    }
+    HANDLE handle =
+        reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(std::wcstoull(value.c_str(), nullptr, 10)));
+    DWORD flags = 0;
+    wchar_t name[MAX_PATH] = {};
+    if (GetHandleInformation(handle, &flags) && GetFileType(handle) == FILE_TYPE_DISK &&
+        GetFinalPathNameByHandleW(handle, name, MAX_PATH, 0) > 0 &&
+        std::wstring(name).find(L"inherited-marker.txt") != std::wstring::npos) {
+        return L"present";
+    }
+    return L"absent";
+}
+
+std::wstring selfReport() {
+    std::wstring text;
+    text += L"command_line=" + std::wstring(GetCommandLineW()) + L"\n";
+    wchar_t buffer[32768] = {};
+    GetCurrentDirectoryW(32768, buffer);
+    text += L"current_directory=" + std::wstring(buffer) + L"\n";
+    GetModuleFileNameW(nullptr, buffer, 32768);
+    const std::wstring self = buffer;
+    text += L"own_path=" + self + L"\n";
+
+    HANDLE writer = CreateFileW(self.c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD error = GetLastError();
+    text += L"open_for_write=" + outcome(writer != INVALID_HANDLE_VALUE, error) + L"\n";
+    if (writer != INVALID_HANDLE_VALUE) {
+        CloseHandle(writer);
+    }
+
+    const std::wstring sibling = self + L".moved";
+    const BOOL moved = MoveFileW(self.c_str(), sibling.c_str());
+    error = GetLastError();
+    text += L"rename=" + outcome(moved, error) + L"\n";
+    if (moved) {
+        MoveFileW(sibling.c_str(), self.c_str());
+    }
+
+    const BOOL deleted = DeleteFileW(self.c_str());
+    error = GetLastError();
+    text += L"delete=" + outcome(deleted, error) + L"\n";
+    text += L"inherited_handle=" + inheritedHandle() + L"\n";
+    return text;
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    const std::wstring reportPath = environmentValue(L"SKYLOOM_TEST_REPORT");
+    if (!reportPath.empty()) {
+        const std::string text = utf8(selfReport());
+        HANDLE out = CreateFileW(reportPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (out != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+            CloseHandle(out);
+        }
+    }
+    const std::wstring code = environmentValue(L"SKYLOOM_TEST_EXIT_CODE");
+    return static_cast<int>(std::wcstoul(code.c_str(), nullptr, 10));
+}

@@ -1,0 +1,35 @@
+#pragma once
+// Who must have signed the installer, and under which root: the decisions that need no
+// system call.
+
+#include "app/setup_job.h"
+
+#include <windows.h>
+#include <wintrust.h>
+
+#include <cstdint>
+#include <string_view>
+
+inline constexpr std::wstring_view expectedSignerOrganization = L"QUORVANE, LDA";
+inline constexpr std::wstring_view expectedSignerCountry = L"PT";
+// The beginning of the root's common name; the roots carry a year or more after it.
+inline constexpr std::wstring_view expectedRootName =
+    L"Microsoft Identity Verification Root Certificate Authority";
+
+// Capacities handed to CertGetNameStringW, in UTF-16 units including the terminator.
+inline constexpr DWORD kOrganizationCapacity = 256;
+inline constexpr DWORD kCountryCapacity = 16;
+inline constexpr DWORD kRootNameCapacity = 256;
+
+// The code for a non-zero WinVerifyTrust status: a revocation check that could not be
+// completed is a network matter worth retrying; anything else condemns the file.
+[[nodiscard]] SetupResult trustStatusResult(std::uint32_t status);
+
+// A signer is usable only with a chain of at least the signing certificate and a root.
+[[nodiscard]] bool hasSignerChain(const CRYPT_PROVIDER_DATA* provider,
+                                  const CRYPT_PROVIDER_SGNR* signer);
+
+// Exact, case-sensitive: organisation and country as whole strings, the root name over the
+// length of expectedRootName only.
+[[nodiscard]] bool signerMatches(std::wstring_view organization, std::wstring_view country,
+                                 std::wstring_view rootName);
