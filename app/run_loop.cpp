@@ -8,6 +8,9 @@
 #include "ui/failure_dialog.h"
 #include "ui/progress_dialog.h"
 
+const RunLoopSteps kRunLoopSteps{runWorker, showProgressDialog, showFailureDialog, launchInstaller,
+                                 kWorkerWaitMilliseconds};
+
 namespace {
 
 void resetForRun(SetupJob& job) {
@@ -30,19 +33,19 @@ void cancelWorker(SetupJob& job) {
 enum class WorkerEnd { Ended, Cancelled, StillRunning };
 
 // Runs the worker on its own thread while the progress dialog shows.
-WorkerEnd runWorkerWithDialog(SetupJob& job, bool& threadFailed) {
-    UniqueKernelHandle thread(CreateThread(nullptr, 0, runWorker, &job, 0, nullptr));
+WorkerEnd runWorkerWithDialog(SetupJob& job, const RunLoopSteps& steps, bool& threadFailed) {
+    UniqueKernelHandle thread(CreateThread(nullptr, 0, steps.worker, &job, 0, nullptr));
     if (!thread) {
         const DWORD error = GetLastError();
         logLine(L"CreateThread falhou (%lu)", error);
         threadFailed = true;
         return WorkerEnd::Cancelled;
     }
-    showProgressDialog(job);
+    steps.progressDialog(job);
     if (!job.dialogDone) {
         cancelWorker(job);
     }
-    const DWORD waited = WaitForSingleObject(thread.get(), kWorkerWaitMilliseconds);
+    const DWORD waited = WaitForSingleObject(thread.get(), steps.workerWaitMilliseconds);
     if (job.dialogDone) {
         return WorkerEnd::Ended;
     }
@@ -52,13 +55,17 @@ WorkerEnd runWorkerWithDialog(SetupJob& job, bool& threadFailed) {
 } // namespace
 
 int runSetupCycle(SetupJob& job) {
+    return runSetupCycleWith(job, kRunLoopSteps);
+}
+
+int runSetupCycleWith(SetupJob& job, const RunLoopSteps& steps) {
     for (;;) {
         resetForRun(job);
         if (job.noWindow) {
-            runWorkerSequence(job, kWorkerSteps);
+            (void)steps.worker(&job);
         } else {
             bool threadFailed = false;
-            const WorkerEnd end = runWorkerWithDialog(job, threadFailed);
+            const WorkerEnd end = runWorkerWithDialog(job, steps, threadFailed);
             if (threadFailed) {
                 cleanUpJob(job);
                 return toInt(SetupResult::LocalError);
@@ -80,7 +87,7 @@ int runSetupCycle(SetupJob& job) {
 
         if (job.result != SetupResult::Ok) {
             logLine(L"erro %d (detalhe %lu)", toInt(job.result), job.detail);
-            if (!job.noWindow && showFailureDialog(job, true) == IDRETRY) {
+            if (!job.noWindow && steps.failureDialog(job, true) == IDRETRY) {
                 logLine(L"tentar de novo");
                 continue;
             }
@@ -92,11 +99,11 @@ int runSetupCycle(SetupJob& job) {
             cleanUpJob(job);
             return toInt(SetupResult::Ok);
         }
-        const SetupResult launched = launchInstaller(job);
+        const SetupResult launched = steps.launch(job);
         if (launched != SetupResult::Ok) {
             job.result = launched;
             if (!job.noWindow) {
-                (void)showFailureDialog(job, false);
+                (void)steps.failureDialog(job, false);
             }
         }
         cleanUpJob(job);

@@ -5,5 +5,18 @@
 
 inline constexpr DWORD kWorkerWaitMilliseconds = 15000;
 
-// Returns the process exit code.
+// What the loop calls, so that a unit test can script the worker and the dialogs.
+struct RunLoopSteps {
+    LPTHREAD_START_ROUTINE worker; // given the job's address
+    void (*progressDialog)(SetupJob& job);
+    int (*failureDialog)(SetupJob& job, bool allowRetry);
+    SetupResult (*launch)(SetupJob& job);
+    DWORD workerWaitMilliseconds;
+};
+
+extern const RunLoopSteps kRunLoopSteps;
+
+// Returns the process exit code. When the worker did not end after a cancel it may still be
+// using the job: the caller must then end the process without destroying the job.
 [[nodiscard]] int runSetupCycle(SetupJob& job);
+[[nodiscard]] int runSetupCycleWith(SetupJob& job, const RunLoopSteps& steps);

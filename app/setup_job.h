@@ -70,4 +70,6 @@ struct SetupJob {
     HICON smallIcon = nullptr;
 };
 
-constexpr std::int32_t toInt(SetupResult r) { return static_cast<std::int32_t>(r); }
+constexpr std::int32_t toInt(SetupResult r) {
+    return static_cast<std::int32_t>(r);
+}

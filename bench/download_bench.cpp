@@ -56,8 +56,8 @@ int bare(const std::wstring& url, const std::wstring& path, long long& bytes) {
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     int result = -2;
     if (request != nullptr && file != INVALID_HANDLE_VALUE &&
-        WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
-                           0, 0) &&
+        WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                           0) &&
         WinHttpReceiveResponse(request, nullptr)) {
         const auto buffer = std::make_unique<std::byte[]>(262'144);
         DWORD read = 0;
@@ -89,13 +89,14 @@ int wmain(int argc, wchar_t** argv) {
     DeleteFileW(argv[3]);
     long long bytes = 0;
     const long long start = nowMicroseconds();
-    const int result = mode == L"engine" ? engine(argv[2], argv[3], bytes)
-                                         : bare(argv[2], argv[3], bytes);
+    const int result =
+        mode == L"engine" ? engine(argv[2], argv[3], bytes) : bare(argv[2], argv[3], bytes);
     const long long elapsed = nowMicroseconds() - start;
     FILETIME created{}, exited{}, kernel{}, user{};
     GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
     const auto ms = [](const FILETIME& t) {
-        return static_cast<long long>((ULARGE_INTEGER{{t.dwLowDateTime, t.dwHighDateTime}}.QuadPart) / 10'000);
+        return static_cast<long long>(
+            (ULARGE_INTEGER{{t.dwLowDateTime, t.dwHighDateTime}}.QuadPart) / 10'000);
     };
     std::printf("%ls ms=%lld bytes=%lld result=%d cpu_user_ms=%lld cpu_kernel_ms=%lld\n",
                 mode.c_str(), elapsed / 1000, bytes, result, ms(user), ms(kernel));

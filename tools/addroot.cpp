@@ -11,8 +11,8 @@
 #include <vector>
 
 int wmain(int argc, wchar_t** argv) {
-    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                     CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+    HCERTSTORE store =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
     if (store == nullptr) {
         std::fprintf(stderr, "addroot: CertOpenStore failed (%lu)\n", GetLastError());
         return 1;

@@ -11,11 +11,11 @@ struct MessageCatalog {
     const wchar_t* productName;
     const wchar_t* connectingText;
     const wchar_t* downloadingText;
-    const wchar_t* progressFormat;       // MiB received, MiB in total (%lld, %lld)
+    const wchar_t* progressFormat; // MiB received, MiB in total (%lld, %lld)
     const wchar_t* checkingText;
     const wchar_t* failureHeading;
     const wchar_t* downloadFailedText;
-    const wchar_t* serverBusyFormat;     // minutes (%d)
+    const wchar_t* serverBusyFormat; // minutes (%d)
     const wchar_t* invalidInstallerText;
     const wchar_t* diskSpaceFormat;      // MB needed (%lld)
     const wchar_t* installFailedFormat;  // the installer's exit code (%d)

@@ -84,9 +84,9 @@ def test_breaks_resume_where_the_file_stops_then_continue_on_the_next_url(probe,
     assert first.ranges == [None, f"bytes={n1}-", f"bytes={n2}-"]
     assert second.ranges == [f"bytes={n3}-"]
     times = [r.time for r in first.requests] + [second.requests[0].time]
-    assert 1.9 <= times[1] - times[0] <= 3.0
-    assert 3.9 <= times[2] - times[1] <= 5.0
-    assert times[3] - times[2] < 1.0
+    assert 1.9 <= times[1] - times[0] <= 3.5
+    assert 3.9 <= times[2] - times[1] <= 5.5
+    assert times[3] - times[2] < 1.5
     assert run.lines == [
         f"{u1} -> HTTP 200 (a partir de 0)", f"acabou aos {n1} de {SIZE}",
         f"nova tentativa (2) em {u1}",
@@ -192,7 +192,7 @@ def test_206_and_416_to_a_request_without_range_are_unexpected(probe, serve):
     run = probe.run(ua, ub)
     assert (run.one.result, run.one.detail) == (12, 416)
     assert server.ranges == [None, None]
-    assert server.requests[1].time - server.requests[0].time < 1.0
+    assert server.requests[1].time - server.requests[0].time < 1.5
     assert run.lines == [f"{ua} -> HTTP 206 (a partir de 0)", f"{ub} -> HTTP 416 (a partir de 0)"]
     assert probe.file() == b""
 
@@ -206,7 +206,7 @@ def test_404_and_503_move_on_to_the_next_url_at_once(probe, serve):
     assert run.one.detail == 503  # left by the last refused answer
     assert probe.file() == ORIGIN
     assert [r.path for r in server.requests] == ["/a", "/b", "/c"]
-    assert server.requests[2].time - server.requests[0].time < 1.0
+    assert server.requests[2].time - server.requests[0].time < 1.5
     assert run.lines == [f"{ua} -> HTTP 404 (a partir de 0)", f"{ub} -> HTTP 503 (a partir de 0)",
                          f"{uc} -> HTTP 200 (a partir de 0)"]
 
@@ -342,7 +342,7 @@ def test_cancel_during_a_pause_ends_it_within_a_slice(probe, serve):
     # ran and stopped at its first cancel point.
     assert (result.result, result.canceller, result.downloaded) == (1, "empty", 0)
     gap = server.requests[1].time - server.requests[0].time
-    assert 0.5 < gap < 1.6
+    assert 0.5 < gap < 1.8  # 2 s without the cancel
     assert run.lines[0].startswith(f"{url} -> sem resposta (")
     assert run.lines[0] == f"{url} -> sem resposta ({result.detail})"
     assert run.lines[1:] == [f"nova tentativa (2) em {url}", f"{url} -> HTTP 200 (a partir de 0)"]

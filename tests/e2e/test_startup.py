@@ -142,7 +142,19 @@ class SilentServer:
                 pass
         for conn in held:
             try:
-                conn.sendall(b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")
+                # Read the request first: closing over unread data would reset the connection.
+                conn.settimeout(5)
+                request = b""
+                while b"\r\n\r\n" not in request:
+                    piece = conn.recv(4096)
+                    if not piece:
+                        break
+                    request += piece
+                conn.sendall(b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n"
+                             b"Connection: close\r\n\r\n")
+                conn.shutdown(socket.SHUT_WR)
+            except OSError:
+                pass
             finally:
                 conn.close()
         self.sock.close()

@@ -20,12 +20,12 @@ struct LanguageCase {
 
 TEST(SelectCatalog, RequestThenPrimaryUiLanguage) {
     const LanguageCase cases[] = {
-        {L"pt", 0x0407, L"pt"},  {L"it", 0x0409, L"it"},  {L"en", 0x0416, L"en"},
-        {L"PT", 0x0407, L"de"},  {L"pt-PT", 0x040C, L"fr"}, {L" pt", 0x0410, L"it"},
-        {L"", 0x0C0A, L"es"},    {L"xx", 0x0416, L"pt"},  {L"", 0x0816, L"pt"},
-        {L"", 0x0807, L"de"},    {L"", 0x0407, L"de"},    {L"", 0x080C, L"fr"},
-        {L"", 0x0810, L"it"},    {L"", 0x0403, L"en"},    {L"", 0x0413, L"en"},
-        {L"", 0x0411, L"en"},    {L"", 0x0000, L"en"},    {L"de ", 0x0409, L"en"},
+        {L"pt", 0x0407, L"pt"}, {L"it", 0x0409, L"it"},    {L"en", 0x0416, L"en"},
+        {L"PT", 0x0407, L"de"}, {L"pt-PT", 0x040C, L"fr"}, {L" pt", 0x0410, L"it"},
+        {L"", 0x0C0A, L"es"},   {L"xx", 0x0416, L"pt"},    {L"", 0x0816, L"pt"},
+        {L"", 0x0807, L"de"},   {L"", 0x0407, L"de"},      {L"", 0x080C, L"fr"},
+        {L"", 0x0810, L"it"},   {L"", 0x0403, L"en"},      {L"", 0x0413, L"en"},
+        {L"", 0x0411, L"en"},   {L"", 0x0000, L"en"},      {L"de ", 0x0409, L"en"},
     };
     for (const LanguageCase& c : cases) {
         EXPECT_EQ(catalogFor(c.request, c.uiLanguage).languageCode, c.expected)

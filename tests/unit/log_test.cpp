@@ -91,9 +91,8 @@ TEST_F(LogFile, Utf8WithoutBomAndAppends) {
     EXPECT_NE(text.substr(0, 3), "\xEF\xBB\xBF");
     const std::size_t first = text.find("\r\n");
     ASSERT_NE(first, std::string::npos);
-    EXPECT_EQ(text.substr(25, first - 25),
-              "caminho C:\\Utilizadores\\Jo\xC3\xA3o\\Fran\xC3\xA7"
-              "a");
+    EXPECT_EQ(text.substr(25, first - 25), "caminho C:\\Utilizadores\\Jo\xC3\xA3o\\Fran\xC3\xA7"
+                                           "a");
     EXPECT_EQ(text.substr(first + 2 + 25),
               "nome \xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD \xE5\xB1\xB1\xE7\x94\xB0\r\n");
     EXPECT_EQ(text[4], '-');
@@ -143,8 +142,7 @@ TEST_F(LogFile, MissingFolderLosesTheLineQuietly) {
     logPath = folder_ + L"\\no-such-folder\\x.log";
     logLine(L"perdida");
     EXPECT_EQ(GetFileAttributesW(logPath.c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetFileAttributesW((folder_ + L"\\no-such-folder").c_str()),
-              INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW((folder_ + L"\\no-such-folder").c_str()), INVALID_FILE_ATTRIBUTES);
     logPath = path_;
     logLine(L"seguinte");
     EXPECT_NE(contents().find("seguinte\r\n"), std::string::npos);

@@ -1,0 +1,280 @@
+#include "app/run_loop.h"
+#include "log/diagnostic_log.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+using enum SetupResult;
+
+// What one cycle's worker does, and how the dialogs answer.
+struct Cycle {
+    SetupResult result;
+    bool userCancels = false; // the progress dialog closes before the worker ends
+    int failureAnswer = IDCLOSE;
+};
+
+struct Script {
+    std::vector<Cycle> cycles;
+    SetupResult launch = Ok;
+    bool workerHangs = false; // the worker outlives the wait after a cancel
+
+    std::size_t workerRuns = 0;
+    std::size_t dialogs = 0; // progress dialogs shown: the main thread's count of cycles
+    std::vector<bool> failureRetryOffered;
+    int launches = 0;
+    bool fileThereAtEachRun = true;
+    HANDLE release = nullptr;  // lets a hanging worker go
+    HANDLE finished = nullptr; // set by the worker on its way out
+};
+Script script;
+
+DWORD WINAPI fakeWorker(LPVOID argument) {
+    SetupJob& job = *static_cast<SetupJob*>(argument);
+    const Cycle& cycle = script.cycles.at(script.workerRuns++);
+    if (script.workerRuns > 1) {
+        script.fileThereAtEachRun =
+            script.fileThereAtEachRun &&
+            GetFileAttributesW(job.installerPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+    if (cycle.userCancels) {
+        // Held until the dialog has closed and the cancel has been raised.
+        while (!job.cancelRequested.load()) {
+            Sleep(5);
+        }
+        if (script.workerHangs) {
+            WaitForSingleObject(script.release, INFINITE);
+        }
+    }
+    job.result = cycle.result;
+    job.detail = 7;
+    job.phase.store(cycle.result == Ok ? JobPhase::Succeeded : JobPhase::Failed);
+    SetEvent(script.finished);
+    return 0;
+}
+
+void fakeProgressDialog(SetupJob& job) {
+    const Cycle& cycle = script.cycles.at(script.dialogs++);
+    if (cycle.userCancels) {
+        return;
+    }
+    while (static_cast<int>(job.phase.load()) < static_cast<int>(JobPhase::Succeeded)) {
+        Sleep(5);
+    }
+    job.dialogDone = true;
+}
+
+int fakeFailureDialog(SetupJob&, bool allowRetry) {
+    script.failureRetryOffered.push_back(allowRetry);
+    const std::size_t cycle = script.failureRetryOffered.size() - 1;
+    return allowRetry ? script.cycles.at(cycle).failureAnswer : IDCLOSE;
+}
+
+SetupResult fakeLaunch(SetupJob& job) {
+    ++script.launches;
+    if (script.launch == InstallerFailed) {
+        job.detail = 3010;
+    }
+    return script.launch;
+}
+
+struct RunLoopCase {
+    const char* name;
+    std::vector<Cycle> cycles;
+    bool noWindow;
+    bool noRun;
+    SetupResult launch;
+    int exitCode;
+    std::vector<bool> failureDialogs; // allowRetry of each failure dialog shown
+    int launches;
+    std::vector<std::string> lastLines;
+    bool cleanedUp = true;
+    bool workerHangs = false;
+};
+
+class RunLoop : public testing::TestWithParam<RunLoopCase> {
+  protected:
+    void SetUp() override {
+        const RunLoopCase& c = GetParam();
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        job_.workFolder = std::wstring(temp) + L"skyloom-run-loop-test";
+        CreateDirectoryW(job_.workFolder.c_str(), nullptr);
+        job_.installerPath = job_.workFolder + L"\\Skyloom-win-Setup.exe";
+        std::ofstream(job_.installerPath.c_str()) << "partial";
+        job_.verifiedFile = CreateFileW(job_.installerPath.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        job_.noWindow = c.noWindow;
+        job_.noRun = c.noRun;
+        savedLog_ = logPath;
+        logPath = std::wstring(temp) + L"skyloom-run-loop-test.log";
+        DeleteFileW(logPath.c_str());
+        script = Script{};
+        script.cycles = c.cycles;
+        script.launch = c.launch;
+        script.workerHangs = c.workerHangs;
+        script.release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        script.finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
+    void TearDown() override {
+        // A worker left running must be done with the job before the job goes.
+        SetEvent(script.release);
+        WaitForSingleObject(script.finished, 10000);
+        CloseHandle(script.release);
+        CloseHandle(script.finished);
+        if (job_.verifiedFile != INVALID_HANDLE_VALUE) {
+            CloseHandle(job_.verifiedFile);
+        }
+        DeleteFileW(job_.installerPath.c_str());
+        RemoveDirectoryW(job_.workFolder.c_str());
+        DeleteFileW(logPath.c_str());
+        logPath = savedLog_;
+    }
+    std::vector<std::string> logMessages() const {
+        std::ifstream in(logPath.c_str(), std::ios::binary);
+        const std::string text(std::istreambuf_iterator<char>(in), {});
+        std::vector<std::string> lines;
+        for (std::size_t at = 0; at < text.size();) {
+            const std::size_t end = text.find("\r\n", at);
+            lines.push_back(text.substr(at + kLogStampLength, end - at - kLogStampLength));
+            at = end + 2;
+        }
+        return lines;
+    }
+    SetupJob job_;
+    std::wstring savedLog_;
+};
+
+TEST_P(RunLoop, EndsWithItsExitCode) {
+    const RunLoopCase& c = GetParam();
+    // A request still open when the user cancels is closed by the run loop.
+    HINTERNET request = WinHttpOpen(L"test", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0);
+    ASSERT_NE(request, nullptr);
+    job_.activeRequest.store(request);
+
+    const RunLoopSteps steps{fakeWorker, fakeProgressDialog, fakeFailureDialog, fakeLaunch, 300};
+    EXPECT_EQ(runSetupCycleWith(job_, steps), c.exitCode);
+
+    EXPECT_EQ(script.workerRuns, c.cycles.size());
+    EXPECT_EQ(script.failureRetryOffered, c.failureDialogs);
+    EXPECT_EQ(script.launches, c.launches);
+    EXPECT_TRUE(script.fileThereAtEachRun) << "cleaned up before a Retry";
+    const bool fileThere =
+        GetFileAttributesW(job_.installerPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+    EXPECT_EQ(fileThere, !c.cleanedUp);
+    EXPECT_EQ(job_.verifiedFile != INVALID_HANDLE_VALUE, !c.cleanedUp);
+    const bool cancelled = c.cycles.back().userCancels;
+    EXPECT_EQ(job_.cancelRequested.load(), cancelled);
+    if (cancelled) {
+        EXPECT_EQ(job_.activeRequest.load(), nullptr);
+    } else {
+        WinHttpCloseHandle(job_.activeRequest.exchange(nullptr));
+    }
+    const std::vector<std::string> lines = logMessages();
+    ASSERT_GE(lines.size(), c.lastLines.size());
+    EXPECT_EQ(std::vector<std::string>(lines.end() - c.lastLines.size(), lines.end()), c.lastLines);
+}
+
+const std::vector<bool> kNoDialog{};
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RunLoop,
+    testing::Values(
+        RunLoopCase{"no_window_failure",
+                    {{NetworkError}},
+                    true,
+                    false,
+                    Ok,
+                    10,
+                    kNoDialog,
+                    0,
+                    {"erro 10 (detalhe 7)"}},
+        RunLoopCase{"no_window_checked_not_run",
+                    {{Ok}},
+                    true,
+                    true,
+                    Ok,
+                    0,
+                    kNoDialog,
+                    0,
+                    {"verificado; --sem-executar: nao corre"}},
+        RunLoopCase{
+            "no_window_launch_failed", {{Ok}}, true, false, LaunchFailed, 40, kNoDialog, 1, {}},
+        RunLoopCase{"window_failure_closed",
+                    {{UnexpectedStatus}},
+                    false,
+                    false,
+                    Ok,
+                    12,
+                    {true},
+                    0,
+                    {"erro 12 (detalhe 7)"}},
+        RunLoopCase{
+            "window_retry_then_success",
+            {{TransferIncomplete, false, IDRETRY}, {SignatureInvalid, false, IDRETRY}, {Ok}},
+            false,
+            true,
+            Ok,
+            0,
+            {true, true},
+            0,
+            {"erro 14 (detalhe 7)", "tentar de novo", "erro 20 (detalhe 7)", "tentar de novo",
+             "verificado; --sem-executar: nao corre"}},
+        RunLoopCase{"window_escape_is_no_retry",
+                    {{ServerBusy, false, IDCANCEL}},
+                    false,
+                    false,
+                    Ok,
+                    11,
+                    {true},
+                    0,
+                    {"erro 11 (detalhe 7)"}},
+        RunLoopCase{"window_installer_failed_no_retry",
+                    {{Ok}},
+                    false,
+                    false,
+                    InstallerFailed,
+                    41,
+                    {false},
+                    1,
+                    {}},
+        RunLoopCase{"window_launched_ok", {{Ok}}, false, false, Ok, 0, kNoDialog, 1, {}},
+        RunLoopCase{"user_cancel_wins_over_result",
+                    {{Ok, true}},
+                    false,
+                    false,
+                    Ok,
+                    1,
+                    kNoDialog,
+                    0,
+                    {"cancelado por quem instala"}},
+        RunLoopCase{"cancel_after_retry",
+                    {{NetworkError, false, IDRETRY}, {NetworkError, true}},
+                    false,
+                    false,
+                    Ok,
+                    1,
+                    {true},
+                    0,
+                    {"erro 10 (detalhe 7)", "tentar de novo", "cancelado por quem instala"}},
+        // The worker may still hold verifiedFile: neither it nor the file is touched.
+        RunLoopCase{"worker_outlives_the_wait",
+                    {{Ok, true}},
+                    false,
+                    false,
+                    Ok,
+                    1,
+                    kNoDialog,
+                    0,
+                    {"o trabalho nao acabou: o ficheiro fica para a proxima vez",
+                     "cancelado por quem instala"},
+                    false,
+                    true}),
+    [](const testing::TestParamInfo<RunLoopCase>& info) { return std::string(info.param.name); });
+
+} // namespace
