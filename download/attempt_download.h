@@ -1,6 +1,5 @@
 #pragma once
-// One HTTP(S) GET of one URL, appended to the installer file from the bytes it already holds
-// (Part 2.1).
+// One HTTP(S) GET of one URL, appended to the installer file from the bytes it already holds.
 
 #include "app/setup_job.h"
 

@@ -1,5 +1,5 @@
 #pragma once
-// The response decision (Part 2.3): transfer the body with an accepted size, or end the
+// The response decision: transfer the body with an accepted size, or end the
 // attempt with a code. Runs after the status line is logged and before any body byte is read.
 
 #include "app/setup_job.h"

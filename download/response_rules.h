@@ -1,5 +1,5 @@
 #pragma once
-// The pure half of the response decision (Part 2.3): reading the header texts and the tests
+// The pure half of the response decision: reading the header texts and the tests
 // on sizes and free space. No system calls here, so unit tests reach every boundary.
 
 #include <windows.h>
@@ -8,7 +8,7 @@
 
 inline constexpr std::int64_t kMinInstallerSize = 1'048'576;   // 1 MiB, inclusive
 inline constexpr std::int64_t kMaxInstallerSize = 419'430'400; // 400 MiB, inclusive
-inline constexpr std::int64_t kFreeSpaceMargin = 419'430'400;  // also used by Part 2.1
+inline constexpr std::int64_t kFreeSpaceMargin = 419'430'400;  // also used when the disk fills up
 inline constexpr std::int32_t kDefaultRetryAfterSeconds = 300;
 inline constexpr std::int32_t kMinBusyMinutes = 2;
 

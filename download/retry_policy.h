@@ -1,5 +1,5 @@
 #pragma once
-// The fixed retry policy of Part 2.2: three attempts per URL, pauses of 0, 2 and 4 seconds
+// The fixed retry policy: three attempts per URL, pauses of 0, 2 and 4 seconds
 // cut into 100 ms slices so that a Cancel ends a pause at once.
 
 #include <windows.h>

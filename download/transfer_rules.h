@@ -1,5 +1,5 @@
 #pragma once
-// The pure half of the transfer (Part 2.1): what one read means, what one failed write means.
+// The pure half of the transfer: what one read means, what one failed write means.
 
 #include "app/setup_job.h"
 

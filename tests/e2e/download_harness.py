@@ -8,10 +8,9 @@ import re
 import subprocess
 import typing
 
-from harness import BUILD, WINE_RUN, run_windows, win_path
+from harness import BUILD, WINE_RUN, log_messages, win_path
 
 PROBE = BUILD / "tools" / "download_probe.exe"
-ADDROOT = BUILD / "tools" / "addroot.exe"
 WINEPREFIX = BUILD / "wineprefix"
 
 _FIELD = re.compile(r"(\w+)=(\S+)")
@@ -62,13 +61,6 @@ def _parse(stdout: str) -> list:
                     else int(raw)
         results.append(ProbeResult(**values))
     return results
-
-
-def log_messages(path: pathlib.Path) -> list:
-    if not path.exists():
-        return []
-    text = path.read_bytes().decode("utf-8")
-    return [line[25:] for line in text.split("\r\n") if line]
 
 
 class Probe:
@@ -124,8 +116,3 @@ def close_count(trace: str, handle: str) -> int:
     """How many times Wine's trace shows WinHttpCloseHandle called on this handle."""
     return len(re.findall(rf":WinHttpCloseHandle {handle}\b", trace))
 
-
-def add_test_root(ca_cert: pathlib.Path) -> None:
-    """Adds the test CA to the machine Root store of the build's Wine prefix."""
-    done = run_windows(ADDROOT, [win_path(ca_cert)])
-    assert done.code == 0, done.stderr

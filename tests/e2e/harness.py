@@ -10,6 +10,7 @@ SOURCE = pathlib.Path(os.environ.get("SKYLOOM_SOURCE", pathlib.Path(__file__).pa
 WINE_RUN = BUILD / "wine-run"
 WINRUN = BUILD / "tools" / "winrun.exe"
 SETUP_EXE = BUILD / "Skyloom-Setup.exe"
+ADDROOT = BUILD / "tools" / "addroot.exe"
 
 
 def win_path(path) -> str:
@@ -59,6 +60,20 @@ def start_windows(exe, args=(), env=None) -> subprocess.Popen:
 def finish(process: subprocess.Popen, timeout=180) -> Finished:
     out, err = process.communicate(timeout=timeout)
     return Finished(_exit_code(out, process.returncode), out, err)
+
+
+def trust_roots(*pem_files) -> None:
+    """Adds test roots to the machine Root store of the build's own prefix, nothing else."""
+    added = run_windows(ADDROOT, [win_path(p) for p in pem_files])
+    assert added.code == 0, added.stdout + added.stderr
+
+
+def log_messages(path) -> list:
+    """The messages of a log file, without their time stamps; [] when there is no file."""
+    path = pathlib.Path(path)
+    if not path.exists():
+        return []
+    return [line[25:] for line in path.read_bytes().decode("utf-8").split("\r\n") if line]
 
 
 @dataclasses.dataclass

@@ -5,7 +5,7 @@ import functools
 import pathlib
 import sys
 
-from harness import BUILD, SOURCE, run_windows, win_path
+from harness import BUILD, SOURCE, trust_roots
 
 sys.path.insert(0, str(SOURCE / "tools"))
 
@@ -14,26 +14,17 @@ from scripted_server import ScriptedServer, server_context  # noqa: E402
 from signing_pki import make_pki  # noqa: E402
 from tls_pki import make_server_pki  # noqa: E402
 
-ADDROOT = BUILD / "tools" / "addroot.exe"
-
-
-def _trust(*pem_files):
-    # The machine Root store of the build's own prefix, nothing else.
-    added = run_windows(ADDROOT, [win_path(p) for p in pem_files])
-    assert added.code == 0, added.stdout + added.stderr
-
-
 @functools.lru_cache(maxsize=None)
 def signing_pki():
     pki = make_pki(BUILD / "test-pki")
-    _trust(*pki.store_roots)
+    trust_roots(*pki.store_roots)
     return pki
 
 
 @functools.lru_cache(maxsize=None)
 def tls_context():
     pki = make_server_pki(BUILD / "tls-pki")
-    _trust(pki.ca_cert)
+    trust_roots(pki.ca_cert)
     return server_context(pki.server_cert, pki.server_key)
 
 

@@ -8,7 +8,7 @@ import subprocess
 import pytest
 
 from download_harness import Probe
-from scripted_server import Reply, ScriptedServer
+from scripted_server import ScriptedServer
 
 MIB = 1 << 20
 MARGIN = 400 * MIB

@@ -3,12 +3,12 @@ the Wine prefix's machine Root store; redirects that stay on https are followed,
 https down to http is not."""
 
 import os
-import pathlib
 import sys
 
 import pytest
 
-from download_harness import Probe, add_test_root
+from download_harness import Probe
+from harness import trust_roots
 from harness import SOURCE
 from scripted_server import Reply, ScriptedServer, server_context
 
@@ -21,7 +21,7 @@ ORIGIN = os.urandom(2 * (1 << 20) + 4321)
 @pytest.fixture(scope="module")
 def tls(tmp_path_factory):
     pki = make_server_pki(tmp_path_factory.mktemp("pki"))
-    add_test_root(pki.ca_cert)
+    trust_roots(pki.ca_cert)
     return server_context(pki.server_cert, pki.server_key)
 
 

@@ -3,11 +3,10 @@ working folder, log file."""
 
 import socket
 import threading
-import time
 
 import pytest
 
-from harness import SETUP_EXE, Workspace, run_windows, start_windows, finish, win_path
+from harness import SETUP_EXE, Workspace, start_windows, finish, win_path
 
 # A URL that the download refuses without touching the network: runs stay short.
 REFUSED = "http://refused.invalid/Skyloom-win-Setup.exe"

@@ -21,16 +21,15 @@ import sys
 
 import pytest
 
-import harness
-from harness import BUILD, SOURCE, run_windows, start_windows, finish, win_path
+from harness import BUILD, SOURCE, log_messages, run_windows, start_windows, finish, win_path
+from setup_kit import signing_pki
 
 sys.path.insert(0, str(SOURCE / "tools"))
 
 from make_test_installer import Variant, build_installer  # noqa: E402
-from signing_pki import EXPECTED_ROOT, make_pki  # noqa: E402
+from signing_pki import EXPECTED_ROOT  # noqa: E402
 
 PROBE = BUILD / "tools" / "verify_probe.exe"
-ADDROOT = BUILD / "tools" / "addroot.exe"
 
 OK, NETWORK, SIGNATURE, SIGNER, VERSION, LOCAL = 0, 10, 20, 21, 22, 50
 
@@ -112,10 +111,7 @@ class Kit:
 
 @pytest.fixture(scope="module")
 def kit():
-    pki = make_pki(BUILD / "test-pki")
-    # The test roots go into the machine Root store of the build's own prefix only.
-    added = run_windows(ADDROOT, [win_path(p) for p in pki.store_roots])
-    assert added.code == 0, added.stdout + added.stderr
+    pki = signing_pki()
     cache = BUILD / "test-installers"
     files = {}
     for name, options in VARIANTS.items():
@@ -140,10 +136,6 @@ def probe_output(stdout: str) -> dict:
         if sep and key in ("result", "detail", "phase", "verified_open"):
             values[key] = int(value, 0)
     return values
-
-
-def log_messages(path: pathlib.Path) -> list:
-    return harness.Workspace.messages(path.read_bytes().decode("utf-8")) if path.exists() else []
 
 
 def run_probe(installer: pathlib.Path, log: pathlib.Path) -> dict:

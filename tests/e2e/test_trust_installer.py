@@ -10,11 +10,11 @@ import sys
 import pytest
 
 from harness import BUILD, SOURCE, run_windows, start_windows, finish, win_path
+from setup_kit import signing_pki
 
 sys.path.insert(0, str(SOURCE / "tools"))
 
 from make_test_installer import DEFAULT_SIZE, Variant, build_installer  # noqa: E402
-from signing_pki import make_pki  # noqa: E402
 
 PROBE = BUILD / "tools" / "verify_probe.exe"
 CACHE = BUILD / "test-installers"
@@ -22,10 +22,7 @@ CACHE = BUILD / "test-installers"
 
 @pytest.fixture(scope="module")
 def pki():
-    made = make_pki(BUILD / "test-pki")
-    added = run_windows(BUILD / "tools" / "addroot.exe", [win_path(p) for p in made.store_roots])
-    assert added.code == 0, added.stdout + added.stderr
-    return made
+    return signing_pki()
 
 
 @pytest.fixture(scope="module")

@@ -1,4 +1,4 @@
-// The retry loop (Part 2.2) with scripted attempt codes and a counted clock: attempts per URL,
+// The retry loop with scripted attempt codes and a counted clock: attempts per URL,
 // pauses, classes of codes, the file it opens and the state it carries from attempt to attempt.
 
 #include "download/download_installer.h"
