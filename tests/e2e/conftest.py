@@ -1,5 +1,7 @@
-import sys
+import os
 import pathlib
+import subprocess
+import sys
 
 import pytest
 
@@ -11,3 +13,25 @@ from harness import Workspace  # noqa: E402
 @pytest.fixture
 def workspace(tmp_path):
     return Workspace(tmp_path)
+
+
+@pytest.fixture
+def small_volume(tmp_path):
+    """mount(size): a tmpfs of that many bytes in the test's folder, unmounted afterwards."""
+    mounted = []
+
+    def mount(size: int) -> pathlib.Path:
+        if os.geteuid() != 0:
+            pytest.skip("mounting a small tmpfs needs root")
+        point = tmp_path / f"volume{len(mounted)}"
+        point.mkdir()
+        done = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", str(point)],
+                              capture_output=True, text=True)
+        if done.returncode != 0:
+            pytest.skip(f"mount -t tmpfs is not permitted here: {done.stderr.strip()}")
+        mounted.append(point)
+        return point
+
+    yield mount
+    for point in mounted:
+        subprocess.run(["umount", "-l", str(point)], capture_output=True)

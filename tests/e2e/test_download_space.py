@@ -2,10 +2,6 @@
 written. A small tmpfs, mounted for the test (root only), plays the small disk."""
 
 import os
-import pathlib
-import subprocess
-
-import pytest
 
 from download_harness import Probe
 from scripted_server import ScriptedServer
@@ -14,28 +10,6 @@ MIB = 1 << 20
 MARGIN = 400 * MIB
 ORIGIN = os.urandom(6_000_000)
 SIZE = len(ORIGIN)
-
-
-@pytest.fixture
-def small_volume(tmp_path):
-    """mount(size): a tmpfs of that many bytes in the test's folder, unmounted afterwards."""
-    mounted = []
-
-    def mount(size: int) -> pathlib.Path:
-        if os.geteuid() != 0:
-            pytest.skip("mounting a small tmpfs needs root")
-        point = tmp_path / f"volume{len(mounted)}"
-        point.mkdir()
-        done = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", str(point)],
-                              capture_output=True, text=True)
-        if done.returncode != 0:
-            pytest.skip(f"mount -t tmpfs is not permitted here: {done.stderr.strip()}")
-        mounted.append(point)
-        return point
-
-    yield mount
-    for point in mounted:
-        subprocess.run(["umount", "-l", str(point)], capture_output=True)
 
 
 def test_too_little_free_space_for_the_rest_plus_400_mib(tmp_path, small_volume):

@@ -8,7 +8,7 @@ import time
 
 import pytest
 
-from harness import win_path
+from harness import Workspace, run_windows, win_path
 from scripted_server import Reply, ScriptedServer
 from setup_kit import https_server, installer
 
@@ -219,7 +219,6 @@ def test_killed_run_resumes_from_the_bytes_on_disk(workspace):
 
 def test_inheritance_probe_sees_a_handle_that_is_passed_on(workspace):
     # The check that the bootstrapper passes no handle on must be able to see one.
-    from harness import run_windows
     report = workspace.root / "report.txt"
     marker = workspace.root / "inherited-marker.txt"
     marker.write_text("x")
@@ -227,3 +226,28 @@ def test_inheritance_probe_sees_a_handle_that_is_passed_on(workspace):
                        inherit_file=marker)
     assert done.code == 0
     assert report_of(report)["inherited_handle"] == "present"
+
+
+def test_installer_file_that_cannot_be_opened_gives_50(workspace):
+    # A folder where the installer file belongs: the download cannot open it for writing.
+    workspace.installer.mkdir(parents=True)
+    with https_server(real=installer()) as server:
+        run = workspace.run_setup("--sem-janela", "--url", server.url())
+    assert run.code == 50
+    assert run.lines[-1] == "erro 50 (detalhe 5)"
+    assert server.requests == []
+    # Clean-up removes only files and an empty folder: this folder stays, without a word.
+    assert workspace.installer.is_dir()
+
+
+def test_too_little_disk_space_gives_30(small_volume, tmp_path):
+    temp = small_volume(8 * 1024 * 1024)
+    workspace = Workspace(tmp_path)
+    env = {"TEMP": win_path(temp), "TMP": win_path(temp)}
+    good = installer()
+    with https_server(real=good) as server:
+        run = workspace.run_setup("--sem-janela", "--url", server.url(), env=env,
+                                  log_path=temp / "Skyloom-Setup.log")
+    assert run.code == 30
+    assert run.lines[-1] == "erro 30 (detalhe 0)"
+    assert not (temp / "Skyloom-Setup").exists()
