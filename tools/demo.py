@@ -7,10 +7,7 @@ test server, fetched, checked and started by the real Skyloom-Setup.exe under Wi
 import os
 import pathlib
 import shutil
-import subprocess
 import sys
-import threading
-import time
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 os.environ.setdefault("SKYLOOM_BUILD", str(ROOT / "build"))
@@ -19,15 +16,6 @@ sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 
 from harness import BUILD, Workspace, win_path  # noqa: E402
 from setup_kit import https_server, installer  # noqa: E402
-
-
-def screenshot_later(target: pathlib.Path, seconds: float):
-    def take():
-        time.sleep(seconds)
-        subprocess.run(["import", "-window", "root", str(target)], capture_output=True)
-    thread = threading.Thread(target=take, daemon=True)
-    thread.start()
-    return thread
 
 
 def main(args) -> int:
@@ -42,12 +30,8 @@ def main(args) -> int:
         print(f"serving it at {url} (test root trusted by the build's Wine prefix)", flush=True)
         command = ["Skyloom-Setup.exe", "--url", url, *args]
         print("running:", " ".join(command), flush=True)
-        shot = None
-        if "--sem-janela" not in args and os.environ.get("DISPLAY"):
-            shot = screenshot_later(folder / "screenshot.png", 2.0)
-        run = workspace.run_setup("--url", url, *args, env={"SKYLOOM_TEST_REPORT": win_path(report)})
-        if shot:
-            shot.join(timeout=10)
+        run = workspace.run_setup("--url", url, *args,
+                                  env={"SKYLOOM_TEST_REPORT": win_path(report)})
     print()
     print(f"--- log ({workspace.log_file}) ---")
     print(run.log.replace("\r\n", "\n"), end="")
@@ -58,8 +42,6 @@ def main(args) -> int:
               f"current folder {seen['current_directory']}")
     else:
         print("the installer did not run")
-    if (folder / "screenshot.png").exists():
-        print(f"screenshot: {folder / 'screenshot.png'}")
     print(f"requests the server saw: {[(r.path, r.range) for r in server.requests]}")
     print(f"exit code: {run.code}")
     return run.code
