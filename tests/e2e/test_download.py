@@ -1,4 +1,4 @@
-"""The download engine (Parts 2.1, 2.2, 2.3) through Wine's real WinHTTP against the scripted
+"""The download engine through Wine's real WinHTTP against the scripted
 local server: each test is a script of answers on one side, and on the other the result, the
 log lines, the requests the client sent (its Range header above all) and the file left."""
 
