@@ -4,6 +4,7 @@ local HTTPS test server, checks real signed files, launches the test installer a
 import os
 import pathlib
 import signal
+import socket
 import time
 
 import pytest
@@ -251,3 +252,17 @@ def test_too_little_disk_space_gives_30(small_volume, tmp_path):
     assert run.code == 30
     assert run.lines[-1] == "erro 30 (detalhe 0)"
     assert not (temp / "Skyloom-Setup").exists()
+
+
+def test_no_server_gives_10_after_three_attempts(workspace):
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]  # closed again before the run: nobody listens there
+    url = f"http://127.0.0.1:{port}/Skyloom-win-Setup.exe"
+    run = workspace.run_setup("--sem-janela", "--url", url)
+    assert run.code == 10
+    assert [line for line in run.lines if line.startswith("nova tentativa")] == [
+        f"nova tentativa (2) em {url}", f"nova tentativa (3) em {url}"]
+    assert run.lines[-1].startswith("erro 10 (detalhe ")
+    assert run.lines[-1] != "erro 10 (detalhe 0)"
+    assert_cleaned_up(workspace)
