@@ -30,16 +30,15 @@ void cancelWorker(SetupJob& job) {
     }
 }
 
-enum class WorkerEnd { Ended, Cancelled, StillRunning };
+enum class WorkerEnd { Ended, Cancelled, StillRunning, NotStarted };
 
 // Runs the worker on its own thread while the progress dialog shows.
-WorkerEnd runWorkerWithDialog(SetupJob& job, const RunLoopSteps& steps, bool& threadFailed) {
+WorkerEnd runWorkerWithDialog(SetupJob& job, const RunLoopSteps& steps) {
     UniqueKernelHandle thread(CreateThread(nullptr, 0, steps.worker, &job, 0, nullptr));
     if (!thread) {
         const DWORD error = GetLastError();
         logLine(L"CreateThread falhou (%lu)", error);
-        threadFailed = true;
-        return WorkerEnd::Cancelled;
+        return WorkerEnd::NotStarted;
     }
     steps.progressDialog(job);
     if (!job.dialogDone) {
@@ -64,9 +63,8 @@ int runSetupCycleWith(SetupJob& job, const RunLoopSteps& steps) {
         if (job.noWindow) {
             (void)steps.worker(&job);
         } else {
-            bool threadFailed = false;
-            const WorkerEnd end = runWorkerWithDialog(job, steps, threadFailed);
-            if (threadFailed) {
+            const WorkerEnd end = runWorkerWithDialog(job, steps);
+            if (end == WorkerEnd::NotStarted) {
                 cleanUpJob(job);
                 return toInt(SetupResult::LocalError);
             }
