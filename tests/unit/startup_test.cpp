@@ -79,3 +79,41 @@ TEST(ResultTable, EveryCodeOnceWithItsClassAndMessage) {
 }
 
 } // namespace
+
+namespace {
+
+// The icon group of the built executable, loaded the way start-up loads it.
+TEST(LoadDialogIcons, BothSizesFromTheExecutablesIconGroup) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring exe = self;
+    exe = exe.substr(0, exe.rfind(L'\\'));
+    exe = exe.substr(0, exe.rfind(L'\\')) + L"\\Skyloom-Setup.exe";
+    HMODULE module = LoadLibraryExW(exe.c_str(), nullptr,
+                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(module, nullptr) << "build Skyloom-Setup.exe first";
+    SetupJob job;
+    loadDialogIcons(job, module);
+    struct Case {
+        HICON icon;
+        int metric;
+    };
+    for (const Case& c : {Case{job.largeIcon, SM_CXICON}, Case{job.smallIcon, SM_CXSMICON}}) {
+        ASSERT_NE(c.icon, nullptr);
+        ICONINFO info{};
+        ASSERT_TRUE(GetIconInfo(c.icon, &info));
+        BITMAP bitmap{};
+        GetObjectW(info.hbmColor, sizeof bitmap, &bitmap);
+        EXPECT_EQ(bitmap.bmWidth, GetSystemMetrics(c.metric));
+        EXPECT_EQ(bitmap.bmBitsPixel, 32);
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+    }
+    SetupJob none;
+    loadDialogIcons(none, GetModuleHandleW(nullptr)); // the test program has no icon group
+    EXPECT_EQ(none.largeIcon, nullptr);
+    EXPECT_EQ(none.smallIcon, nullptr);
+    FreeLibrary(module);
+}
+
+} // namespace
