@@ -20,7 +20,8 @@ SetupResult launchInstaller(SetupJob& job) {
         return SetupResult::LaunchFailed;
     }
     UniqueKernelHandle processHandle(process.hProcess);
-    UniqueKernelHandle(process.hThread).reset();
+    // Only the process is waited for.
+    CloseHandle(process.hThread);
     logLine(L"o instalador arrancou (pid %lu)", process.dwProcessId);
     (void)WaitForSingleObject(processHandle.get(), INFINITE);
     DWORD exitCode = 0;

@@ -1,5 +1,6 @@
 #include "app/worker.h"
 
+#include "app/cleanup.h"
 #include "app/result_codes.h"
 #include "download/download_installer.h"
 #include "log/diagnostic_log.h"
@@ -8,13 +9,6 @@
 const WorkerSteps kWorkerSteps{downloadInstaller, verifyInstaller};
 
 namespace {
-
-void closeVerifiedFile(SetupJob& job) {
-    if (job.verifiedFile != INVALID_HANDLE_VALUE) {
-        CloseHandle(job.verifiedFile);
-        job.verifiedFile = INVALID_HANDLE_VALUE;
-    }
-}
 
 SetupResult downloadAndVerify(SetupJob& job, const WorkerSteps& steps) {
     SetupResult r = steps.download(job);
