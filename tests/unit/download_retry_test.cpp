@@ -3,11 +3,11 @@
 
 #include "download/download_installer.h"
 #include "log/diagnostic_log.h"
+#include "scratch_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -61,53 +61,24 @@ void countedSleep(DWORD milliseconds) {
 
 const RetrySteps kScripted{scriptedAttempt, countedSleep};
 
-std::wstring tempFolder() {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    return temp;
-}
-
 class RetryLoop : public testing::Test {
   protected:
     void SetUp() override {
-        folder = tempFolder() + L"skyloom-retry-test";
-        CreateDirectoryW(folder.c_str(), nullptr);
-        job.installerPath = folder + L"\\Skyloom-win-Setup.exe";
-        job.workFolder = folder;
-        DeleteFileW(job.installerPath.c_str());
-        log = folder + L"\\retry.log";
-        DeleteFileW(log.c_str());
-        savedLogPath = logPath;
-        logPath = log;
+        job.installerPath = scratch.file(L"Skyloom-win-Setup.exe");
+        job.workFolder = scratch.path();
         s.job = &job;
         script = &s;
     }
-    void TearDown() override {
-        script = nullptr;
-        logPath = savedLogPath;
-        DeleteFileW(job.installerPath.c_str());
-        DeleteFileW(log.c_str());
-        RemoveDirectoryW(folder.c_str());
-    }
+    void TearDown() override { script = nullptr; }
 
     SetupResult run(std::vector<SetupResult> codes) {
         s.codes = std::move(codes);
         return downloadInstallerWith(job, kScripted);
     }
 
-    std::vector<std::string> logMessages() const {
-        std::ifstream in(log.c_str(), std::ios::binary);
-        const std::string text((std::istreambuf_iterator<char>(in)), {});
-        std::vector<std::string> lines;
-        for (std::size_t start = 0; start < text.size();) {
-            const std::size_t end = text.find("\r\n", start);
-            lines.push_back(text.substr(start + 25, end - start - 25));
-            start = end + 2;
-        }
-        return lines;
-    }
+    std::vector<std::string> logMessages() const { return scratch.logMessages(); }
 
-    std::wstring folder, log, savedLogPath;
+    ScratchFolder scratch{L"skyloom-retry-test", L"retry.log"};
     SetupJob job;
     Script s;
 };
@@ -125,7 +96,7 @@ TEST_F(RetryLoop, EmptyListOpensTheFileAndMakesNoAttempt) {
 }
 
 TEST_F(RetryLoop, AFileThatCannotBeOpenedIsALocalError) {
-    job.installerPath = folder + L"\\no such folder\\Skyloom-win-Setup.exe";
+    job.installerPath = scratch.path() + L"\\no such folder\\Skyloom-win-Setup.exe";
     job.urls = {L"https://a.example/x"};
     job.phase.store(JobPhase::Downloading);
     EXPECT_EQ(run({}), LocalError);

@@ -1,9 +1,8 @@
 #include "log/diagnostic_log.h"
+#include "scratch_folder.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <thread>
@@ -61,26 +60,10 @@ TEST(LogLine, CutNeverSplitsASurrogatePair) {
 
 class LogFile : public testing::Test {
   protected:
-    void SetUp() override {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        folder_ = std::wstring(temp) + L"skyloom-log-test-\u00e7\u0416";
-        CreateDirectoryW(folder_.c_str(), nullptr);
-        path_ = folder_ + L"\\registo \u00e7.log";
-        DeleteFileW(path_.c_str());
-        saved_ = logPath;
-        logPath = path_;
-    }
-    void TearDown() override {
-        logPath = saved_;
-        DeleteFileW(path_.c_str());
-        RemoveDirectoryW(folder_.c_str());
-    }
-    std::string contents() const {
-        std::ifstream in(path_.c_str(), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    std::wstring folder_, path_, saved_;
+    std::string contents() const { return scratch_.logText(); }
+    ScratchFolder scratch_{L"skyloom-log-test-\u00e7\u0416", L"registo \u00e7.log"};
+    const std::wstring folder_ = scratch_.path();
+    const std::wstring path_ = scratch_.logFile();
 };
 
 TEST_F(LogFile, Utf8WithoutBomAndAppends) {

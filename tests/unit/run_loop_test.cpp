@@ -1,10 +1,10 @@
 #include "app/run_loop.h"
 #include "log/diagnostic_log.h"
+#include "scratch_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -101,19 +101,13 @@ class RunLoop : public testing::TestWithParam<RunLoopCase> {
   protected:
     void SetUp() override {
         const RunLoopCase& c = GetParam();
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        job_.workFolder = std::wstring(temp) + L"skyloom-run-loop-test";
-        CreateDirectoryW(job_.workFolder.c_str(), nullptr);
-        job_.installerPath = job_.workFolder + L"\\Skyloom-win-Setup.exe";
+        job_.workFolder = scratch_.path();
+        job_.installerPath = scratch_.file(L"Skyloom-win-Setup.exe");
         std::ofstream(job_.installerPath.c_str()) << "partial";
         job_.verifiedFile = CreateFileW(job_.installerPath.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         job_.noWindow = c.noWindow;
         job_.noRun = c.noRun;
-        savedLog_ = logPath;
-        logPath = std::wstring(temp) + L"skyloom-run-loop-test.log";
-        DeleteFileW(logPath.c_str());
         script = Script{};
         script.cycles = c.cycles;
         script.launch = c.launch;
@@ -130,24 +124,10 @@ class RunLoop : public testing::TestWithParam<RunLoopCase> {
         if (job_.verifiedFile != INVALID_HANDLE_VALUE) {
             CloseHandle(job_.verifiedFile);
         }
-        DeleteFileW(job_.installerPath.c_str());
-        RemoveDirectoryW(job_.workFolder.c_str());
-        DeleteFileW(logPath.c_str());
-        logPath = savedLog_;
     }
-    std::vector<std::string> logMessages() const {
-        std::ifstream in(logPath.c_str(), std::ios::binary);
-        const std::string text(std::istreambuf_iterator<char>(in), {});
-        std::vector<std::string> lines;
-        for (std::size_t at = 0; at < text.size();) {
-            const std::size_t end = text.find("\r\n", at);
-            lines.push_back(text.substr(at + kLogStampLength, end - at - kLogStampLength));
-            at = end + 2;
-        }
-        return lines;
-    }
+    std::vector<std::string> logMessages() const { return scratch_.logMessages(); }
+    ScratchFolder scratch_{L"skyloom-run-loop-test"};
     SetupJob job_;
-    std::wstring savedLog_;
 };
 
 TEST_P(RunLoop, EndsWithItsExitCode) {

@@ -3,6 +3,7 @@
 // an unsigned program, and the release of the policy state.
 
 #include "log/diagnostic_log.h"
+#include "scratch_folder.h"
 #include "log/wide_format.h"
 #include "trust/trust_state.h"
 #include "trust/verify_installer.h"
@@ -10,47 +11,28 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
 #include <string>
 
 namespace {
 
 class TrustCheck : public testing::Test {
   protected:
-    void SetUp() override {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        folder_ = std::wstring(temp) + L"skyloom-trust-test";
-        CreateDirectoryW(folder_.c_str(), nullptr);
-        file_ = folder_ + L"\\Skyloom-win-Setup.exe";
-        savedLog_ = logPath;
-        logPath = folder_ + L"\\trust.log";
-        DeleteFileW(logPath.c_str());
-        DeleteFileW(file_.c_str());
-        job_.installerPath = file_;
-    }
+    void SetUp() override { job_.installerPath = file_; }
     void TearDown() override {
         if (job_.verifiedFile != INVALID_HANDLE_VALUE) {
             CloseHandle(job_.verifiedFile);
         }
-        DeleteFileW(file_.c_str());
-        DeleteFileW(logPath.c_str());
-        RemoveDirectoryW(folder_.c_str());
-        logPath = savedLog_;
     }
-    std::string log() const {
-        std::ifstream in(logPath.c_str(), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::string log() const { return scratch_.logText(); }
     // This very test program: a real PE file without a signature.
     void copyUnsignedProgram() {
         wchar_t self[MAX_PATH];
         GetModuleFileNameW(nullptr, self, MAX_PATH);
         ASSERT_TRUE(CopyFileW(self, file_.c_str(), FALSE)) << GetLastError();
     }
-    std::wstring folder_;
-    std::wstring file_;
-    std::wstring savedLog_;
+    ScratchFolder scratch_{L"skyloom-trust-test", L"trust.log"};
+    const std::wstring folder_ = scratch_.path();
+    const std::wstring file_ = scratch_.file(L"Skyloom-win-Setup.exe");
     SetupJob job_;
 };
 

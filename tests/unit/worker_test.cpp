@@ -1,10 +1,10 @@
 #include "app/worker.h"
 #include "log/diagnostic_log.h"
+#include "scratch_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
 #include <new>
 #include <string>
 #include <vector>
@@ -59,14 +59,8 @@ SetupResult fakeVerify(SetupJob& job) {
 class WorkerSequence : public testing::TestWithParam<WorkerCase> {
   protected:
     void SetUp() override {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        job_.workFolder = std::wstring(temp) + L"skyloom-worker-test";
-        CreateDirectoryW(job_.workFolder.c_str(), nullptr);
-        job_.installerPath = job_.workFolder + L"\\Skyloom-win-Setup.exe";
-        savedLog_ = logPath;
-        logPath = job_.workFolder + L"\\worker.log";
-        DeleteFileW(logPath.c_str());
+        job_.workFolder = scratch_.path();
+        job_.installerPath = scratch_.file(L"Skyloom-win-Setup.exe");
         script = Script{};
         script.c = &GetParam();
     }
@@ -74,17 +68,10 @@ class WorkerSequence : public testing::TestWithParam<WorkerCase> {
         if (job_.verifiedFile != INVALID_HANDLE_VALUE) {
             CloseHandle(job_.verifiedFile);
         }
-        DeleteFileW(job_.installerPath.c_str());
-        DeleteFileW(logPath.c_str());
-        RemoveDirectoryW(job_.workFolder.c_str());
-        logPath = savedLog_;
     }
-    std::string log() const {
-        std::ifstream in(logPath.c_str(), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::string log() const { return scratch_.logText(); }
+    ScratchFolder scratch_{L"skyloom-worker-test", L"worker.log"};
     SetupJob job_;
-    std::wstring savedLog_;
 };
 
 TEST_P(WorkerSequence, PublishesOutcomeAndHandlesTheFile) {
