@@ -60,6 +60,14 @@ struct InternetHandleTraits {
     static void close(Value v) { WinHttpCloseHandle(v); }
 };
 
+// Memory the system allocated with LocalAlloc, such as CommandLineToArgvW's array.
+struct LocalMemoryTraits {
+    using Value = void*;
+    static Value none() { return nullptr; }
+    static void close(Value v) { LocalFree(v); }
+};
+
 using UniqueFile = UniqueResource<FileHandleTraits>;
+using UniqueLocal = UniqueResource<LocalMemoryTraits>;
 using UniqueKernelHandle = UniqueResource<KernelHandleTraits>;
 using UniqueInternet = UniqueResource<InternetHandleTraits>;

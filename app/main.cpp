@@ -1,33 +1,49 @@
 // Skyloom-Setup.exe: fetches, checks and runs the Skyloom installer.
 
+#include "app/guarded_entry.h"
+#include "app/handles.h"
 #include "app/run_loop.h"
 #include "app/startup.h"
 #include "log/diagnostic_log.h"
 
 #include <shellapi.h>
 
+#include <optional>
 #include <string_view>
 #include <vector>
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+namespace {
+
+int runProcess(SetupJob& job, void* context) {
+    const HINSTANCE instance = static_cast<HINSTANCE>(context);
     hardenProcess();
     const std::wstring tempFolder = findTempFolder();
     logPath = tempFolder + kLogFileName;
 
-    SetupJob job;
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    std::vector<std::wstring_view> args;
-    for (int i = 1; argv != nullptr && i < argc; ++i) {
-        args.emplace_back(argv[i]);
+    std::optional<int> early;
+    {
+        // Freed on every way out, an exception from the copies below included.
+        const UniqueLocal argvMemory(argv);
+        std::vector<std::wstring_view> args;
+        for (int i = 1; argv != nullptr && i < argc; ++i) {
+            args.emplace_back(argv[i]);
+        }
+        early = prepareJob(job, instance, tempFolder, args);
     }
-    const std::optional<int> early = prepareJob(job, instance, tempFolder, args);
-    args.clear();
-    LocalFree(argv);
     if (early) {
         return *early;
     }
+    return runSetupCycle(job);
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    SetupJob job;
+    const int code = runGuarded(job, runProcess, instance);
     // Ended here rather than by returning: a worker that did not stop after a cancel may
     // still be using the job, which must not be destroyed under it.
-    ExitProcess(static_cast<UINT>(runSetupCycle(job)));
+    ExitProcess(static_cast<UINT>(code));
 }

@@ -1,7 +1,7 @@
 #pragma once
 // One table says what every part does with each result code.
 
-#include "app/setup_job.h"
+#include "app/setup_result.h"
 
 #include <array>
 

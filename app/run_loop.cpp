@@ -40,7 +40,15 @@ WorkerEnd runWorkerWithDialog(SetupJob& job, const RunLoopSteps& steps) {
         logLine(L"CreateThread falhou (%lu)", error);
         return WorkerEnd::NotStarted;
     }
-    steps.progressDialog(job);
+    try {
+        steps.progressDialog(job);
+    } catch (...) {
+        // Stopped and waited for as after a cancel, so that the clean-up of the entry point
+        // does not pull the file from under a running worker.
+        cancelWorker(job);
+        (void)WaitForSingleObject(thread.get(), steps.workerWaitMilliseconds);
+        throw;
+    }
     if (!job.dialogDone) {
         cancelWorker(job);
     }

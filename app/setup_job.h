@@ -1,6 +1,8 @@
 #pragma once
 // The one record of a run, shared by the main thread and the worker thread.
 
+#include "app/setup_result.h"
+
 #include <windows.h>
 #include <winhttp.h>
 
@@ -10,34 +12,6 @@
 #include <vector>
 
 struct MessageCatalog;
-
-// Numbered codes are fixed forever: they are the process exit codes too.
-enum class SetupResult : std::int32_t {
-    Ok = 0,
-    Cancelled = 1,
-    AlreadyRunning = 2,
-    NetworkError = 10,
-    ServerBusy = 11,
-    UnexpectedStatus = 12,
-    UnexpectedSize = 13,
-    TransferIncomplete = 14,
-    UrlRefused = 15,
-    SignatureInvalid = 20,
-    SignerMismatch = 21,
-    VersionRejected = 22,
-    NotEnoughSpace = 30,
-    LaunchFailed = 40,
-    InstallerFailed = 41,
-    LocalError = 50,
-};
-
-enum class JobPhase : std::int32_t {
-    Connecting = 0,
-    Downloading = 1,
-    Verifying = 2,
-    Succeeded = 3,
-    Failed = 4,
-};
 
 struct SetupJob {
     const MessageCatalog* catalog = nullptr;
@@ -69,7 +43,3 @@ struct SetupJob {
     HICON largeIcon = nullptr;
     HICON smallIcon = nullptr;
 };
-
-constexpr std::int32_t toInt(SetupResult r) {
-    return static_cast<std::int32_t>(r);
-}

@@ -65,14 +65,16 @@ std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance, const std::wstr
         return toInt(SetupResult::AlreadyRunning);
     }
 
-    job.workFolder = tempFolder + kWorkFolderName;
-    if (!CreateDirectoryW(job.workFolder.c_str(), nullptr)) {
+    std::wstring workFolder = tempFolder + kWorkFolderName;
+    if (!CreateDirectoryW(workFolder.c_str(), nullptr)) {
         const DWORD error = GetLastError();
         if (error != ERROR_ALREADY_EXISTS) {
-            logLine(L"nao consegui criar %s (%lu)", job.workFolder.c_str(), error);
+            logLine(L"nao consegui criar %s (%lu)", workFolder.c_str(), error);
             return toInt(SetupResult::LocalError);
         }
     }
+    // Recorded only once it exists: the clean-up after a failure goes by this field.
+    job.workFolder = std::move(workFolder);
     job.installerPath = job.workFolder + kInstallerFileName;
     loadDialogIcons(job, instance);
     return std::nullopt;

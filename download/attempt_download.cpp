@@ -111,8 +111,9 @@ SetupResult attemptDownload(SetupJob& job, const std::wstring& url, HANDLE file,
     }
     (void)WinHttpSetTimeouts(session.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
                              kReceiveTimeoutMs);
-    // The platform follows redirects itself, except from https down to http.
-    DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
+    // The platform follows redirects itself: from https to https only, and none at all from
+    // plain http, which is allowed to this machine alone.
+    DWORD redirectPolicy = redirectPolicyFor(parts.scheme);
     (void)WinHttpSetOption(session.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy,
                            sizeof redirectPolicy);
 

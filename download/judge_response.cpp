@@ -10,7 +10,10 @@ bool freeSpaceOf(const wchar_t* folder, std::int64_t& freeBytes) {
     if (!GetDiskFreeSpaceExW(folder, &freeToCaller, nullptr, nullptr)) {
         return false;
     }
-    freeBytes = static_cast<std::int64_t>(freeToCaller.QuadPart);
+    // Beyond the signed range it is plenty, not a negative number.
+    freeBytes = freeToCaller.QuadPart > static_cast<ULONGLONG>(INT64_MAX)
+                    ? INT64_MAX
+                    : static_cast<std::int64_t>(freeToCaller.QuadPart);
     return true;
 }
 
@@ -67,6 +70,9 @@ Judgement judgeResponse(SetupJob& job, HINTERNET request, HANDLE file, DWORD sta
 Judgement judgeResponseWith(const ResponseIo& io, SetupJob& job, HINTERNET request, HANDLE file,
                             DWORD status, std::int64_t& resumeOffset, std::int64_t& knownTotal) {
     std::int64_t size = -1;
+    // A 200 to a range request: the file is emptied only once the answer is to be transferred,
+    // so a bad answer from one URL cannot wipe what another URL delivered.
+    bool rangeIgnored = false;
     switch (answerRow(status, resumeOffset)) {
     case AnswerRow::Busy: {
         wchar_t text[kRetryAfterCapacity];
@@ -107,12 +113,7 @@ Judgement judgeResponseWith(const ResponseIo& io, SetupJob& job, HINTERNET reque
         break;
     }
     case AnswerRow::Whole: {
-        if (resumeOffset > 0) {
-            logLine(L"o servidor ignorou o Range: recomeca do zero");
-            if (!emptyTheFile(io, job, file, resumeOffset)) {
-                return ending(SetupResult::LocalError);
-            }
-        }
+        rangeIgnored = resumeOffset > 0;
         wchar_t text[kContentLengthCapacity];
         const bool present = readHeader(io, request, WINHTTP_QUERY_CONTENT_LENGTH, text);
         size = announcedLength(present, text);
@@ -128,8 +129,10 @@ Judgement judgeResponseWith(const ResponseIo& io, SetupJob& job, HINTERNET reque
         logLine(L"tamanho fora do esperado: %lld", size);
         return ending(SetupResult::UnexpectedSize);
     }
-    // Only a 206 can get here with bytes on disk: a 200 has emptied the file above.
-    if (totalChanged(knownTotal, size, resumeOffset)) {
+    // The whole body starts from byte 0, whatever the file holds now.
+    const std::int64_t startOffset = rangeIgnored ? 0 : resumeOffset;
+    // Only a 206 can fail this: a 200 starts from 0.
+    if (totalChanged(knownTotal, size, startOffset)) {
         logLine(L"o total mudou (%lld -> %lld): recomeca do zero", knownTotal, size);
         if (!emptyTheFile(io, job, file, resumeOffset)) {
             return ending(SetupResult::LocalError);
@@ -140,12 +143,20 @@ Judgement judgeResponseWith(const ResponseIo& io, SetupJob& job, HINTERNET reque
     knownTotal = size;
     job.total.store(size);
 
-    const std::int64_t needed = spaceNeeded(size, resumeOffset);
+    const std::int64_t needed = spaceNeeded(size, startOffset);
     std::int64_t freeBytes = 0;
-    // A volume that cannot tell its free space does not stop the download.
-    if (io.freeSpace(job.workFolder.c_str(), freeBytes) && !enoughSpace(freeBytes, needed)) {
+    // A volume that cannot tell its free space does not stop the download. The bytes of a
+    // file about to be emptied count as free.
+    if (io.freeSpace(job.workFolder.c_str(), freeBytes) &&
+        !enoughSpace(freeAfterEmptying(freeBytes, rangeIgnored ? resumeOffset : 0), needed)) {
         job.neededMegabytes = wholeMegabytes(needed);
         return ending(SetupResult::NotEnoughSpace);
+    }
+    if (rangeIgnored) {
+        logLine(L"o servidor ignorou o Range: recomeca do zero");
+        if (!emptyTheFile(io, job, file, resumeOffset)) {
+            return ending(SetupResult::LocalError);
+        }
     }
     return {true, SetupResult::Ok, size};
 }

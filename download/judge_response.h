@@ -3,13 +3,10 @@
 // attempt with a code. Runs after the status line is logged and before any body byte is read.
 
 #include "app/setup_job.h"
+#include "download/response_rules.h"
 
 #include <cstddef>
 #include <cstdint>
-
-inline constexpr std::size_t kRetryAfterCapacity = 64;
-inline constexpr std::size_t kContentRangeCapacity = 128;
-inline constexpr std::size_t kContentLengthCapacity = 64;
 
 // The system calls of the decision, so that a unit test can stand in for WinHTTP and the disk.
 struct ResponseIo {

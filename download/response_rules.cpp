@@ -1,9 +1,10 @@
 #include "download/response_rules.h"
 
+#include <cstdint>
 #include <cwchar>
 #include <stdio.h>
 
-AnswerRow answerRow(DWORD status, std::int64_t resumeOffset) {
+AnswerRow answerRow(std::uint32_t status, std::int64_t resumeOffset) {
     if (status == 429) {
         return AnswerRow::Busy;
     }
@@ -21,12 +22,16 @@ AnswerRow answerRow(DWORD status, std::int64_t resumeOffset) {
 }
 
 std::int32_t busyMinutes(const wchar_t* text) {
-    // wcstol: an HTTP date or an empty text has no leading digits and reads 0.
-    std::int64_t seconds = std::wcstol(text, nullptr, 10);
+    // An HTTP date or an empty text has no leading digits and reads 0. wcstoll clamps at the
+    // 64-bit limits; the seconds are then held to 32 bits as the header's number is, whatever
+    // the width of long, so the rounding below cannot overflow.
+    std::int64_t seconds = std::wcstoll(text, nullptr, 10);
+    if (seconds > INT32_MAX) {
+        seconds = INT32_MAX;
+    }
     if (seconds <= 0) {
         seconds = kDefaultRetryAfterSeconds;
     }
-    // In 64 bits, so that a value near the 32-bit limit cannot overflow when rounded up.
     const std::int64_t minutes = (seconds + 59) / 60;
     return minutes < kMinBusyMinutes ? kMinBusyMinutes : static_cast<std::int32_t>(minutes);
 }
@@ -46,7 +51,10 @@ ContentRange partialContentRange(const wchar_t* text) {
 }
 
 bool continuesFile(const ContentRange& range, std::int64_t resumeOffset) {
-    return range.first == resumeOffset && range.total > 0;
+    // Inside the total as well: a file on disk as long as the server's or longer would
+    // otherwise be "continued" with nothing, and fail the same way on every attempt.
+    return range.first == resumeOffset && range.total > 0 && range.first < range.total &&
+           range.last >= range.first && range.last < range.total;
 }
 
 bool provesComplete(std::int64_t total, std::int64_t resumeOffset) {
@@ -75,4 +83,11 @@ std::int64_t spaceNeeded(std::int64_t size, std::int64_t resumeOffset) {
 
 bool enoughSpace(std::int64_t freeBytes, std::int64_t needed) {
     return freeBytes >= needed;
+}
+
+std::int64_t freeAfterEmptying(std::int64_t freeBytes, std::int64_t fileBytes) {
+    if (fileBytes <= 0) {
+        return freeBytes;
+    }
+    return freeBytes > INT64_MAX - fileBytes ? INT64_MAX : freeBytes + fileBytes;
 }

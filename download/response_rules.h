@@ -2,9 +2,13 @@
 // The pure half of the response decision: reading the header texts and the tests
 // on sizes and free space. No system calls here, so unit tests reach every boundary.
 
-#include <windows.h>
-
+#include <cstddef>
 #include <cstdint>
+
+// Header buffers in UTF-16 units with the terminator; a longer value reads as "".
+inline constexpr std::size_t kRetryAfterCapacity = 64;
+inline constexpr std::size_t kContentRangeCapacity = 128;
+inline constexpr std::size_t kContentLengthCapacity = 64;
 
 inline constexpr std::int64_t kMinInstallerSize = 1'048'576;   // 1 MiB, inclusive
 inline constexpr std::int64_t kMaxInstallerSize = 419'430'400; // 400 MiB, inclusive
@@ -21,7 +25,7 @@ enum class AnswerRow {
     Unexpected,   // anything else, 206 and 416 without a range and 0 included
 };
 
-[[nodiscard]] AnswerRow answerRow(DWORD status, std::int64_t resumeOffset);
+[[nodiscard]] AnswerRow answerRow(std::uint32_t status, std::int64_t resumeOffset);
 
 // Minutes to tell the user for a 429 whose Retry-After reads `text` ("" when absent): the
 // seconds rounded up, 300 seconds when the value is not a positive number, never below 2.
@@ -38,7 +42,8 @@ struct ContentRange {
 };
 [[nodiscard]] ContentRange partialContentRange(const wchar_t* text);
 
-// A 206 continues the file only when it starts at its end and names a total.
+// A 206 continues the file only when it starts at its end and names a total that both its
+// first and its last byte lie below.
 [[nodiscard]] bool continuesFile(const ContentRange& range, std::int64_t resumeOffset);
 
 // A 416 proves the file complete when its total is the file's length and within bounds.
@@ -60,6 +65,10 @@ struct ContentRange {
 [[nodiscard]] std::int64_t spaceNeeded(std::int64_t size, std::int64_t resumeOffset);
 
 [[nodiscard]] bool enoughSpace(std::int64_t freeBytes, std::int64_t needed);
+
+// The free bytes once a file of `fileBytes` is emptied (a 200 to a range request is judged
+// before its file is emptied); held at the 64-bit limit.
+[[nodiscard]] std::int64_t freeAfterEmptying(std::int64_t freeBytes, std::int64_t fileBytes);
 
 // Whole mebibytes, rounded down.
 [[nodiscard]] constexpr std::int64_t wholeMegabytes(std::int64_t bytes) {

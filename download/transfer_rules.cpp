@@ -2,7 +2,7 @@
 
 #include "download/response_rules.h"
 
-ChunkVerdict judgeChunk(std::int64_t resumeOffset, DWORD bytesRead, std::int64_t size) {
+ChunkVerdict judgeChunk(std::int64_t resumeOffset, std::uint32_t bytesRead, std::int64_t size) {
     if (bytesRead == 0) {
         return resumeOffset == size ? ChunkVerdict::Complete : ChunkVerdict::EndedShort;
     }
@@ -10,11 +10,11 @@ ChunkVerdict judgeChunk(std::int64_t resumeOffset, DWORD bytesRead, std::int64_t
                                                                       : ChunkVerdict::Write;
 }
 
-bool diskFull(DWORD error) {
-    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+bool diskFull(std::uint32_t error) {
+    return error == kErrorDiskFull || error == kErrorHandleDiskFull;
 }
 
-SetupResult writeFailure(DWORD error) {
+SetupResult writeFailure(std::uint32_t error) {
     return diskFull(error) ? SetupResult::NotEnoughSpace : SetupResult::LocalError;
 }
 

@@ -1,12 +1,15 @@
 #pragma once
 // The pure half of the transfer: what one read means, what one failed write means.
 
-#include "app/setup_job.h"
+#include "app/setup_result.h"
 
 #include <cstddef>
 #include <cstdint>
 
 inline constexpr std::size_t kReadChunkSize = 262'144; // 256 KiB: the buffer and every read
+// The two system errors by which a write reports a full disk.
+inline constexpr std::uint32_t kErrorDiskFull = 112;
+inline constexpr std::uint32_t kErrorHandleDiskFull = 39;
 
 enum class ChunkVerdict {
     Complete,   // the body ended at exactly the size
@@ -15,14 +18,14 @@ enum class ChunkVerdict {
     Write,      // write it and read on
 };
 
-[[nodiscard]] ChunkVerdict judgeChunk(std::int64_t resumeOffset, DWORD bytesRead,
+[[nodiscard]] ChunkVerdict judgeChunk(std::int64_t resumeOffset, std::uint32_t bytesRead,
                                       std::int64_t size);
 
 // ERROR_DISK_FULL (112) or ERROR_HANDLE_DISK_FULL (39).
-[[nodiscard]] bool diskFull(DWORD error);
+[[nodiscard]] bool diskFull(std::uint32_t error);
 
 // NotEnoughSpace for a full disk, LocalError for any other write failure.
-[[nodiscard]] SetupResult writeFailure(DWORD error);
+[[nodiscard]] SetupResult writeFailure(std::uint32_t error);
 
 // MiB still needed when the disk fills up with `resumeOffset` bytes written before the chunk.
 [[nodiscard]] std::int64_t megabytesNeededAfterDiskFull(std::int64_t size,

@@ -1,26 +1,9 @@
 #include "download/url_policy.h"
 
-namespace {
-
-// ASCII folding only: a locale's or Unicode's case rules could make another name (with a
-// long s, say) equal to "localhost".
-bool equalsAsciiNoCase(std::wstring_view text, std::wstring_view lowerAscii) {
-    if (text.size() != lowerAscii.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        wchar_t c = text[i];
-        if (c >= L'A' && c <= L'Z') {
-            c = static_cast<wchar_t>(c - L'A' + L'a');
-        }
-        if (c != lowerAscii[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
-} // namespace
+static_assert(kSchemeHttp == INTERNET_SCHEME_HTTP && kSchemeHttps == INTERNET_SCHEME_HTTPS);
+static_assert(kRedirectNever == WINHTTP_OPTION_REDIRECT_POLICY_NEVER &&
+              kRedirectDisallowHttpsToHttp ==
+                  WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP);
 
 DWORD crackUrl(const std::wstring& url, CrackedUrl& parts) {
     URL_COMPONENTS components{};
@@ -37,12 +20,4 @@ DWORD crackUrl(const std::wstring& url, CrackedUrl& parts) {
     parts.scheme = components.nScheme;
     parts.port = components.nPort;
     return 0;
-}
-
-bool urlAllowed(INTERNET_SCHEME scheme, std::wstring_view host) {
-    if (scheme == INTERNET_SCHEME_HTTPS) {
-        return true;
-    }
-    return scheme == INTERNET_SCHEME_HTTP &&
-           (equalsAsciiNoCase(host, L"localhost") || equalsAsciiNoCase(host, L"127.0.0.1"));
 }

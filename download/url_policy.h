@@ -1,5 +1,7 @@
 #pragma once
-// Which URLs the download may open: https anywhere, plain http only to this machine.
+// Cracking a URL into the parts the attempt opens; the rules on them are in url_rules.h.
+
+#include "download/url_rules.h"
 
 #include <windows.h>
 #include <winhttp.h>
@@ -22,7 +24,3 @@ struct CrackedUrl {
 // WinHttpCrackUrl asking for the host and the path only. On failure returns the system error,
 // which includes a host or a path too long for its buffer; 0 on success.
 [[nodiscard]] DWORD crackUrl(const std::wstring& url, CrackedUrl& parts);
-
-// https (scheme 2) to any host; http (scheme 1) only to "localhost" or "127.0.0.1" in any
-// letter case; any port. No other name of this machine counts, not even [::1].
-[[nodiscard]] bool urlAllowed(INTERNET_SCHEME scheme, std::wstring_view host);

@@ -1,23 +1,14 @@
 #include "log/diagnostic_log.h"
 
 #include "app/handles.h"
-#include "log/wide_format.h"
 
 std::wstring logPath;
 
 std::size_t formatLogLine(wchar_t (&line)[kLogLineCapacity], const SYSTEMTIME& time,
                           const wchar_t* format, va_list args) {
-    std::size_t length =
-        formatWide(line, L"%04u-%02u-%02u %02u:%02u:%02u.%03u  ", unsigned{time.wYear},
-                   unsigned{time.wMonth}, unsigned{time.wDay}, unsigned{time.wHour},
-                   unsigned{time.wMinute}, unsigned{time.wSecond}, unsigned{time.wMilliseconds});
-    // Keep room for CR LF and the terminator, so a long message never swallows the line end.
-    constexpr std::size_t kLineEnd = 2;
-    length += formatWideV(line + length, kLogLineCapacity - length - kLineEnd, format, args);
-    line[length++] = L'\r';
-    line[length++] = L'\n';
-    line[length] = L'\0';
-    return length;
+    const LogTime fields{time.wYear,   time.wMonth,  time.wDay,         time.wHour,
+                         time.wMinute, time.wSecond, time.wMilliseconds};
+    return formatLogLine(line, fields, format, args);
 }
 
 void logLine(const wchar_t* format, ...) {

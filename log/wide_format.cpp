@@ -1,7 +1,6 @@
 #include "log/wide_format.h"
 
 #include <cwchar>
-#include <stdio.h>
 
 std::size_t formatWideV(wchar_t* buffer, std::size_t capacity, const wchar_t* format,
                         va_list args) {
@@ -9,9 +8,7 @@ std::size_t formatWideV(wchar_t* buffer, std::size_t capacity, const wchar_t* fo
         return 0;
     }
     buffer[0] = L'\0';
-    // The CRT's own wide formatter: "%s" is a wide string there, and _TRUNCATE cuts instead of
-    // failing when the text is too long.
-    const int written = _vsnwprintf_s(buffer, capacity, _TRUNCATE, format, args);
+    const int written = truncatingWideFormat(buffer, capacity, format, args);
     std::size_t length = written >= 0 ? static_cast<std::size_t>(written) : std::wcslen(buffer);
     // A cut that falls between the two halves of a surrogate pair leaves half a character.
     if (written < 0 && length > 0 && buffer[length - 1] >= 0xD800 && buffer[length - 1] <= 0xDBFF) {

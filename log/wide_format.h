@@ -5,6 +5,12 @@
 #include <cstdarg>
 #include <cstddef>
 
+// The platform's truncating wide formatter, with the Windows CRT's meaning of every format:
+// "%s" a wide string, "%lu" and "%lX" 32 bits. Writes at most capacity - 1 units and a
+// terminator; returns the length, or -1 when the text was cut.
+int truncatingWideFormat(wchar_t* buffer, std::size_t capacity, const wchar_t* format,
+                         va_list args);
+
 // Returns the number of code units written, without the terminator.
 std::size_t formatWideV(wchar_t* buffer, std::size_t capacity, const wchar_t* format, va_list args);
 std::size_t formatWide(wchar_t* buffer, std::size_t capacity, const wchar_t* format, ...);

@@ -1,23 +1,8 @@
 #include "trust/installer_version.h"
 
-#include <array>
-
 InstallerVersion productVersionOf(const VS_FIXEDFILEINFO& info) {
     return InstallerVersion{HIWORD(info.dwProductVersionMS), LOWORD(info.dwProductVersionMS),
                             HIWORD(info.dwProductVersionLS), LOWORD(info.dwProductVersionLS)};
-}
-
-bool versionAccepted(const InstallerVersion& version, const InstallerVersion& minimum) {
-    const std::array<std::uint16_t, 4> have{version.major, version.minor, version.build,
-                                            version.revision};
-    const std::array<std::uint16_t, 4> need{minimum.major, minimum.minor, minimum.build,
-                                            minimum.revision};
-    for (std::size_t i = 0; i < have.size(); ++i) {
-        if (have[i] != need[i]) {
-            return have[i] > need[i];
-        }
-    }
-    return true;
 }
 
 bool fixedInfoReadable(BOOL queried, const void* value, UINT length) {

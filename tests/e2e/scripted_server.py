@@ -7,7 +7,7 @@ used up (or from the start when the script is empty): 200 with the whole body, 2
 "Range: bytes=N-", 416 with "bytes */SIZE" when N is at or past the end.
 
 Every request is recorded (path, headers, Range, User-Agent, arrival time), so a test asserts
-what the client sent. The server listens on 127.0.0.1 on a port of its own, plain or with TLS,
+what the client sent. The server listens on 127.0.0.1 (or another loopback address) on a port of its own, plain or with TLS,
 and stops by itself when its `with` block (or the fixture that holds it) ends.
 
     with ScriptedServer([Reply(200, body=origin)]) as server:
@@ -125,6 +125,9 @@ class Reply:
     rate: at most this many body bytes per second.
     delay: seconds to wait before the status line.
     hangup: close the connection without any answer (`reset` applies).
+    raw_status: the status line as bytes, sent as it is (a hostile server's "HTTP/1.1 2000 X").
+    raw_headers: header lines as bytes, sent as they are after `headers` (bytes that
+        http.server would refuse or re-encode: NUL, bytes above 0x7F, overlong values).
     """
 
     status: int = 200
@@ -140,6 +143,8 @@ class Reply:
     rate: typing.Optional[int] = None
     delay: float = 0.0
     hangup: bool = False
+    raw_status: typing.Optional[bytes] = None
+    raw_headers: tuple = ()
 
 
 @dataclasses.dataclass
@@ -226,8 +231,11 @@ class ScriptedServer:
     """See the module's text. `tls` is a server-side ssl.SSLContext (None: plain http)."""
 
     def __init__(self, script=(), *, tls: typing.Optional[ssl.SSLContext] = None,
-                 real: typing.Optional[Body] = None):
+                 real: typing.Optional[Body] = None, host: str = "127.0.0.1"):
+        """host: the loopback address to listen on (127.0.0.2 is a second machine to the
+        client's URL rules)."""
         self.tls = tls
+        self.host = host
         self.real = real
         self.requests: list = []
         self.unscripted = 0  # requests that found the script used up and no real body
@@ -236,7 +244,7 @@ class ScriptedServer:
         self._lock = threading.Lock()
         self._stopping = threading.Event()
         self._sockets: set = set()
-        self._server = _ThreadingServer(("127.0.0.1", 0), _Handler)
+        self._server = _ThreadingServer((host, 0), _Handler)
         self._server.owner = self
         self._thread = threading.Thread(target=self._server.serve_forever, args=(0.05,),
                                         daemon=True)
@@ -252,8 +260,8 @@ class ScriptedServer:
     def scheme(self) -> str:
         return "https" if self.tls else "http"
 
-    def url(self, path: str = "/Skyloom-win-Setup.exe", host: str = "127.0.0.1") -> str:
-        return f"{self.scheme}://{host}:{self.port}{path}"
+    def url(self, path: str = "/Skyloom-win-Setup.exe", host: typing.Optional[str] = None) -> str:
+        return f"{self.scheme}://{host or self.host}:{self.port}{path}"
 
     def add(self, *replies: Reply) -> None:
         with self._lock:
@@ -327,6 +335,10 @@ class ScriptedServer:
             return
         end = body_size(reply.body)
         count = max(0, end - reply.start) + len(reply.extra)
+        if reply.raw_status is not None or reply.raw_headers:
+            self._send_raw_head(handler, reply, count)
+            self._send_body(handler, reply, end)
+            return
         handler.send_response(reply.status)
         for name, value in reply.headers.items():
             handler.send_header(name, str(value))
@@ -338,6 +350,20 @@ class ScriptedServer:
         handler.end_headers()
         handler.wfile.flush()
         self._send_body(handler, reply, end)
+
+    @staticmethod
+    def _send_raw_head(handler: _Handler, reply: Reply, count: int) -> None:
+        """The head written byte for byte, past http.server's checks and encoding."""
+        lines = [reply.raw_status or f"HTTP/1.1 {reply.status} Scripted".encode()]
+        lines += [f"{name}: {value}".encode("utf-8") for name, value in reply.headers.items()]
+        lines += list(reply.raw_headers)
+        if reply.length == "auto":
+            lines.append(f"Content-Length: {count}".encode())
+        elif reply.length is not None:
+            lines.append(f"Content-Length: {reply.length}".encode())
+        lines.append(b"Connection: close")
+        handler.wfile.write(b"\r\n".join(lines) + b"\r\n\r\n")
+        handler.wfile.flush()
 
     def _send_body(self, handler: _Handler, reply: Reply, end: int) -> None:
         sock = handler.connection

@@ -15,6 +15,7 @@ from setup_kit import https_server, installer
 
 NO_SIGNATURE = 0x800B0100  # TRUST_E_NOSIGNATURE
 BAD_DIGEST = 0x80096010  # TRUST_E_BAD_DIGEST
+FORM_UNKNOWN = 0x800B0003  # TRUST_E_SUBJECT_FORM_UNKNOWN
 
 
 def assert_cleaned_up(workspace):
@@ -115,18 +116,30 @@ def padded(size):
     ("tampered", "tampered", None, 20, BAD_DIGEST),
     ("other_signer", "org_case", None, 21, 0),
     ("old_version", "old", None, 22, 0),
+    ("just_below_the_minimum", "just_below", None, 22, 0),
+    # Hostile files, made from a built installer: none of them may ever be started.
+    ("not_an_executable", "not_pe", None, 20, FORM_UNKNOWN),
+    ("truncated_signed_file", "truncated", None, 20, BAD_DIGEST),
+    ("signed_file_with_bytes_appended", "appended", None, 20, BAD_DIGEST),
 ])
 def test_worker_failure_reaches_the_exit_code(workspace, name, script, url, code, detail):
     files = {"unsigned": lambda: installer(signer=None),
              "tampered": lambda: installer(tamper=True),
              "org_case": lambda: installer(signer="org_case"),
-             "old": lambda: installer(product_version=(1, 0, 99, 0))}
+             "old": lambda: installer(product_version=(1, 0, 99, 0)),
+             "just_below": lambda: installer(product_version=(1, 1, 39, 65535)),
+             "not_pe": lambda: padded(2 * 1024 * 1024),
+             "truncated": lambda: installer().read_bytes()[:-200_000],
+             "appended": lambda: installer().read_bytes() + bytes(range(256)) * 16}
     if isinstance(script, str):
         script = [Reply(200, body=files[script]())]
+    report = workspace.root / "report.txt"
     with https_server(script) as server:
-        run = workspace.run_setup("--sem-janela", "--url", url or server.url())
-    assert run.code == code
+        run = workspace.run_setup("--sem-janela", "--url", url or server.url(),
+                                  env={"SKYLOOM_TEST_REPORT": win_path(report)})
+    assert run.code == code, run.lines
     assert run.lines[-1] == f"erro {code} (detalhe {detail})"
+    assert not report.exists(), "a file that failed the check was started"
     assert not any("recomeca do zero, uma vez" in line for line in run.lines)
     if url:
         assert server.requests == []

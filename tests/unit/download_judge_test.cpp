@@ -244,6 +244,74 @@ TEST_F(JudgeResponse, A200ToARangeRequestEmptiesTheFileAndGoesOnFromZero) {
     EXPECT_EQ(job.total.load(), 3'000'000);
 }
 
+TEST_F(JudgeResponse, A200ToARangeRequestThatWillNotBeTransferredLeavesTheFile) {
+    struct Case {
+        const wchar_t* length; // null: no header
+        std::int64_t freeBytes;
+        SetupResult code;
+    };
+    const std::int64_t onDisk = 2'000'000;
+    const Case cases[] = {
+        {nullptr, std::int64_t{1} << 40, SetupResult::UnexpectedSize},
+        {L"", std::int64_t{1} << 40, SetupResult::UnexpectedSize},
+        {L"-1", std::int64_t{1} << 40, SetupResult::UnexpectedSize},
+        {L"1048575", std::int64_t{1} << 40, SetupResult::UnexpectedSize},
+        {L"419430401", std::int64_t{1} << 40, SetupResult::UnexpectedSize},
+        {L"99999999999999999999999", std::int64_t{1} << 40, SetupResult::UnexpectedSize},
+        // The file's own bytes count as free: one byte short of the rest only with them.
+        {L"3000000", 3'000'000 + 419'430'400 - onDisk - 1, SetupResult::NotEnoughSpace},
+    };
+    for (const Case& c : cases) {
+        fake.headers.clear();
+        if (c.length != nullptr) {
+            fake.headers[WINHTTP_QUERY_CONTENT_LENGTH] = c.length;
+        }
+        fake.freeBytes = c.freeBytes;
+        resumeOffset = onDisk;
+        job.downloaded.store(onDisk);
+        const Judgement j = judge(200);
+        EXPECT_FALSE(j.transfer) << (c.length ? c.length : L"(none)");
+        EXPECT_EQ(j.code, c.code) << (c.length ? c.length : L"(none)");
+        EXPECT_EQ(resumeOffset, onDisk) << "the good partial file stays";
+        EXPECT_EQ(job.downloaded.load(), onDisk);
+    }
+    EXPECT_EQ(fake.truncations, 0);
+
+    // With exactly enough once the file's bytes are freed, the file is emptied and fetched.
+    fake.freeBytes = 3'000'000 + 419'430'400 - onDisk;
+    resumeOffset = onDisk;
+    const Judgement j = judge(200);
+    EXPECT_TRUE(j.transfer);
+    EXPECT_EQ(fake.truncations, 1);
+    EXPECT_EQ(resumeOffset, 0);
+}
+
+TEST_F(JudgeResponse, A206FromOrPastTheTotalRestartsFromZero) {
+    // A stale file on disk as long as the server's file or longer.
+    struct Case {
+        std::int64_t onDisk;
+        const wchar_t* range;
+    };
+    const Case cases[] = {
+        {3'000'000, L"bytes 3000000-3000000/3000000"},
+        {3'000'001, L"bytes 3000001-3000001/3000000"},
+        {3'500'000, L"bytes 3500000-3999999/3000000"},
+        {2'000'000, L"bytes 2000000-3000000/3000000"},
+        {2'000'000, L"bytes 2000000-1999999/3000000"},
+    };
+    for (const Case& c : cases) {
+        fake.headers[WINHTTP_QUERY_CONTENT_RANGE] = c.range;
+        resumeOffset = c.onDisk;
+        job.detail = kUntouched;
+        const Judgement j = judge(206);
+        EXPECT_EQ(j.code, SetupResult::TransferIncomplete) << c.range;
+        EXPECT_EQ(job.detail, 206u) << c.range;
+        EXPECT_EQ(resumeOffset, 0) << c.range;
+    }
+    EXPECT_EQ(fake.truncations, 5);
+    EXPECT_EQ(fake.freeSpaceQueries, 0);
+}
+
 TEST_F(JudgeResponse, ContentLengthBounds) {
     struct Case {
         const wchar_t* length; // null: no header

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 namespace {
@@ -126,6 +127,11 @@ TEST(ResponseRules, RetryAfterSecondsBecomeWholeMinutesAtLeastTwo) {
         // Past the 32-bit range the value is given no meaning, but it must not overflow.
         {L"2147483647", 35791395},
         {L"99999999999", 35791395},
+        // Past the 64-bit range too, where long is 64 bits as well as where it is 32.
+        {L"99999999999999999999999", 35791395},
+        {L"9223372036854775807", 35791395},
+        {L"-9223372036854775808", 5},
+        {L"-99999999999999999999999", 5},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(busyMinutes(c.header), c.minutes) << c.header;
@@ -181,11 +187,24 @@ TEST(ResponseRules, A206ContinuesTheFileOnlyFromItsEndWithATotal) {
         bool continues;
     };
     const Case cases[] = {
-        {{1000, 1999, 2000}, 1000, true},  {{999, 1999, 2000}, 1000, false},
-        {{1001, 1999, 2000}, 1000, false}, {{0, 1999, 2000}, 1000, false},
-        {{1000, 1999, -1}, 1000, false},   {{1000, 1999, 0}, 1000, false},
-        {{1000, -1, 5}, 1000, true}, // the size test, not this one, refuses the total
+        {{1000, 1999, 2000}, 1000, true},
+        {{999, 1999, 2000}, 1000, false},
+        {{1001, 1999, 2000}, 1000, false},
+        {{0, 1999, 2000}, 1000, false},
+        {{1000, 1999, -1}, 1000, false},
+        {{1000, 1999, 0}, 1000, false},
         {{-1, -1, -1}, 1000, false},
+        // A file on disk as long as the server's, or longer: nothing can continue it.
+        {{2000, 2000, 2000}, 2000, false},
+        {{2500, 2600, 2000}, 2500, false},
+        {{1000, -1, 5}, 1000, false},
+        {{1000, 1999, 1999}, 1000, false},
+        {{1000, 2000, 2000}, 1000, false},
+        {{1999, 1999, 2000}, 1999, true},
+        {{1000, 999, 2000}, 1000, false},
+        {{1000, -5, 2000}, 1000, false},
+        {{1000, 1000, 2000}, 1000, true}, // a short range: the body's count decides later
+        {{INT64_MAX, INT64_MAX, INT64_MAX}, INT64_MAX, false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(continuesFile(c.range, c.resumeOffset), c.continues)
@@ -279,6 +298,43 @@ TEST(ResponseRules, FreeSpaceMustHoldTheRestPlus400MiB) {
     EXPECT_EQ(wholeMegabytes(needed - 1), 798);
     EXPECT_EQ(wholeMegabytes(1'048'575), 0);
     EXPECT_EQ(wholeMegabytes(1'048'576), 1);
+}
+
+TEST(ResponseRules, BytesOfAFileAboutToBeEmptiedCountAsFree) {
+    struct Case {
+        std::int64_t freeBytes;
+        std::int64_t fileBytes;
+        std::int64_t after;
+    };
+    const Case cases[] = {
+        {1000, 0, 1000},
+        {1000, 500, 1500},
+        {0, 419'430'400, 419'430'400},
+        {INT64_MAX - 10, 10, INT64_MAX},
+        {INT64_MAX - 10, 11, INT64_MAX},
+        {INT64_MAX, INT64_MAX, INT64_MAX},
+        {1000, -1, 1000},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(freeAfterEmptying(c.freeBytes, c.fileBytes), c.after)
+            << c.freeBytes << " " << c.fileBytes;
+    }
+}
+
+TEST(UrlPolicy, PlainHttpFollowsNoRedirectHttpsOnlyToHttps) {
+    struct Case {
+        int scheme;
+        std::uint32_t policy;
+    };
+    const Case cases[] = {
+        {INTERNET_SCHEME_HTTPS, WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP},
+        {INTERNET_SCHEME_HTTP, WINHTTP_OPTION_REDIRECT_POLICY_NEVER},
+        {0, WINHTTP_OPTION_REDIRECT_POLICY_NEVER},
+        {3, WINHTTP_OPTION_REDIRECT_POLICY_NEVER},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(redirectPolicyFor(c.scheme), c.policy) << c.scheme;
+    }
 }
 
 TEST(TransferRules, WhatOneReadMeans) {
