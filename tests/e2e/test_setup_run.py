@@ -119,8 +119,10 @@ def padded(size):
     ("just_below_the_minimum", "just_below", None, 22, 0),
     # Hostile files, made from a built installer: none of them may ever be started.
     ("not_an_executable", "not_pe", None, 20, FORM_UNKNOWN),
-    ("truncated_signed_file", "truncated", None, 20, BAD_DIGEST),
-    ("signed_file_with_bytes_appended", "appended", None, 20, BAD_DIGEST),
+    # Cut or lengthened, the signature no longer covers the file as it is: Wine finds no
+    # signature in either (the table no longer ends the file); Windows may name the digest.
+    ("truncated_signed_file", "truncated", None, 20, (NO_SIGNATURE, BAD_DIGEST)),
+    ("signed_file_with_bytes_appended", "appended", None, 20, (NO_SIGNATURE, BAD_DIGEST)),
 ])
 def test_worker_failure_reaches_the_exit_code(workspace, name, script, url, code, detail):
     files = {"unsigned": lambda: installer(signer=None),
@@ -138,7 +140,8 @@ def test_worker_failure_reaches_the_exit_code(workspace, name, script, url, code
         run = workspace.run_setup("--sem-janela", "--url", url or server.url(),
                                   env={"SKYLOOM_TEST_REPORT": win_path(report)})
     assert run.code == code, run.lines
-    assert run.lines[-1] == f"erro {code} (detalhe {detail})"
+    details = detail if isinstance(detail, tuple) else (detail,)
+    assert run.lines[-1] in [f"erro {code} (detalhe {d})" for d in details]
     assert not report.exists(), "a file that failed the check was started"
     assert not any("recomeca do zero, uma vez" in line for line in run.lines)
     if url:
