@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -256,5 +257,34 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     true}),
     [](const testing::TestParamInfo<RunLoopCase>& info) { return std::string(info.param.name); });
+
+void throwingProgressDialog(SetupJob&) {
+    throw std::bad_alloc();
+}
+
+// The entry point cleans up after an exception: the worker must be stopped before that, or
+// the clean-up would pull the file from under it.
+TEST(RunLoopException, ADialogThatThrowsStopsTheWorkerBeforeTheExceptionLeaves) {
+    ScratchFolder scratch(L"skyloom-run-loop-throw");
+    SetupJob job;
+    job.workFolder = scratch.path();
+    job.installerPath = scratch.file(L"Skyloom-win-Setup.exe");
+    script = Script{};
+    script.cycles = {Cycle{NetworkError, true}}; // the worker runs until the cancel comes
+    script.release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    script.finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const RunLoopSteps steps{fakeWorker, throwingProgressDialog, fakeFailureDialog, fakeLaunch,
+                             5000};
+
+    EXPECT_THROW((void)runSetupCycleWith(job, steps), std::bad_alloc);
+    EXPECT_TRUE(job.cancelRequested.load());
+    EXPECT_EQ(WaitForSingleObject(script.finished, 0), WAIT_OBJECT_0)
+        << "the worker was still running when the exception left the run loop";
+
+    SetEvent(script.release);
+    WaitForSingleObject(script.finished, 5000);
+    CloseHandle(script.release);
+    CloseHandle(script.finished);
+}
 
 } // namespace
