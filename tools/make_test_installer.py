@@ -109,7 +109,14 @@ def _bare_version_bytes() -> bytes:
 
 def _padding(v: Variant, base: int) -> bytes:
     seed = hashlib.sha256(repr(v).encode()).digest()
-    return random.Random(seed).randbytes(max(0, v.size - base))
+    generator = random.Random(seed)
+    # In pieces: one randbytes call takes at most 256 MiB (its bit count is a C int).
+    left = max(0, v.size - base)
+    pieces = []
+    while left > 0:
+        pieces.append(generator.randbytes(min(left, 64 << 20)))
+        left -= len(pieces[-1])
+    return b"".join(pieces)
 
 
 def _key(v: Variant) -> str:
