@@ -7,8 +7,9 @@
 //   press:ID  WM_COMMAND for the button ID, as its click sends it
 //   escape    the Escape key, through the dialog's own message loop
 //   close     WM_CLOSE, as the title bar's close button sends it
-// After the last step the driver watches on until no such window has been seen for 3 s.
-// Exit code 0, or 3 when SECONDS passed first.
+//   wait:MS   nothing for MS milliseconds
+// The driver ends once no such window has been seen for 3 s: exit code 0 when every step was
+// done, 4 when some were left; 3 when SECONDS passed first.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -63,8 +64,9 @@ LRESULT ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 std::wstring windowText(HWND window) {
-    const LRESULT length = ask(window, WM_GETTEXTLENGTH, 0, 0);
-    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    // One buffer larger than any text of the dialogs: asking for the length first could race
+    // with a text that grows in between.
+    std::wstring text(8192, L'\0');
     const LRESULT got = ask(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
     text.resize(static_cast<std::size_t>(got));
     return text;
@@ -166,6 +168,10 @@ bool act(HWND dialog, const std::vector<Control>& controls, const std::wstring& 
     if (action == L"close") {
         return PostMessageW(dialog, WM_CLOSE, 0, 0) != FALSE;
     }
+    if (action.rfind(L"wait:", 0) == 0) {
+        Sleep(static_cast<DWORD>(std::stoul(action.substr(5))));
+        return true;
+    }
     return false;
 }
 
@@ -195,8 +201,21 @@ int wmain(int argc, wchar_t** argv) {
         EnumWindows(collectTopLevel, reinterpret_cast<LPARAM>(&found));
         std::wstring now;
         for (HWND dialog : found.windows) {
-            const std::vector<Control> controls = controlsOf(dialog);
-            now += describe(dialog, controls);
+            // Controls are read one after another while the dialog may be in the middle of a
+            // tick: only two equal reads in a row count.
+            std::vector<Control> controls = controlsOf(dialog);
+            std::wstring view = describe(dialog, controls);
+            for (int tries = 0; tries < 10; ++tries) {
+                std::vector<Control> again = controlsOf(dialog);
+                std::wstring second = describe(dialog, again);
+                const bool stable = second == view;
+                controls = std::move(again);
+                view = std::move(second);
+                if (stable) {
+                    break;
+                }
+            }
+            now += view;
             if (next < steps.size()) {
                 bool ready = steps[next].when.empty();
                 for (const Control& c : controls) {
@@ -221,8 +240,8 @@ int wmain(int argc, wchar_t** argv) {
         if (!found.windows.empty()) {
             seenAny = true;
             lastSeen = GetTickCount64();
-        } else if (seenAny && next == steps.size() && GetTickCount64() - lastSeen > 3000) {
-            return 0;
+        } else if (seenAny && GetTickCount64() - lastSeen > 3000) {
+            return next == steps.size() ? 0 : 4;
         }
         Sleep(20);
     }
