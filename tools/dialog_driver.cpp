@@ -1,15 +1,18 @@
-// dialog_driver TITLE SECONDS [WHEN=>ACTION]...
+// dialog_driver TITLE SECONDS [--redraw] [WHEN=>ACTION]...
 // Drives the bootstrapper's task dialogs as a user would, from the Windows side (keys sent from
 // X do not reach a Wine dialog). Watches the top-level windows titled TITLE and prints one JSON
-// line per change: each window's child controls (class, id, visibility, text; the progress
-// bar's position and whether it runs as a marquee; whether a button is the default one). The steps run in order: once a control of
-// a shown window has text containing WHEN (empty: at once), ACTION is done:
+// line per change: each window's place on the screen and its child controls (class, id,
+// visibility, text; the progress bar's position and whether it runs as a marquee; whether a
+// button is the default one). The steps run in order: once a shown window has a visible control
+// whose text contains WHEN (empty: at once; "#ID": a control with that id), ACTION is done:
 //   press:ID  WM_COMMAND for the button ID, as its click sends it
 //   escape    the Escape key, through the dialog's own message loop
 //   close     WM_CLOSE, as the title bar's close button sends it
 //   wait:MS   nothing for MS milliseconds
 // The driver ends once no such window has been seen for 3 s: exit code 0 when every step was
 // done, 4 when some were left; 3 when SECONDS passed first.
+// --redraw repaints a window whenever it changed, for screenshots: Wine leaves parts of a text
+// unpainted after the task dialog lays itself out again.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -114,7 +117,12 @@ BOOL CALLBACK collectTopLevel(HWND window, LPARAM found) {
 std::wstring describe(HWND dialog, const std::vector<Control>& controls) {
     wchar_t handle[32];
     _snwprintf_s(handle, 32, _TRUNCATE, L"%p", static_cast<void*>(dialog));
-    std::wstring line = L"{\"window\": \"" + std::wstring(handle) + L"\", \"controls\": [";
+    RECT rect{};
+    GetWindowRect(dialog, &rect);
+    std::wstring line = L"{\"window\": \"" + std::wstring(handle) + L"\", \"rect\": [" +
+                        std::to_wstring(rect.left) + L", " + std::to_wstring(rect.top) + L", " +
+                        std::to_wstring(rect.right) + L", " + std::to_wstring(rect.bottom) +
+                        L"], \"controls\": [";
     for (std::size_t i = 0; i < controls.size(); ++i) {
         const Control& c = controls[i];
         line += i ? L", " : L"";
@@ -123,8 +131,7 @@ std::wstring describe(HWND dialog, const std::vector<Control>& controls) {
                 jsonString(c.text);
         if (c.className == PROGRESS_CLASSW) {
             const LONG_PTR style = GetWindowLongPtrW(c.window, GWL_STYLE);
-            line += L", \"position\": " +
-                    std::to_wstring(ask(c.window, PBM_GETPOS, 0, 0)) +
+            line += L", \"position\": " + std::to_wstring(ask(c.window, PBM_GETPOS, 0, 0)) +
                     L", \"marquee\": " + ((style & PBS_MARQUEE) ? L"true" : L"false");
         }
         if (c.className == L"Button") {
@@ -185,11 +192,13 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring title = argv[1];
     const ULONGLONG deadline = GetTickCount64() + std::stoul(argv[2]) * 1000ull;
     std::vector<Step> steps;
-    for (int i = 3; i < argc; ++i) {
+    const bool redraw = argc > 3 && std::wstring(argv[3]) == L"--redraw";
+    for (int i = redraw ? 4 : 3; i < argc; ++i) {
         const std::wstring arg = argv[i];
         const std::size_t arrow = arg.find(L"=>");
-        steps.push_back(arrow == std::wstring::npos ? Step{L"", arg}
-                                                    : Step{arg.substr(0, arrow), arg.substr(arrow + 2)});
+        steps.push_back(arrow == std::wstring::npos
+                            ? Step{L"", arg}
+                            : Step{arg.substr(0, arrow), arg.substr(arrow + 2)});
     }
 
     std::size_t next = 0;
@@ -216,10 +225,17 @@ int wmain(int argc, wchar_t** argv) {
                 }
             }
             now += view;
+            if (redraw && last.find(view) == std::wstring::npos) {
+                RedrawWindow(dialog, nullptr, nullptr,
+                             RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+            }
             if (next < steps.size()) {
-                bool ready = steps[next].when.empty();
+                const std::wstring& when = steps[next].when;
+                bool ready = when.empty();
                 for (const Control& c : controls) {
-                    ready = ready || (c.visible && c.text.find(steps[next].when) != std::wstring::npos);
+                    ready = ready || (when[0] == L'#'
+                                          ? std::to_wstring(c.id) == when.substr(1)
+                                          : c.visible && c.text.find(when) != std::wstring::npos);
                 }
                 if (ready) {
                     if (now != last) {

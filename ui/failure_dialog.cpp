@@ -10,10 +10,9 @@
 int showFailureDialog(SetupJob& job, bool allowRetry) {
     const MessageCatalog& catalog = *job.catalog;
     FailureTexts texts;
-    buildFailureTexts(catalog,
-                      FailureFacts{toInt(job.result), job.detail, job.retryMinutes,
-                                   job.neededMegabytes},
-                      logPath.c_str(), texts);
+    buildFailureTexts(
+        catalog, FailureFacts{toInt(job.result), job.detail, job.retryMinutes, job.neededMegabytes},
+        logPath.c_str(), texts);
 
     TASKDIALOGCONFIG config{};
     config.cbSize = sizeof config;

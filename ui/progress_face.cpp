@@ -32,8 +32,8 @@ void setContent(const MessageSink& sink, ProgressFace& face, const wchar_t* text
 
 void showBytes(const MessageSink& sink, ProgressFace& face, const MessageCatalog& catalog,
                std::int64_t downloaded, std::int64_t total) {
-    send(sink, kTdmSetProgressBarPos, static_cast<std::uintptr_t>(progressPosition(downloaded, total)),
-         0);
+    send(sink, kTdmSetProgressBarPos,
+         static_cast<std::uintptr_t>(progressPosition(downloaded, total)), 0);
     wchar_t line[kProgressTextCapacity] = {};
     const std::size_t length = formatProgressLine(line, catalog, downloaded, total);
     if (length > face.laidOutLength) {

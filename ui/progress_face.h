@@ -29,8 +29,7 @@ inline constexpr std::intptr_t kProgressRangeParam = std::intptr_t{kProgressScal
 // Receives one message for the dialog window: SendMessageW in the program, a recorder in tests.
 struct MessageSink {
     void* context;
-    void (*send)(void* context, std::uint32_t message, std::uintptr_t wParam,
-                 std::intptr_t lParam);
+    void (*send)(void* context, std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 };
 
 // The face on screen. Main thread only.

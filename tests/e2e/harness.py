@@ -89,6 +89,7 @@ class DialogView:
     window: str
     controls: list  # dicts: class, id, visible, text; position and marquee for the bar
     time: float  # time.monotonic() when the driver printed it
+    rect: tuple = (0, 0, 0, 0)  # left, top, right, bottom on the screen
 
     def _texts(self):
         return [c["text"] for c in self.controls if c["class"] == "Static" and c["visible"]
@@ -152,9 +153,11 @@ class DialogDriver:
     """tools/dialog_driver.exe on the dialogs titled `title`; steps "WHEN=>ACTION" (see the
     tool). Its lines are read as they come, with the time each arrived."""
 
-    def __init__(self, steps=(), title="Skyloom", seconds=90):
-        self.process = start_windows(DIALOG_DRIVER, [title, seconds, *steps])
+    def __init__(self, steps=(), title="Skyloom", seconds=90, on_view=None, redraw=False):
+        options = ["--redraw"] if redraw else []
+        self.process = start_windows(DIALOG_DRIVER, [title, seconds, *options, *steps])
         self.views, self.events = [], []
+        self.on_view = on_view  # called with each DialogView as it arrives
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
 
@@ -167,7 +170,10 @@ class DialogDriver:
             if "event" in seen:
                 self.events.append((seen["event"], seen["detail"], now))
             else:
-                self.views.append(DialogView(seen["window"], seen["controls"], now))
+                view = DialogView(seen["window"], seen["controls"], now, tuple(seen["rect"]))
+                self.views.append(view)
+                if self.on_view:
+                    self.on_view(view)
 
     def finish(self, timeout=120) -> DriverRun:
         self.process.wait(timeout=timeout)
@@ -223,9 +229,11 @@ class Workspace:
     def start_setup(self, *args, env=None, unix_env=None) -> subprocess.Popen:
         return start_windows(SETUP_EXE, args, {**self.env, **(env or {})}, unix_env)
 
-    def run_windowed(self, *args, steps=(), env=None, timeout=180, unix_env=None):
-        """A run with its windows, driven by the dialog driver's steps: (SetupRun, DriverRun)."""
-        driver = DialogDriver(steps)
+    def run_windowed(self, *args, steps=(), env=None, timeout=180, unix_env=None, on_view=None,
+                     redraw=False):
+        """A run with its windows, driven by the dialog driver's steps: (SetupRun, DriverRun).
+        on_view and redraw: see DialogDriver."""
+        driver = DialogDriver(steps, on_view=on_view, redraw=redraw)
         setup = self.start_setup(*args, env=env, unix_env=unix_env)
         done = finish(setup, timeout)
         ended = time.monotonic()

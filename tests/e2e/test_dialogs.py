@@ -98,7 +98,7 @@ def test_cancel_while_downloading_ends_at_once(workspace):
 
 def test_cancel_while_checking_still_ends_as_cancelled(workspace):
     # Large, so that the signature check lasts long enough to be seen and cancelled.
-    big = installer(size=300 * MIB)
+    big = installer(size=64 * MIB)
     checking = FACES["en"][2]
     with https_server(real=big) as server:
         run, driven = workspace.run_windowed("--sem-executar", "--url", server.url(),

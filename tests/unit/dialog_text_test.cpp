@@ -34,33 +34,63 @@ TEST(FailureTexts, MessageValueCodeTextAndIconByResult) {
     const MessageCatalog& en = english();
     const std::wstring email = SKYLOOM_SUPPORT_EMAIL;
     const FailureCase cases[] = {
-        {"busy", {11, 0, 5, 0}, L"The server is busy right now. Try again in 5 minutes.", false,
-         L"11/0x00000000", true},
+        {"busy",
+         {11, 0, 5, 0},
+         L"The server is busy right now. Try again in 5 minutes.",
+         false,
+         L"11/0x00000000",
+         true},
         {"status 404", {12, 404, 0, 0}, en.downloadFailedText, false, L"12/0x00000194", false},
         {"network", {10, 12029, 0, 0}, en.downloadFailedText, false, L"10/0x00002EFD", false},
         {"broken", {14, 0, 0, 0}, en.downloadFailedText, false, L"14/0x00000000", false},
         {"refused", {15, 0, 0, 0}, en.downloadFailedText, false, L"15/0x00000000", false},
         {"size", {13, 500, 0, 0}, en.invalidInstallerText, false, L"13/0x000001F4", false},
-        {"signature", {20, 0x80096010u, 0, 0}, en.invalidInstallerText, false,
-         L"20/0x80096010", false},
+        {"signature",
+         {20, 0x80096010u, 0, 0},
+         en.invalidInstallerText,
+         false,
+         L"20/0x80096010",
+         false},
         {"signer", {21, 0, 0, 0}, en.invalidInstallerText, false, L"21/0x00000000", false},
         {"version", {22, 0, 0, 0}, en.invalidInstallerText, false, L"22/0x00000000", false},
-        {"disk", {30, 112, 0, 523},
-         L"There isn't enough free disk space. About 523 MB are needed.", false,
-         L"30/0x00000070", false},
-        {"installer 100", {41, 100, 0, 0}, L"The installation didn't finish (code 100). Try again",
-         true, L"41/0x00000064", false},
+        {"disk",
+         {30, 112, 0, 523},
+         L"There isn't enough free disk space. About 523 MB are needed.",
+         false,
+         L"30/0x00000070",
+         false},
+        {"installer 100",
+         {41, 100, 0, 0},
+         L"The installation didn't finish (code 100). Try again",
+         true,
+         L"41/0x00000064",
+         false},
         // The top bit set: negative in the content, the same 32 bits in hexadecimal in details.
-        {"installer negative", {41, 0xC0000005u, 0, 0},
-         L"The installation didn't finish (code -1073741819).", true, L"41/0xC0000005", false},
-        {"launch", {40, 2, 0, 0},
+        {"installer negative",
+         {41, 0xC0000005u, 0, 0},
+         L"The installation didn't finish (code -1073741819).",
+         true,
+         L"41/0xC0000005",
+         false},
+        {"launch",
+         {40, 2, 0, 0},
          L"Something went wrong (40/0x00000002). Try again; if it happens again, write to us at " +
              email + L".",
-         false, L"40/0x00000002", false},
-        {"local", {50, 5, 0, 0}, L"Something went wrong (50/0x00000005).", true,
-         L"50/0x00000005", false},
-        {"unknown", {-7, 0xFFFFFFFFu, 0, 0}, L"Something went wrong (-7/0xFFFFFFFF).", true,
-         L"-7/0xFFFFFFFF", false},
+         false,
+         L"40/0x00000002",
+         false},
+        {"local",
+         {50, 5, 0, 0},
+         L"Something went wrong (50/0x00000005).",
+         true,
+         L"50/0x00000005",
+         false},
+        {"unknown",
+         {-7, 0xFFFFFFFFu, 0, 0},
+         L"Something went wrong (-7/0xFFFFFFFF).",
+         true,
+         L"-7/0xFFFFFFFF",
+         false},
     };
     for (const FailureCase& c : cases) {
         FailureTexts texts;
@@ -72,9 +102,8 @@ TEST(FailureTexts, MessageValueCodeTextAndIconByResult) {
             EXPECT_EQ(content, c.content) << c.name;
         }
         EXPECT_STREQ(texts.codeText, c.codeText) << c.name;
-        EXPECT_EQ(std::wstring(texts.details),
-                  L"The log file is at C:\\T\\Skyloom-Setup.log\n(" + std::wstring(c.codeText) +
-                      L")")
+        EXPECT_EQ(std::wstring(texts.details), L"The log file is at C:\\T\\Skyloom-Setup.log\n(" +
+                                                   std::wstring(c.codeText) + L")")
             << c.name;
         EXPECT_EQ(failureIsWarning(c.facts.result), c.warning) << c.name;
     }
@@ -106,8 +135,7 @@ TEST(FailureTexts, MessageAgreesWithTheResultTable) {
                 expected = catalog.genericFailureFormat;
                 break;
             }
-            EXPECT_EQ(failureMessageFor(catalog, toInt(info.code)), expected)
-                << toInt(info.code);
+            EXPECT_EQ(failureMessageFor(catalog, toInt(info.code)), expected) << toInt(info.code);
         }
     }
 }
@@ -227,9 +255,8 @@ TEST(ProgressCallback, MessagesFollowThePhaseAndTheBytes) {
     const MessageCatalog& en = english();
     const auto big = reinterpret_cast<std::intptr_t>(reinterpret_cast<HICON>(0x1111));
     const auto small = reinterpret_cast<std::intptr_t>(reinterpret_cast<HICON>(0x2222));
-    const Sent created[] = {{WM_SETICON, ICON_BIG, big, L""},
-                            {WM_SETICON, ICON_SMALL, small, L""},
-                            kMarqueeStart};
+    const Sent created[] = {
+        {WM_SETICON, ICON_BIG, big, L""}, {WM_SETICON, ICON_SMALL, small, L""}, kMarqueeStart};
     struct Scenario {
         const char* name;
         std::vector<Step> steps;
@@ -247,7 +274,11 @@ TEST(ProgressCallback, MessagesFollowThePhaseAndTheBytes) {
               0,
               {instruction(en.downloadingText), kMarqueeBarOff, kRange, position(0),
                setContent(L"0 MB of 200 MB")}},
-             {TDN_TIMER, Downloading, 200 * MiB, MiB - 1, {position(4), updateContent(L"0 MB of 200 MB")}},
+             {TDN_TIMER,
+              Downloading,
+              200 * MiB,
+              MiB - 1,
+              {position(4), updateContent(L"0 MB of 200 MB")}},
              // More digits than laid out: laid out again.
              {TDN_TIMER,
               Downloading,
@@ -260,7 +291,11 @@ TEST(ProgressCallback, MessagesFollowThePhaseAndTheBytes) {
               199 * MiB,
               {position(995), updateContent(L"199 MB of 200 MB")}},
              // A restart from zero: the bar goes back, the shorter line fits the layout.
-             {TDN_TIMER, Downloading, 200 * MiB, 0, {position(0), updateContent(L"0 MB of 200 MB")}},
+             {TDN_TIMER,
+              Downloading,
+              200 * MiB,
+              0,
+              {position(0), updateContent(L"0 MB of 200 MB")}},
              {TDN_TIMER,
               Downloading,
               200 * MiB,
@@ -279,7 +314,11 @@ TEST(ProgressCallback, MessagesFollowThePhaseAndTheBytes) {
         {"no size yet, then a small file",
          {
              {TDN_CREATED, Connecting, 0, 0, {created[0], created[1], created[2]}},
-             {TDN_TIMER, Downloading, 0, 0, {instruction(en.downloadingText), kMarqueeBarOff, kRange}},
+             {TDN_TIMER,
+              Downloading,
+              0,
+              0,
+              {instruction(en.downloadingText), kMarqueeBarOff, kRange}},
              {TDN_TIMER, Downloading, -1, 5, {}},
              {TDN_TIMER,
               Downloading,
@@ -353,9 +392,9 @@ TEST(ProgressCallback, CancelRaisesTheFlagAndClosesTheRequestOnce) {
         SetupJob job;
         job.catalog = &english();
         job.dialogDone = c.dialogDone;
-        HINTERNET session = c.withRequest ? WinHttpOpen(L"test", WINHTTP_ACCESS_TYPE_NO_PROXY,
-                                                        nullptr, nullptr, 0)
-                                          : nullptr;
+        HINTERNET session =
+            c.withRequest ? WinHttpOpen(L"test", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0)
+                          : nullptr;
         ASSERT_EQ(session != nullptr, c.withRequest) << c.name;
         job.activeRequest.store(session);
         std::vector<Sent> sent;
@@ -378,8 +417,14 @@ TEST(ProgressPosition, TruncatedAndKeptWithinTheBar) {
         std::int64_t downloaded, total, expected;
     };
     const Case cases[] = {
-        {157'286'400, 209'715'200, 750}, {1'048'575, 3'145'728, 333}, {5, 5, 1000},
-        {0, 5, 0},   {6, 5, 1000},  {-1, 5, 0}, {999, 1000, 999}, {1, 1001, 0},
+        {157'286'400, 209'715'200, 750},
+        {1'048'575, 3'145'728, 333},
+        {5, 5, 1000},
+        {0, 5, 0},
+        {6, 5, 1000},
+        {-1, 5, 0},
+        {999, 1000, 999},
+        {1, 1001, 0},
         {INT64_MAX - 1, INT64_MAX, 999},
     };
     for (const Case& c : cases) {
@@ -389,7 +434,7 @@ TEST(ProgressPosition, TruncatedAndKeptWithinTheBar) {
 }
 
 TEST(ProgressLine, WholeMebibytesInEveryLanguage) {
-    const wchar_t* expected[] = {L"150 MB of 200 MB", L"150 MB de 200 MB", L"150 MB de 200 MB",
+    const wchar_t* expected[] = {L"150 MB of 200 MB",  L"150 MB de 200 MB",  L"150 MB de 200 MB",
                                  L"150 Mo sur 200 Mo", L"150 MB von 200 MB", L"150 MB di 200 MB"};
     for (std::size_t i = 0; i < kCatalogs.size(); ++i) {
         wchar_t line[kProgressTextCapacity];

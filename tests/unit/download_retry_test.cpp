@@ -26,7 +26,7 @@ struct Script {
     std::vector<AttemptSeen> seen;
     int slices = 0;
     int slicesAtLastAttempt = 0;
-    int cancelAtSlice = -1; // raise the cancel flag when this many slices have been slept
+    int cancelAtSlice = -1;   // raise the cancel flag when this many slices have been slept
     int cancelAtAttempt = -1; // raise it during the attempt of this index
     SetupJob* job = nullptr;
     // What the scripted attempts do to the carried state.

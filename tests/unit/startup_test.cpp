@@ -193,12 +193,9 @@ TEST_F(BuiltResources, VersionBlockKeysAndFixedInfo) {
         const wchar_t* value;
     };
     const Key keys[] = {
-        {L"FileVersion", L"1.0.0.0"},
-        {L"ProductVersion", L"1.0.0.0"},
-        {L"CompanyName", L"Quorvane, Lda"},
-        {L"FileDescription", L"Skyloom Setup"},
-        {L"InternalName", L"Skyloom-Setup"},
-        {L"OriginalFilename", L"Skyloom-Setup.exe"},
+        {L"FileVersion", L"1.0.0.0"},        {L"ProductVersion", L"1.0.0.0"},
+        {L"CompanyName", L"Quorvane, Lda"},  {L"FileDescription", L"Skyloom Setup"},
+        {L"InternalName", L"Skyloom-Setup"}, {L"OriginalFilename", L"Skyloom-Setup.exe"},
         {L"ProductName", L"Skyloom"},
     };
     for (const Key& k : keys) {
