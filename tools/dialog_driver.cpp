@@ -11,8 +11,8 @@
 //   wait:MS   nothing for MS milliseconds
 // The driver ends once no such window has been seen for 3 s: exit code 0 when every step was
 // done, 4 when some were left; 3 when SECONDS passed first.
-// --redraw repaints a window whenever it changed, for screenshots: Wine leaves parts of a text
-// unpainted after the task dialog lays itself out again.
+// --redraw repaints a window whenever it changed, and every 400 ms, for screenshots: Wine leaves
+// parts of a text unpainted after the task dialog lays itself out again.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -205,6 +205,7 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring last;
     ULONGLONG lastSeen = 0;
     bool seenAny = false;
+    ULONGLONG lastRedraw = 0;
     while (GetTickCount64() < deadline) {
         Found found{&title, {}};
         EnumWindows(collectTopLevel, reinterpret_cast<LPARAM>(&found));
@@ -225,7 +226,9 @@ int wmain(int argc, wchar_t** argv) {
                 }
             }
             now += view;
-            if (redraw && last.find(view) == std::wstring::npos) {
+            if (redraw &&
+                (last.find(view) == std::wstring::npos || GetTickCount64() - lastRedraw > 400)) {
+                lastRedraw = GetTickCount64();
                 RedrawWindow(dialog, nullptr, nullptr,
                              RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
             }

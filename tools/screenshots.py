@@ -53,7 +53,7 @@ class Camera:
                     if path not in self.faces:
                         continue
                     del self.faces[path]
-                time.sleep(0.4)
+                time.sleep(1.0)
                 grab(view, path)
                 self.taken.append(path)
 
