@@ -132,6 +132,14 @@ class DialogView:
         return None
 
 
+def settled(views) -> "DialogView":
+    """The last view of one window that shows its buttons, instruction and content: not one read
+    while the dialog was still being built or already being taken down."""
+    whole = [v for v in views if v.buttons and v.instruction and v.content]
+    assert whole, views
+    return whole[-1]
+
+
 @dataclasses.dataclass
 class DriverRun:
     views: list  # DialogView, in the order seen

@@ -6,7 +6,7 @@ import threading
 
 import pytest
 
-from harness import SETUP_EXE, Workspace, start_windows, finish, win_path
+from harness import SETUP_EXE, Workspace, start_windows, finish, settled, win_path
 
 # A URL that the download refuses without touching the network: runs stay short.
 REFUSED = "http://refused.invalid/Skyloom-win-Setup.exe"
@@ -32,7 +32,7 @@ def test_run_header_names_language_and_options(workspace, args, header):
         # The refused URL ends in the failure dialog, in the language asked for; its Close
         # ends the run.
         run, driven = workspace.run_windowed(*full, steps=["press:8"])
-        failure = driven.windows()[-1][-1]
+        failure = settled(driven.windows()[-1])
         assert failure.instruction == "Não foi possível instalar o Skyloom"
         assert failure.buttons.keys() == {4, 8}
         assert run.code == 15
