@@ -50,10 +50,11 @@ def faces(windows_views) -> list:
 @pytest.mark.parametrize("lingua", ["en", "pt", "de"])
 def test_three_faces_in_order_with_the_languages_texts(workspace, lingua):
     connecting, downloading, checking, line = FACES[lingua]
-    big = installer(size=24 * MIB)
+    # Large, so that the check outlasts a few of the dialog's ticks, and trickled, so that the
+    # byte count changes on the screen.
+    big = installer(size=64 * MIB)
     size = big.stat().st_size
-    # Trickled, so that the byte count changes on the screen for a few ticks.
-    with https_server([Reply(200, body=big, rate=6 * MIB)], real=big) as server:
+    with https_server([Reply(200, body=big, rate=16 * MIB)], real=big) as server:
         run, driven = workspace.run_windowed("--sem-executar", "--lingua", lingua,
                                              "--url", server.url())
     assert run.code == 0, run.lines
@@ -105,7 +106,7 @@ def test_cancel_while_downloading_ends_at_once(workspace):
 
 
 def test_cancel_while_checking_still_ends_as_cancelled(workspace):
-    # Large, so that the signature check lasts long enough to be seen and cancelled.
+    # Large, so that the check lasts long enough to be seen and cancelled.
     big = installer(size=64 * MIB)
     checking = FACES["en"][2]
     with https_server(real=big) as server:
