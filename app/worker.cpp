@@ -22,7 +22,8 @@ SetupResult workerOutcome(SetupJob& job, const WorkerSteps& steps) {
     job.resumedDownload = false;
     SetupResult r = downloadAndVerify(job, steps);
     // A resumed file may hold a stale head from another build: one clean try from zero.
-    if (resultInfo(r).failsTrustCheck && job.resumedDownload) {
+    // A Cancel seen here must not start a download of its own.
+    if (resultInfo(r).failsTrustCheck && job.resumedDownload && !job.cancelRequested.load()) {
         logLine(L"a verificacao falhou depois de uma retoma: recomeca do zero, uma vez");
         closeVerifiedFile(job);
         (void)DeleteFileW(job.installerPath.c_str());

@@ -160,7 +160,10 @@ SetupResult attemptDownload(SetupJob& job, const std::wstring& url, HANDLE file,
     const Judgement judgement =
         judgeResponse(job, request.get(), file, status, resumeOffset, knownTotal);
     if (!judgement.transfer) {
-        return judgement.code;
+        // A Cancel that closed the request before the status was read leaves status 0: the
+        // refusal that follows is the Cancel's doing, not the server's.
+        return judgement.code == SetupResult::Ok ? judgement.code
+                                                 : cancelledOr(job, judgement.code);
     }
     return transferBody(job, request.get(), file, judgement.size, resumeOffset);
 }

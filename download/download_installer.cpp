@@ -12,7 +12,7 @@ void sleepFor(DWORD milliseconds) {
     Sleep(milliseconds);
 }
 
-// A Cancel ends the pause within one slice; the attempt after it still runs and reports.
+// A Cancel ends the pause within one slice.
 void pause(const SetupJob& job, const RetrySteps& steps, int slices) {
     for (int i = 0; i < slices; ++i) {
         if (job.cancelRequested.load()) {
@@ -57,6 +57,10 @@ SetupResult downloadInstallerWith(SetupJob& job, const RetrySteps& steps) {
             if (attempt > 0) {
                 logLine(L"nova tentativa (%d) em %s", attempt + 1, url.c_str());
                 pause(job, steps, pauseSlices(attempt));
+            }
+            // Seen before connecting again, so a Cancel never waits on another server.
+            if (job.cancelRequested.load()) {
+                return SetupResult::Cancelled;
             }
             code = steps.attempt(job, url, file.get(), resumeOffset, knownTotal);
             const RetryClass retry = resultInfo(code).retryClass;

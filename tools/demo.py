@@ -2,6 +2,9 @@
 test server, fetched, checked and started by the real Skyloom-Setup.exe under Wine.
 
     python3 tools/demo.py [--sem-janela] [more options for Skyloom-Setup.exe]
+
+With its window, the demo saves screenshots of the progress dialog's three faces and, from a
+second run against a server that answers 404, of the failure dialog, in build/demo/screenshots.
 """
 
 import os
@@ -15,6 +18,8 @@ os.environ.setdefault("SKYLOOM_SOURCE", str(ROOT))
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 
 from harness import BUILD, Workspace, win_path  # noqa: E402
+from scripted_server import Reply  # noqa: E402
+from screenshots import Camera, failure_face, progress_faces  # noqa: E402
 from setup_kit import https_server, installer  # noqa: E402
 
 
@@ -22,16 +27,26 @@ def main(args) -> int:
     folder = BUILD / "demo"
     shutil.rmtree(folder, ignore_errors=True)
     workspace = Workspace(folder)
+    windowed = "--sem-janela" not in args
+    shots = folder / "screenshots"
+    shots.mkdir(parents=True, exist_ok=True)
+    camera = Camera(progress_faces(shots))
     print("making a test-signed installer (product version 1.1.40.0)...", flush=True)
-    signed = installer()
+    # Large enough, and served slowly enough, for each face of the dialog to stay a moment.
+    signed = installer(size=64 << 20) if windowed else installer()
     report = folder / "installer-report.txt"
-    with https_server(real=signed) as server:
+    script = [Reply(200, body=signed, rate=16 << 20, delay=1.5)] if windowed else []
+    with https_server(script, real=signed) as server:
         url = server.url()
         print(f"serving it at {url} (test root trusted by the build's Wine prefix)", flush=True)
         command = ["Skyloom-Setup.exe", "--url", url, *args]
         print("running:", " ".join(command), flush=True)
-        run = workspace.run_setup("--url", url, *args,
-                                  env={"SKYLOOM_TEST_REPORT": win_path(report)})
+        env = {"SKYLOOM_TEST_REPORT": win_path(report)}
+        if windowed:
+            run, _ = workspace.run_windowed("--url", url, *args, env=env, on_view=camera,
+                                            redraw=True)
+        else:
+            run = workspace.run_setup("--url", url, *args, env=env)
     print()
     print(f"--- log ({workspace.log_file}) ---")
     print(run.log.replace("\r\n", "\n"), end="")
@@ -44,6 +59,17 @@ def main(args) -> int:
         print("the installer did not run")
     print(f"requests the server saw: {[(r.path, r.range) for r in server.requests]}")
     print(f"exit code: {run.code}")
+    if windowed:
+        print("a second run against a server that answers 404, for the failure dialog...",
+              flush=True)
+        failure = Camera({shots / "failure.png": failure_face})
+        with https_server([Reply(404, body=b"no")]) as server:
+            Workspace(folder / "failing").run_windowed(
+                "--url", server.url(), *args, steps=["#8=>wait:1500", "press:8"],
+                on_view=failure, redraw=True)
+        print("screenshots:")
+        for path in sorted(camera.taken + failure.taken):
+            print(f"  {path}")
     return run.code
 
 

@@ -1,7 +1,36 @@
 #include "ui/failure_dialog.h"
 
-// TEMPORARY stand-in until the task dialog exists: behaves like a dialog that could not be
-// shown, which counts as Close.
-int showFailureDialog(SetupJob&, bool) {
-    return IDCLOSE;
+#include "log/diagnostic_log.h"
+#include "ui/failure_text.h"
+#include "ui/message_catalog.h"
+#include "ui/progress_dialog.h"
+
+#include <commctrl.h>
+
+int showFailureDialog(SetupJob& job, bool allowRetry) {
+    const MessageCatalog& catalog = *job.catalog;
+    FailureTexts texts;
+    buildFailureTexts(
+        catalog, FailureFacts{toInt(job.result), job.detail, job.retryMinutes, job.neededMegabytes},
+        logPath.c_str(), texts);
+
+    TASKDIALOGCONFIG config{};
+    config.cbSize = sizeof config;
+    config.hwndParent = nullptr;
+    config.hInstance = nullptr;
+    config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION;
+    config.dwCommonButtons =
+        allowRetry ? TDCBF_RETRY_BUTTON | TDCBF_CLOSE_BUTTON : TDCBF_CLOSE_BUTTON;
+    config.pszWindowTitle = catalog.productName;
+    config.pszMainIcon = failureIsWarning(toInt(job.result)) ? TD_WARNING_ICON : TD_ERROR_ICON;
+    config.pszMainInstruction = catalog.failureHeading;
+    config.pszContent = texts.content;
+    config.nDefaultButton = allowRetry ? IDRETRY : IDCLOSE;
+    config.pszExpandedInformation = texts.details;
+    config.cxWidth = kDialogWidth;
+    int button = IDCLOSE;
+    if (FAILED(TaskDialogIndirect(&config, &button, nullptr, nullptr))) {
+        return IDCLOSE;
+    }
+    return button;
 }

@@ -2,5 +2,5 @@
 #include "app/setup_job.h"
 
 // Explains a failed run; returns the button that closed the dialog (IDRETRY, IDCLOSE,
-// IDCANCEL).
+// IDCANCEL), IDCLOSE when it could not be shown.
 [[nodiscard]] int showFailureDialog(SetupJob& job, bool allowRetry);

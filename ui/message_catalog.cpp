@@ -2,6 +2,8 @@
 
 #include "build_config.h"
 
+#include <windows.h>
+
 // Source texts are UTF-8; the ellipsis at the end of the progress faces is U+2026.
 const std::array<MessageCatalog, 6> kCatalogs = {{
     // English

@@ -1,9 +1,9 @@
 #pragma once
 // The six languages of every text the user sees.
 
-#include <windows.h>
-
 #include <array>
+#include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 struct MessageCatalog {
@@ -29,8 +29,8 @@ inline constexpr std::size_t kCatalogItemCount = sizeof(MessageCatalog) / sizeof
 extern const std::array<MessageCatalog, 6> kCatalogs;
 
 // The catalogue whose code equals the request exactly, else the one of the UI language's
-// primary language, else English.
-const MessageCatalog& catalogFor(std::wstring_view languageRequest, LANGID uiLanguage);
+// primary language (a LANGID), else English.
+const MessageCatalog& catalogFor(std::wstring_view languageRequest, std::uint16_t uiLanguage);
 
 // catalogFor with the user's UI language.
 const MessageCatalog& selectCatalog(std::wstring_view languageRequest);

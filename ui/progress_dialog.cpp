@@ -1,11 +1,93 @@
 #include "ui/progress_dialog.h"
 
-// TEMPORARY stand-in until the task dialog exists: no window, it only waits for the worker's
-// final phase the way the dialog's timer will.
-void showProgressDialog(SetupJob& job) {
-    while (static_cast<std::int32_t>(job.phase.load()) <
-           static_cast<std::int32_t>(JobPhase::Succeeded)) {
-        Sleep(200);
+#include "ui/message_catalog.h"
+
+ProgressFace progressFace;
+
+namespace {
+
+void sendToWindow(void* window, std::uint32_t message, std::uintptr_t wParam,
+                  std::intptr_t lParam) {
+    (void)SendMessageW(static_cast<HWND>(window), message, wParam, lParam);
+}
+
+void sendIcon(const MessageSink& sink, WPARAM which, HICON icon) {
+    if (icon != nullptr) {
+        sink.send(sink.context, WM_SETICON, which, reinterpret_cast<std::intptr_t>(icon));
     }
-    job.dialogDone = true;
+}
+
+void cancelByUser(SetupJob& job) {
+    // The flag first: the worker's blocked call fails when the handle closes, and must then
+    // find the flag raised.
+    job.cancelRequested.exchange(true);
+    if (HINTERNET request = job.activeRequest.exchange(nullptr)) {
+        WinHttpCloseHandle(request);
+    }
+}
+
+} // namespace
+
+HRESULT progressDialogNotify(const MessageSink& sink, UINT notification, WPARAM wParam,
+                             SetupJob& job) {
+    switch (notification) {
+    case TDN_CREATED:
+        sendIcon(sink, ICON_BIG, job.largeIcon);
+        sendIcon(sink, ICON_SMALL, job.smallIcon);
+        progressCreated(sink, progressFace);
+        break;
+    case TDN_BUTTON_CLICKED:
+        // The dialog's own click after the final phase is no cancel.
+        if (wParam == IDCANCEL && !job.dialogDone) {
+            cancelByUser(job);
+        }
+        break;
+    case TDN_TIMER: {
+        const auto phase = static_cast<std::int32_t>(job.phase.load());
+        std::int64_t total = 0;
+        std::int64_t downloaded = 0;
+        if (phase == static_cast<std::int32_t>(JobPhase::Downloading)) {
+            total = job.total.load();
+            downloaded = job.downloaded.load();
+        }
+        if (progressTick(sink, progressFace, *job.catalog, phase, total, downloaded)) {
+            job.dialogDone = true;
+            sink.send(sink.context, TDM_CLICK_BUTTON, IDCANCEL, 0);
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return S_OK;
+}
+
+HRESULT CALLBACK progressDialogCallback(HWND dialog, UINT notification, WPARAM wParam, LPARAM,
+                                        LONG_PTR data) {
+    const MessageSink sink{dialog, sendToWindow};
+    return progressDialogNotify(sink, notification, wParam, *reinterpret_cast<SetupJob*>(data));
+}
+
+void showProgressDialog(SetupJob& job) {
+    const MessageCatalog& catalog = *job.catalog;
+    TASKDIALOGCONFIG config{};
+    config.cbSize = sizeof config;
+    config.hwndParent = nullptr;
+    config.hInstance = GetModuleHandleW(nullptr);
+    config.dwFlags = TDF_SHOW_MARQUEE_PROGRESS_BAR | TDF_CALLBACK_TIMER;
+    if (job.largeIcon != nullptr) {
+        config.dwFlags |= TDF_USE_HICON_MAIN;
+    }
+    config.dwCommonButtons = TDCBF_CANCEL_BUTTON;
+    config.pszWindowTitle = catalog.productName;
+    config.hMainIcon = job.largeIcon;
+    config.pszMainInstruction = catalog.connectingText;
+    config.pszContent = L" ";
+    config.pfCallback = progressDialogCallback;
+    config.lpCallbackData = reinterpret_cast<LONG_PTR>(&job);
+    config.cxWidth = kDialogWidth;
+    int button = 0;
+    // How the dialog ended is in dialogDone; a dialog that could not be shown leaves it false,
+    // which the run loop treats as a cancel.
+    (void)TaskDialogIndirect(&config, &button, nullptr, nullptr);
 }

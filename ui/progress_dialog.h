@@ -1,6 +1,22 @@
 #pragma once
 #include "app/setup_job.h"
+#include "ui/progress_face.h"
+
+#include <commctrl.h>
+
+inline constexpr UINT kDialogWidth = 280;
+
+// The face on screen; the main thread alone touches it.
+extern ProgressFace progressFace;
 
 // Shows progress until the worker reaches a final phase (then sets dialogDone) or the user
 // cancels.
 void showProgressDialog(SetupJob& job);
+
+// The task dialog callback, its messages going to sink instead of the window: reached directly
+// by the unit tests.
+HRESULT progressDialogNotify(const MessageSink& sink, UINT notification, WPARAM wParam,
+                             SetupJob& job);
+
+HRESULT CALLBACK progressDialogCallback(HWND dialog, UINT notification, WPARAM wParam,
+                                        LPARAM lParam, LONG_PTR data);

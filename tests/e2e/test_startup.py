@@ -6,7 +6,7 @@ import threading
 
 import pytest
 
-from harness import SETUP_EXE, Workspace, start_windows, finish, win_path
+from harness import SETUP_EXE, Workspace, start_windows, finish, settled, win_path
 
 # A URL that the download refuses without touching the network: runs stay short.
 REFUSED = "http://refused.invalid/Skyloom-win-Setup.exe"
@@ -25,7 +25,17 @@ REFUSED = "http://refused.invalid/Skyloom-win-Setup.exe"
      "=== Skyloom-Setup 1.0 (lingua pt) ==="),
 ])
 def test_run_header_names_language_and_options(workspace, args, header):
-    run = workspace.run_setup("--url", REFUSED, "--lingua", "pt", *args)
+    full = ("--url", REFUSED, "--lingua", "pt", *args)
+    if "sem janela" in header:
+        run = workspace.run_setup(*full)
+    else:
+        # The refused URL ends in the failure dialog, in the language asked for; its Close
+        # ends the run.
+        run, driven = workspace.run_windowed(*full, steps=["press:8"])
+        failure = settled(driven.windows()[-1])
+        assert failure.instruction == "Não foi possível instalar o Skyloom"
+        assert failure.buttons.keys() == {4, 8}
+        assert run.code == 15
     assert run.lines[0] == header
     assert run.lines.count(header) == 1
 

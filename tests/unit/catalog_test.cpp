@@ -1,4 +1,7 @@
 #include "build_config.h"
+
+#include <windows.h>
+
 #include "log/wide_format.h"
 #include "ui/message_catalog.h"
 

@@ -26,7 +26,8 @@ struct Script {
     std::vector<AttemptSeen> seen;
     int slices = 0;
     int slicesAtLastAttempt = 0;
-    int cancelAtSlice = -1; // raise the cancel flag when this many slices have been slept
+    int cancelAtSlice = -1;   // raise the cancel flag when this many slices have been slept
+    int cancelAtAttempt = -1; // raise it during the attempt of this index
     SetupJob* job = nullptr;
     // What the scripted attempts do to the carried state.
     std::int64_t growBy = 0;
@@ -41,6 +42,9 @@ SetupResult scriptedAttempt(SetupJob& job, const std::wstring& url, HANDLE file,
     script->seen.push_back(
         {url, resumeOffset, knownTotal, script->slices - script->slicesAtLastAttempt});
     script->slicesAtLastAttempt = script->slices;
+    if (static_cast<int>(script->seen.size()) - 1 == script->cancelAtAttempt) {
+        job.cancelRequested.store(true);
+    }
     resumeOffset += script->growBy;
     if (script->totalToAccept != 0) {
         knownTotal = script->totalToAccept;
@@ -187,13 +191,36 @@ TEST_F(RetryLoop, OffsetAndTotalCrossFromOneUrlToTheNext) {
     EXPECT_EQ(s.seen[3].knownTotal, 5'000'000);
 }
 
-TEST_F(RetryLoop, ACancelEndsThePauseWithinASliceAndTheAttemptStillRuns) {
-    job.urls = {L"https://a.example/x"};
-    s.cancelAtSlice = 20 + 5; // during the 4 s pause
-    EXPECT_EQ(run({NetworkError, NetworkError, Cancelled}), Cancelled);
-    ASSERT_EQ(s.seen.size(), 3u);
-    EXPECT_EQ(s.seen[1].slicesBefore, 20);
-    EXPECT_EQ(s.seen[2].slicesBefore, 5);
+// A Cancel is seen before the next attempt: no server is asked again once the user stopped.
+TEST_F(RetryLoop, ACancelEndsThePauseWithinASliceAndNoAttemptFollows) {
+    struct Case {
+        const char* name;
+        int cancelAtSlice;
+        int cancelAtAttempt;
+        std::vector<SetupResult> codes;
+        int slices;
+    };
+    const Case cases[] = {
+        {"during the 2 s pause", 5, -1, {NetworkError}, 5},
+        {"during the 4 s pause", 20 + 5, -1, {NetworkError, NetworkError}, 25},
+        {"on the last slice", 20, -1, {NetworkError}, 20},
+        // The attempt failed after the flag went up, in a way that would try the same URL
+        // again, or the next URL at once.
+        {"same URL again", -1, 0, {NetworkError}, 0},
+        {"next URL", -1, 0, {UnexpectedStatus}, 0},
+        {"after two attempts", -1, 1, {TransferIncomplete, TransferIncomplete}, 20},
+    };
+    for (const Case& c : cases) {
+        s = Script{};
+        s.job = &job;
+        s.cancelAtSlice = c.cancelAtSlice;
+        s.cancelAtAttempt = c.cancelAtAttempt;
+        job.cancelRequested.store(false);
+        job.urls = {L"https://a.example/x", L"https://b.example/y"};
+        EXPECT_EQ(run(c.codes), Cancelled) << c.name;
+        EXPECT_EQ(s.seen.size(), c.codes.size()) << c.name;
+        EXPECT_EQ(s.slices, c.slices) << c.name;
+    }
 }
 
 TEST_F(RetryLoop, ANewCallStartsAgainFromTheFileAndNoKnownTotal) {

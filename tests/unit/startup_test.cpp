@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <set>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -114,6 +117,158 @@ TEST(LoadDialogIcons, BothSizesFromTheExecutablesIconGroup) {
     EXPECT_EQ(none.largeIcon, nullptr);
     EXPECT_EQ(none.smallIcon, nullptr);
     FreeLibrary(module);
+}
+
+} // namespace
+
+namespace {
+
+// The resources of the built executable, read back as Windows reads them.
+class BuiltResources : public testing::Test {
+  protected:
+    void SetUp() override {
+        wchar_t self[MAX_PATH];
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
+        exe = self;
+        exe = exe.substr(0, exe.rfind(L'\\'));
+        exe = exe.substr(0, exe.rfind(L'\\')) + L"\\Skyloom-Setup.exe";
+        module = LoadLibraryExW(exe.c_str(), nullptr,
+                                LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        ASSERT_NE(module, nullptr) << "build Skyloom-Setup.exe first";
+    }
+    void TearDown() override {
+        if (module != nullptr) {
+            FreeLibrary(module);
+        }
+    }
+
+    std::string_view resource(const wchar_t* type, WORD id) const {
+        HRSRC found = FindResourceExW(module, type, MAKEINTRESOURCEW(id),
+                                      MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+        if (found == nullptr) {
+            return {};
+        }
+        const auto* data = static_cast<const char*>(LockResource(LoadResource(module, found)));
+        return {data, SizeofResource(module, found)};
+    }
+
+    std::wstring exe;
+    HMODULE module = nullptr;
+};
+
+TEST_F(BuiltResources, ManifestNamesEveryElementAndValue) {
+    const std::string_view manifest = resource(RT_MANIFEST, 1);
+    ASSERT_FALSE(manifest.empty());
+    const char* expected[] = {
+        "<assemblyIdentity type=\"win32\" name=\"Quorvane.Skyloom.Setup\" version=\"1.0.0.0\" "
+        "processorArchitecture=\"amd64\"/>",
+        "<description>Skyloom Setup</description>",
+        "<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>",
+        "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>",
+        ">true/pm</dpiAware>",
+        ">PerMonitorV2</dpiAwareness>",
+        "<assemblyIdentity type=\"win32\" name=\"Microsoft.Windows.Common-Controls\" "
+        "version=\"6.0.0.0\" processorArchitecture=\"*\" publicKeyToken=\"6595b64144ccf1df\" "
+        "language=\"*\"/>",
+    };
+    for (const char* text : expected) {
+        EXPECT_NE(manifest.find(text), std::string_view::npos) << text;
+    }
+    EXPECT_EQ(manifest.substr(0, 5), "<?xml");
+    EXPECT_NE(manifest.find("encoding=\"UTF-8\""), std::string_view::npos);
+    // The dependency sits inside a dependency element, not beside it.
+    const std::size_t dependency = manifest.find("<dependentAssembly>");
+    EXPECT_LT(manifest.find("<dependency>"), dependency);
+    EXPECT_LT(dependency, manifest.find("Microsoft.Windows.Common-Controls"));
+}
+
+TEST_F(BuiltResources, VersionBlockKeysAndFixedInfo) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<char> block(size);
+    ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, block.data()));
+    struct Key {
+        const wchar_t* name;
+        const wchar_t* value;
+    };
+    const Key keys[] = {
+        {L"FileVersion", L"1.0.0.0"},        {L"ProductVersion", L"1.0.0.0"},
+        {L"CompanyName", L"Quorvane, Lda"},  {L"FileDescription", L"Skyloom Setup"},
+        {L"InternalName", L"Skyloom-Setup"}, {L"OriginalFilename", L"Skyloom-Setup.exe"},
+        {L"ProductName", L"Skyloom"},
+    };
+    for (const Key& k : keys) {
+        void* value = nullptr;
+        UINT length = 0;
+        const std::wstring path = std::wstring(L"\\StringFileInfo\\040904b0\\") + k.name;
+        ASSERT_TRUE(VerQueryValueW(block.data(), path.c_str(), &value, &length)) << path;
+        EXPECT_STREQ(static_cast<const wchar_t*>(value), k.value);
+    }
+    void* value = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\040904b0\\LegalCopyright", &value,
+                               &length));
+    EXPECT_GT(length, 1u);
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &value, &length));
+    ASSERT_EQ(length, 4u);
+    EXPECT_EQ(static_cast<const WORD*>(value)[0], 0x0409);
+    EXPECT_EQ(static_cast<const WORD*>(value)[1], 0x04b0);
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", &value, &length));
+    const auto& fixed = *static_cast<const VS_FIXEDFILEINFO*>(value);
+    EXPECT_EQ(fixed.dwFileVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed.dwFileVersionLS, 0u);
+    EXPECT_EQ(fixed.dwProductVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed.dwProductVersionLS, 0u);
+    EXPECT_EQ(fixed.dwFileFlagsMask, 0x3Fu);
+    EXPECT_EQ(fixed.dwFileFlags, 0u);
+    EXPECT_EQ(fixed.dwFileOS, 0x40004u);
+    EXPECT_EQ(fixed.dwFileType, 1u);
+}
+
+#pragma pack(push, 2)
+struct GroupEntry {
+    BYTE width, height, colours, reserved;
+    WORD planes, bitCount;
+    DWORD bytes;
+    WORD id;
+};
+#pragma pack(pop)
+
+TEST_F(BuiltResources, IconGroupHoldsSevenImagesOf32Bits) {
+    const std::string_view group = resource(RT_GROUP_ICON, 1);
+    ASSERT_GE(group.size(), 6u);
+    const auto* header = reinterpret_cast<const WORD*>(group.data());
+    EXPECT_EQ(header[1], 1); // icons, not cursors
+    ASSERT_EQ(header[2], 7);
+    ASSERT_EQ(group.size(), 6 + 7 * sizeof(GroupEntry));
+    const int sizes[] = {16, 24, 32, 48, 64, 128, 256};
+    std::size_t stored = 0;
+    for (int i = 0; i < 7; ++i) {
+        GroupEntry e;
+        std::memcpy(&e, group.data() + 6 + i * sizeof e, sizeof e);
+        // 256 is written as 0 in the directory.
+        EXPECT_EQ(e.width, sizes[i] == 256 ? 0 : sizes[i]) << i;
+        EXPECT_EQ(e.height, e.width) << i;
+        EXPECT_EQ(e.bitCount, 32) << i;
+        const std::string_view image = resource(RT_ICON, e.id);
+        ASSERT_EQ(image.size(), e.bytes) << i;
+        stored += image.size();
+        // Either a PNG (its width in the IHDR chunk, 8 bits a channel, RGBA) or a 32-bit DIB.
+        if (image.substr(0, 8) == "\x89PNG\r\n\x1a\n") {
+            const auto* ihdr = reinterpret_cast<const unsigned char*>(image.data()) + 16;
+            EXPECT_EQ((ihdr[0] << 24) | (ihdr[1] << 16) | (ihdr[2] << 8) | ihdr[3], sizes[i]);
+            EXPECT_EQ(ihdr[8], 8) << i;
+            EXPECT_EQ(ihdr[9], 6) << i;
+        } else {
+            BITMAPINFOHEADER dib;
+            std::memcpy(&dib, image.data(), sizeof dib);
+            EXPECT_EQ(dib.biWidth, sizes[i]) << i;
+            EXPECT_EQ(dib.biHeight, 2 * sizes[i]) << i; // colour and mask
+            EXPECT_EQ(dib.biBitCount, 32) << i;
+        }
+    }
+    RecordProperty("icon_bytes", static_cast<int>(stored));
 }
 
 } // namespace

@@ -1,0 +1,43 @@
+#pragma once
+// The failure dialog's texts, built from plain values. No Windows header: the same code is
+// built natively for fuzzing.
+
+#include <cstddef>
+#include <cstdint>
+
+struct MessageCatalog;
+
+// Capacities in UTF-16 units, terminator included; a longer text is cut silently.
+inline constexpr std::size_t kCodeTextCapacity = 64;
+inline constexpr std::size_t kFailureTextCapacity = 1024;
+inline constexpr std::size_t kLogSentenceCapacity = 1200;
+inline constexpr std::size_t kDetailsCapacity = 1400;
+
+inline constexpr std::int32_t kServerBusyResult = 11;
+
+// What the dialog explains: the job's outcome fields.
+struct FailureFacts {
+    std::int32_t result;
+    std::uint32_t detail;
+    std::int32_t retryMinutes;
+    std::int64_t neededMegabytes;
+};
+
+struct FailureTexts {
+    wchar_t codeText[kCodeTextCapacity];
+    wchar_t content[kFailureTextCapacity];
+    wchar_t logSentence[kLogSentenceCapacity];
+    wchar_t details[kDetailsCapacity];
+};
+
+// The catalogue text (a fixed text or a format) that explains the result.
+[[nodiscard]] const wchar_t* failureMessageFor(const MessageCatalog& catalog, std::int32_t result);
+
+// Fills all four buffers afresh; logPath may be null (then it counts as empty).
+void buildFailureTexts(const MessageCatalog& catalog, const FailureFacts& facts,
+                       const wchar_t* logPath, FailureTexts& texts);
+
+// A busy server is a wait, not a fault: it gets the warning icon, everything else the error.
+[[nodiscard]] constexpr bool failureIsWarning(std::int32_t result) {
+    return result == kServerBusyResult;
+}
