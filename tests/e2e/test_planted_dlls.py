@@ -1,0 +1,58 @@
+"""DLLs planted beside the program are never loaded: a copy of Skyloom-Setup.exe sits in a
+folder with DLLs named after the system DLLs it uses (and those that Common Controls and the
+dialogs pull in), and Wine is told to prefer a native DLL from the program's folder. Each
+planted DLL leaves NAME.dll.loaded beside itself when loaded."""
+
+import shutil
+
+import pytest
+
+from harness import BUILD, Workspace, run_windows
+from setup_kit import https_server, installer
+
+# Left out, because Wine itself takes them from the program's folder where Windows does not:
+# version.dll, which Wine's user32 imports (Windows' user32 does not), so it is loaded before
+# any code of the program runs; secur32.dll and imagehlp.dll, which Wine's winhttp and
+# wintrust load through their own delay imports without the process's System32-only default
+# (Windows applies it to those loads; imagehlp is a KnownDLL there besides). The import-table
+# test covers the program's own part for version.dll.
+PLANTED = ["winhttp", "wintrust", "crypt32", "comctl32", "uxtheme", "dwmapi", "msimg32",
+           "iphlpapi", "dnsapi", "schannel", "bcrypt", "ncrypt", "msasn1", "cryptnet",
+           "rsaenh", "profapi"]
+# A planted DLL has none of the real one's functions: a call into it ends the process, and
+# Wine's debugger must not hold it open.
+NATIVE_FIRST = {"WINEDLLOVERRIDES": ",".join(PLANTED) + "=n,b;winedbg.exe=d"}
+
+
+def plant(folder, program):
+    folder.mkdir()
+    for name in PLANTED:
+        shutil.copy(BUILD / "tools" / "planted.dll", folder / f"{name}.dll")
+    copy = folder / program.name
+    shutil.copy(program, copy)
+    return copy
+
+
+def marks(folder):
+    return sorted(p.name.lower() for p in folder.glob("*.loaded"))
+
+
+def test_planting_reaches_an_ordinary_import(tmp_path):
+    """The hole itself: a program that imports winhttp.dll the ordinary way gets the planted one."""
+    folder = tmp_path / "downloads"
+    probe = plant(folder, BUILD / "tools" / "static_import_probe.exe")
+    run_windows(probe, unix_env=NATIVE_FIRST)
+    assert "winhttp.dll.loaded" in marks(folder)
+
+
+@pytest.mark.parametrize("window", [["--sem-janela"], []], ids=["no window", "windowed"])
+def test_run_loads_no_planted_dll(tmp_path, window):
+    folder = tmp_path / "downloads"
+    workspace = Workspace(tmp_path)
+    copy = plant(folder, BUILD / "Skyloom-Setup.exe")
+    with https_server(real=installer()) as server:
+        done = run_windows(copy, [*window, "--sem-executar", "--url", server.url()],
+                           env=workspace.env, unix_env=NATIVE_FIRST)
+    lines = Workspace.messages(workspace.read_log())
+    assert marks(folder) == []
+    assert (done.code, lines[-1]) == (0, "verificado; --sem-executar: nao corre")
