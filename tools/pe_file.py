@@ -41,6 +41,7 @@ class PeFile:
         self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", self.data,
                                                                       optional + 68)
         self.checksum = struct.unpack_from("<I", self.data, optional + 64)[0]
+        self.image_base = struct.unpack_from("<Q", self.data, optional + 24)[0]
         self.stack_reserve = struct.unpack_from("<Q", self.data, optional + 72)[0]
         directories = struct.unpack_from("<I", self.data, optional + 108)[0]
         self.directories = [struct.unpack_from("<II", self.data, optional + 112 + 8 * i)
@@ -91,6 +92,22 @@ class PeFile:
              fields["function_count"]) = struct.unpack_from("<QQQQ", self.data, start + 0x70)
             fields["guard_flags"] = struct.unpack_from("<I", self.data, start + 0x90)[0]
         return fields
+
+    def guard_functions(self) -> list:
+        """RVAs of the guard's table of valid call targets, as the load configuration lists them."""
+        config = self.load_config()
+        if not config.get("function_table"):
+            return []
+        stride = 4 + (config["guard_flags"] >> 28)  # extra bytes of metadata per entry
+        start = self.offset(config["function_table"] - self.image_base)
+        return [struct.unpack_from("<I", self.data, start + stride * i)[0]
+                for i in range(config["function_count"])]
+
+    def section_of(self, rva: int) -> str:
+        for s in self.sections:
+            if s.rva <= rva < s.rva + max(s.virtual_size, s.raw_size):
+                return s.name
+        return ""
 
     def resource_sizes(self) -> dict:
         """Bytes of resource data by type id (names as strings)."""

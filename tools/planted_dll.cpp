@@ -9,8 +9,8 @@ extern "C" BOOL WINAPI plantedEntry(HINSTANCE self, DWORD reason, LPVOID) {
     if (reason != DLL_PROCESS_ATTACH) {
         return TRUE;
     }
-    const wchar_t suffix[] = L".loaded";
-    wchar_t path[MAX_PATH + sizeof suffix / sizeof suffix[0]] = {};
+    static const wchar_t suffix[] = L".loaded";
+    wchar_t path[MAX_PATH + sizeof suffix / sizeof suffix[0]];
     const DWORD length = GetModuleFileNameW(self, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
         return TRUE;

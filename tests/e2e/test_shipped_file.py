@@ -11,7 +11,7 @@ from harness import BUILD, SETUP_EXE, SOURCE
 
 sys.path.insert(0, str(SOURCE / "tools"))
 
-from pe_file import RT_GROUP_ICON, RT_ICON, PeFile  # noqa: E402
+from pe_file import GUARD_CF, RT_GROUP_ICON, RT_ICON, PeFile  # noqa: E402
 
 # Windows 10's KnownDLLs (HKLM\System\CurrentControlSet\Control\Session Manager\KnownDLLs):
 # the loader maps these from System32 whatever lies beside the program.
@@ -26,6 +26,7 @@ KNOWN_DLLS = {
 SIZE_LIMIT = 200 * 1024
 
 DYNAMIC_BASE, HIGH_ENTROPY_VA, NX_COMPAT, TS_AWARE = 0x40, 0x20, 0x100, 0x8000
+CF_INSTRUMENTED, CF_FUNCTION_TABLE_PRESENT = 0x100, 0x400
 
 
 @pytest.fixture(scope="module")
@@ -64,3 +65,19 @@ def test_no_build_path_in_the_image(shipped):
     for folder in {os.path.realpath(SOURCE), os.path.realpath(BUILD)}:
         for encoded in (folder.encode(), folder.encode("utf-16-le")):
             assert encoded not in shipped.data, folder
+
+
+def test_control_flow_guard(shipped):
+    assert shipped.dll_characteristics & GUARD_CF
+    config = shipped.load_config()
+    assert config.get("size", 0) >= 0xC0, config
+    flags = config["guard_flags"]
+    assert flags & CF_INSTRUMENTED and flags & CF_FUNCTION_TABLE_PRESENT, hex(flags)
+    # The pointers the loader replaces lie inside the image.
+    for pointer in ("check_pointer", "dispatch_pointer"):
+        assert shipped.section_of(config[pointer] - shipped.image_base) != "", pointer
+    # Valid call targets: code addresses, ascending, one entry each.
+    targets = shipped.guard_functions()
+    assert len(targets) == config["function_count"] > 10
+    assert targets == sorted(set(targets))
+    assert {shipped.section_of(rva) for rva in targets} == {".text"}
