@@ -3,6 +3,7 @@ folder with DLLs named after the system DLLs it uses (and those that Common Cont
 dialogs pull in), and Wine is told to prefer a native DLL from the program's folder. Each
 planted DLL leaves NAME.dll.loaded beside itself when loaded."""
 
+import re
 import shutil
 
 import pytest
@@ -33,6 +34,14 @@ def plant(folder, program):
     return copy
 
 
+# Wine's loader trace: one line per module mapped, with the path it came from.
+LOADED = re.compile(r'Loaded L"([^"]+)" at [0-9A-Fa-f]+: (?:builtin|native)')
+
+
+def loaded_paths(stderr):
+    return [m.group(1).replace("\\\\", "\\").lower() for m in LOADED.finditer(stderr)]
+
+
 def marks(folder):
     return sorted(p.name.lower() for p in folder.glob("*.loaded"))
 
@@ -52,7 +61,19 @@ def test_run_loads_no_planted_dll(tmp_path, window):
     copy = plant(folder, BUILD / "Skyloom-Setup.exe")
     with https_server(real=installer()) as server:
         done = run_windows(copy, [*window, "--sem-executar", "--url", server.url()],
-                           env=workspace.env, unix_env=NATIVE_FIRST)
+                           env=workspace.env,
+                           unix_env={**NATIVE_FIRST, "SKYLOOM_WINEDEBUG": "+loaddll"})
     lines = Workspace.messages(workspace.read_log())
     assert marks(folder) == []
     assert (done.code, lines[-1]) == (0, "verificado; --sem-executar: nao corre")
+
+    paths = loaded_paths(done.stderr)
+    planted_folder = "z:" + str(folder).lower().replace("/", "\\") + "\\"
+    assert [p for p in paths if p.startswith(planted_folder)] == [planted_folder + copy.name.lower()]
+    # Common Controls 6, through the manifest's dependency, although the program asks for
+    # System32 only: the activation context comes first.
+    version_6 = "\\winsxs\\amd64_microsoft.windows.common-controls_6595b64144ccf1df_6."
+    common_controls = [p for p in paths if p.endswith("\\comctl32.dll")]
+    assert common_controls and all(version_6 in p for p in common_controls), common_controls
+    for name in ("winhttp", "wintrust", "crypt32", "version"):
+        assert f"c:\\windows\\system32\\{name}.dll" in paths, name
