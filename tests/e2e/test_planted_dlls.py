@@ -77,3 +77,22 @@ def test_run_loads_no_planted_dll(tmp_path, window):
     assert common_controls and all(version_6 in p for p in common_controls), common_controls
     for name in ("winhttp", "wintrust", "crypt32", "version"):
         assert f"c:\\windows\\system32\\{name}.dll" in paths, name
+
+
+# Not version.dll: Wine's own user32 imports it, so without it no program starts under Wine.
+@pytest.mark.parametrize("dll, code, line", [
+    ("winhttp", 50, "nao consegui carregar winhttp.dll (126)"),
+    ("wintrust", 50, "nao consegui carregar wintrust.dll (126)"),
+    ("crypt32", 50, "nao consegui carregar crypt32.dll (126)"),
+    # Without Common Controls the dialogs lose their icons and nothing else.
+    ("comctl32", 0, "verificado; --sem-executar: nao corre"),
+])
+def test_a_dll_that_will_not_load_fails_its_step(workspace, dll, code, line):
+    """Wine refuses to load a DLL it is told is disabled: the step that needs it ends with a
+    code and a log line, where a delay-load thunk would have ended the process."""
+    with https_server(real=installer()) as server:
+        run = workspace.run_setup("--sem-janela", "--sem-executar", "--url", server.url(),
+                                  unix_env={"WINEDLLOVERRIDES": f"{dll}=d"})
+    assert (run.code, run.lines[-1] if code == 0 else run.lines[-2:]) == (
+        code, line if code == 0 else [line, "erro 50 (detalhe 126)"])
+    assert not workspace.work_folder.exists()
