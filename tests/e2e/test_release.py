@@ -5,15 +5,18 @@ import hashlib
 import os
 import subprocess
 
+import pytest
+
 from harness import BUILD, SETUP_EXE, SOURCE, log_messages, run_windows, trust_roots, win_path
+from setup_kit import signing_pki
 
 RELEASE = SOURCE / "scripts" / "release"
 VERIFY_PROBE = BUILD / "tools" / "verify_probe.exe"
 
 
-def release(*args, timeout=120):
+def release(*args, timeout=120, cwd=None):
     done = subprocess.run(["bash", str(RELEASE), *map(str, args)], capture_output=True,
-                          text=True, timeout=timeout)
+                          text=True, timeout=timeout, cwd=cwd)
     assert done.returncode == 0, done.stdout + done.stderr
     return done.stdout
 
@@ -49,6 +52,32 @@ def test_signed_with_a_test_certificate_verifies(tmp_path):
     lines = log_messages(log)
     assert any(line.startswith("assinatura valida: O=[QUORVANE, LDA] C=[PT]") for line in lines)
     assert "versao do instalador: 1.0.0.0" in lines
+
+
+@pytest.mark.parametrize("kind", ["pkcs12", "pem"])
+def test_signed_with_the_named_certificate(tmp_path, kind):
+    """The caller's certificate, named by paths relative to the caller's own folder."""
+    good = signing_pki()["good"]
+    if kind == "pkcs12":
+        subprocess.run(["openssl", "pkcs12", "-export", "-inkey", str(good.key), "-in",
+                        str(good.certs), "-out", str(tmp_path / "id.p12"), "-passout",
+                        "pass:not-a-secret"], check=True, capture_output=True)
+        (tmp_path / "pass.txt").write_text("not-a-secret")
+        args = ["--pkcs12", "id.p12", "--password-file", "pass.txt"]
+    else:
+        (tmp_path / "chain.pem").write_bytes(good.certs.read_bytes())
+        (tmp_path / "leaf.key").write_bytes(good.key.read_bytes())
+        args = ["--cert", "chain.pem", "--key", "leaf.key"]
+    said = release("--from", SETUP_EXE, "--out", "out", *args, cwd=tmp_path)
+    assert "TEST certificate" not in said
+    root = good.certs.read_text().split("-----END CERTIFICATE-----")[-2] + \
+        "-----END CERTIFICATE-----\n"
+    (tmp_path / "root.pem").write_text(root.lstrip())
+    checked = subprocess.run(["osslsigncode", "verify", "-CAfile", str(tmp_path / "root.pem"),
+                              "-in", str(tmp_path / "out" / "Skyloom-Setup.exe")],
+                             capture_output=True, text=True)
+    assert checked.returncode == 0, checked.stdout + checked.stderr
+    assert "QUORVANE" in checked.stdout  # the signer is the named certificate
 
 
 def test_tampered_release_fails_both_checks(tmp_path):
