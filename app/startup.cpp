@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/options.h"
+#include "app/system_library.h"
 #include "build_config.h"
 #include "log/diagnostic_log.h"
 #include "ui/message_catalog.h"
@@ -34,6 +35,10 @@ std::wstring findTempFolder() {
 
 void loadDialogIcons(SetupJob& job, HINSTANCE instance) {
     // A failed load leaves the handle null; the dialog then shows no icon.
+    DWORD error = ERROR_SUCCESS;
+    if (!loadSystemLibrary(L"comctl32.dll", error)) {
+        return;
+    }
     (void)LoadIconWithScaleDown(instance, MAKEINTRESOURCEW(1), GetSystemMetrics(SM_CXICON),
                                 GetSystemMetrics(SM_CYICON), &job.largeIcon);
     (void)LoadIconWithScaleDown(instance, MAKEINTRESOURCEW(1), GetSystemMetrics(SM_CXSMICON),

@@ -2,6 +2,7 @@
 
 #include "app/handles.h"
 #include "app/result_codes.h"
+#include "app/system_library.h"
 #include "download/attempt_download.h"
 #include "download/retry_policy.h"
 #include "log/diagnostic_log.h"
@@ -27,6 +28,12 @@ void pause(const SetupJob& job, const RetrySteps& steps, int slices) {
 const RetrySteps kRetrySteps{attemptDownload, sleepFor};
 
 SetupResult downloadInstaller(SetupJob& job) {
+    // crypt32 too: WinHTTP loads it for TLS, and a DLL already in the process is not looked
+    // for again in any folder.
+    if (const SetupResult loaded = loadSystemLibraries(job, {L"winhttp.dll", L"crypt32.dll"});
+        loaded != SetupResult::Ok) {
+        return loaded;
+    }
     return downloadInstallerWith(job, kRetrySteps);
 }
 

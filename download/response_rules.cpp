@@ -38,7 +38,7 @@ std::int32_t busyMinutes(const wchar_t* text) {
 
 std::int64_t unsatisfiedRangeTotal(const wchar_t* text) {
     long long total = -1;
-    (void)swscanf(text, L"bytes */%lld", &total);
+    (void)swscanf_s(text, L"bytes */%lld", &total);
     return total;
 }
 
@@ -46,7 +46,7 @@ ContentRange partialContentRange(const wchar_t* text) {
     long long first = -1;
     long long last = -1;
     long long total = -1;
-    (void)swscanf(text, L"bytes %lld-%lld/%lld", &first, &last, &total);
+    (void)swscanf_s(text, L"bytes %lld-%lld/%lld", &first, &last, &total);
     return {first, last, total};
 }
 

@@ -1,5 +1,6 @@
 #include "trust/verify_installer.h"
 
+#include "app/system_library.h"
 #include "log/diagnostic_log.h"
 #include "trust/installer_version.h"
 #include "trust/signer_identity.h"
@@ -113,6 +114,11 @@ void readName(PCCERT_CONTEXT cert, const char* oid, wchar_t* buffer, DWORD capac
 
 SetupResult verifyInstaller(SetupJob& job) {
     job.phase.store(JobPhase::Verifying);
+    if (const SetupResult loaded =
+            loadSystemLibraries(job, {L"wintrust.dll", L"crypt32.dll", L"version.dll"});
+        loaded != SetupResult::Ok) {
+        return loaded;
+    }
     if (const SetupResult opened = openForCheck(job); opened != SetupResult::Ok) {
         return opened;
     }

@@ -1,0 +1,66 @@
+// Linked into the shipped program only: stand-ins for three parts of the static runtimes, two
+// that the program never needs in full and one that would load DLLs before wWinMain runs.
+
+#include <windows.h>
+
+#include <bits/functexcept.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+
+// The default handler names the exception's type on stderr, which a GUI process does not
+// have; the demangler and the C99 formatter it brings along are about 55 KiB of the file.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() {
+    std::abort();
+}
+} // namespace __gnu_cxx
+
+// The runtime's own versions build a std::logic_error around a message, which pulls in the
+// narrow std::string and the std::stdexcept family (about 55 KiB). In this program a string
+// or a vector can only fail to grow; every step already treats std::bad_alloc as "out of
+// memory", and that is what each of these means here.
+namespace std {
+void __throw_bad_alloc() {
+    throw bad_alloc();
+}
+void __throw_bad_array_new_length() {
+    throw bad_alloc();
+}
+void __throw_length_error(const char*) {
+    throw bad_alloc();
+}
+void __throw_logic_error(const char*) {
+    throw bad_alloc();
+}
+} // namespace std
+
+// The stack protector's guard value. GCC's own setup asks CryptAcquireContext for it in a
+// constructor, before wWinMain has restricted the library search: that loads the crypto
+// provider, and its imports (bcrypt.dll, crypt32.dll) would be taken from the program's own
+// folder. This one mixes what the MSVC runtime mixes into its security cookie instead.
+extern "C" {
+std::uintptr_t __stack_chk_guard = 0x2B992DDFA232;
+
+__attribute__((no_stack_protector, constructor(101))) void setStackGuard() {
+    FILETIME now = {};
+    GetSystemTimeAsFileTime(&now);
+    LARGE_INTEGER counter = {};
+    QueryPerformanceCounter(&counter);
+    std::uintptr_t value = (std::uintptr_t{now.dwHighDateTime} << 32) ^ now.dwLowDateTime;
+    value ^= GetCurrentProcessId();
+    value ^= std::uintptr_t{GetCurrentThreadId()} << 16;
+    value ^= static_cast<std::uintptr_t>(counter.QuadPart) << 32;
+    value ^= static_cast<std::uintptr_t>(counter.QuadPart);
+    value ^= reinterpret_cast<std::uintptr_t>(&value); // the stack's place, chosen by ASLR
+    value &= 0x0000FFFFFFFFFFFF; // top bytes zero, as the MSVC cookie keeps them
+    __stack_chk_guard = value != 0 ? value : 0x2B992DDFA232;
+}
+
+[[noreturn]] void __stack_chk_fail() {
+    // A smashed stack: end at once, without running anything more of this process.
+    RaiseFailFastException(nullptr, nullptr, 0);
+    std::abort();
+}
+}
