@@ -25,7 +25,7 @@ SetupResult workerOutcome(SetupJob& job, const WorkerSteps& steps) {
     if (resultInfo(r).failsTrustCheck && job.resumedDownload) {
         logLine(L"a verificacao falhou depois de uma retoma: recomeca do zero, uma vez");
         closeVerifiedFile(job);
-        (void)DeleteFileW(job.installerPath.c_str());
+        (void)deleteInstallerFile(job);
         job.downloaded.store(0);
         job.total.store(0);
         job.resumedDownload = false;
@@ -34,7 +34,7 @@ SetupResult workerOutcome(SetupJob& job, const WorkerSteps& steps) {
     if (resultInfo(r).failsTrustCheck) {
         // Closed first: the read handle's sharing forbids deleting the file.
         closeVerifiedFile(job);
-        (void)DeleteFileW(job.installerPath.c_str());
+        (void)deleteInstallerFile(job);
     }
     return r;
 }
