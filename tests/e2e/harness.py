@@ -1,9 +1,11 @@
 """Runs the real Windows programs of the build under the build's own Wine prefix."""
 
+import contextlib
 import dataclasses
 import os
 import pathlib
 import subprocess
+import time
 
 BUILD = pathlib.Path(os.environ.get("SKYLOOM_BUILD", pathlib.Path(__file__).parents[2] / "build"))
 SOURCE = pathlib.Path(os.environ.get("SKYLOOM_SOURCE", pathlib.Path(__file__).parents[2]))
@@ -11,6 +13,7 @@ WINE_RUN = BUILD / "wine-run"
 WINRUN = BUILD / "tools" / "winrun.exe"
 SETUP_EXE = BUILD / "Skyloom-Setup.exe"
 ADDROOT = BUILD / "tools" / "addroot.exe"
+HOLDFILE = BUILD / "tools" / "holdfile.exe"
 
 
 def win_path(path) -> str:
@@ -122,3 +125,34 @@ class Workspace:
 
     def start_setup(self, *args, env=None) -> subprocess.Popen:
         return start_windows(SETUP_EXE, args, {**self.env, **(env or {})})
+
+
+def ended(process, timeout=120) -> int:
+    """The exit code winrun prints, without waiting for the end of its output: Wine's own
+    services, when this program started them, keep the pipes open for minutes."""
+    deadline = time.monotonic() + timeout
+    code = None
+    while code is None and time.monotonic() < deadline:
+        line = process.stdout.readline()
+        if not line:
+            break
+        if line.startswith("exit="):
+            code = int(line[5:])
+    process.wait(timeout=max(1, deadline - time.monotonic()))
+    process.stdout.close()
+    process.stderr.close()
+    return process.returncode if code is None else code
+
+
+@contextlib.contextmanager
+def held(path: pathlib.Path, flag: pathlib.Path, *options):
+    """Holds path (a file or folder, or with --cwd as the current folder) until the block ends
+    or the test creates flag."""
+    holder = start_windows(HOLDFILE, [win_path(path), "--until", win_path(flag), *options])
+    try:
+        first = holder.stdout.readline().strip()
+        assert first == "held", first + holder.stderr.read()
+        yield
+    finally:
+        flag.touch()
+        ended(holder, timeout=60)

@@ -3,47 +3,13 @@ scanner-like holder (tools/holdfile.exe) that opens the file with no sharing, a 
 installer, and an installer that leaves a process behind whose current folder is the working
 folder. Held operations are tried again for at most 1.5 s each and 4.5 s per process."""
 
-import contextlib
 import pathlib
 import time
 
 import pytest
 
-from harness import BUILD, start_windows, win_path
+from harness import ended, held, win_path
 from setup_kit import https_server, installer
-
-HOLDFILE = BUILD / "tools" / "holdfile.exe"
-
-
-def ended(process, timeout=120) -> int:
-    """The exit code winrun prints, without waiting for the end of its output: Wine's own
-    services, when this program started them, keep the pipes open for minutes."""
-    deadline = time.monotonic() + timeout
-    code = None
-    while code is None and time.monotonic() < deadline:
-        line = process.stdout.readline()
-        if not line:
-            break
-        if line.startswith("exit="):
-            code = int(line[5:])
-    process.wait(timeout=max(1, deadline - time.monotonic()))
-    process.stdout.close()
-    process.stderr.close()
-    return process.returncode if code is None else code
-
-
-@contextlib.contextmanager
-def held(path: pathlib.Path, flag: pathlib.Path, *options):
-    """Holds path (a file or folder, or with --cwd as the current folder) until the block ends
-    or the test creates flag."""
-    holder = start_windows(HOLDFILE, [win_path(path), "--until", win_path(flag), *options])
-    try:
-        first = holder.stdout.readline().strip()
-        assert first == "held", first + holder.stderr.read()
-        yield
-    finally:
-        flag.touch()
-        ended(holder, timeout=60)
 
 
 def wait_for_line(log: pathlib.Path, line: str, timeout: float = 60) -> bool:
