@@ -4,7 +4,7 @@
 // A variant that carries RCDATA 101 (a decimal number of milliseconds) first starts a copy of
 // itself, outside its folder, that lingers that long in the current folder after this process
 // has ended, as an installed application started by a real installer would. Built as a console
-// program the same source starts at wmain.
+// program the same source starts at wmain. SKYLOOM_TEST_COPY_TO names where it copies itself.
 
 #include <windows.h>
 
@@ -152,6 +152,13 @@ int run() {
     }
     if (const DWORD linger = childLingerMs(); linger > 0) {
         startLingeringChild(linger);
+    }
+    // A copy of the very file that was started, for a byte-for-byte comparison with the origin
+    // after the bootstrapper has deleted it.
+    if (const std::wstring copyTo = environmentValue(L"SKYLOOM_TEST_COPY_TO"); !copyTo.empty()) {
+        wchar_t self[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
+        CopyFileW(self, copyTo.c_str(), FALSE);
     }
     const std::wstring reportPath = environmentValue(L"SKYLOOM_TEST_REPORT");
     if (!reportPath.empty()) {
