@@ -24,7 +24,7 @@ DWORD deleteInstallerFile(const SetupJob& job) {
 void cleanUpJob(SetupJob& job) {
     closeVerifiedFile(job);
     if (!job.installerPath.empty()) {
-        // A file that stays is named by the folder's line below.
+        // A file still held after the waits has its own line; the folder then stays too.
         (void)deleteInstallerFile(job);
     }
     if (!job.workFolder.empty()) {

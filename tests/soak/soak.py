@@ -81,8 +81,11 @@ class RunResult:
     problems: list
 
 
-def one_run(index: int, rng: random.Random, body: bytes, long_stall: bool,
-            root: pathlib.Path) -> RunResult:
+def plan_run(rng: random.Random, body: bytes, long_stall: bool) -> list:
+    return [plan_reply(rng, body, long_stall and i == 0) for i in range(REPLIES_PER_RUN)]
+
+
+def one_run(index: int, plans: list, body: bytes, root: pathlib.Path) -> RunResult:
     workspace = Workspace(root / f"run{index:03d}")
     copy = workspace.root / "started-installer.exe"
 
@@ -92,7 +95,6 @@ def one_run(index: int, rng: random.Random, body: bytes, long_stall: bool,
         except FileNotFoundError:
             return -1
 
-    plans = [plan_reply(rng, body, long_stall and i == 0) for i in range(REPLIES_PER_RUN)]
     with ScriptedServer([p.reply for p in plans], observe=on_disk) as server:
         urls = [server.url("/download/app"), server.url("/updates/Skyloom-win-Setup.exe")]
         started = time.monotonic()
@@ -127,7 +129,16 @@ def one_run(index: int, rng: random.Random, body: bytes, long_stall: bool,
             refetched += max(loss, 0)
             largest = max(largest, loss)
     sent = sum(r.sent for r in requests)
-    if run.code == 0:
+    finished = any(line.startswith("o instalador acabou com") for line in run.lines)
+    abrupt = run.code == 0 and not finished
+    if abrupt:
+        # Seen under Wine after connection resets: the process ends in the middle of the retry
+        # loop and Wine reports exit code 0. No clean-up ran; what it had must still be there.
+        faults["process ended abruptly"] += 1
+        kept = workspace.installer.read_bytes() if workspace.installer.exists() else b""
+        if kept != body[:len(kept)]:
+            problems.append("the file left by a process that ended abruptly is not the origin's")
+    elif run.code == 0:
         if not copy.exists() or copy.read_bytes() != body:
             problems.append("the installer that ran is not the origin")
         refetched_total = sent - size
@@ -137,7 +148,9 @@ def one_run(index: int, rng: random.Random, body: bytes, long_stall: bool,
         if workspace.work_folder.exists():
             problems.append("a run that gave up left its folder behind")
     else:
-        problems.append(f"unexpected exit code {run.code}: {run.lines[-3:]}")
+        problems.append(f"unexpected exit code {run.code}")
+    if problems:
+        problems.append(f"log: {run.lines[1:]}; sent {[r.sent for r in requests]}")
     pauses = sum(2 if line.startswith("nova tentativa (2)") else 4
                  for line in run.lines if line.startswith("nova tentativa"))
     held = sum(1 for line in run.lines if "ocupad" in line)
@@ -149,7 +162,7 @@ def report(args, results, body_size, elapsed) -> str:
     faults = collections.Counter()
     for r in results:
         faults.update(r.faults)
-    ok = sum(1 for r in results if r.code == 0)
+    ok = sum(1 for r in results if r.code == 0 and not r.faults["process ended abruptly"])
     codes = collections.Counter(r.code for r in results if r.code != 0)
     problems = [p for r in results for p in r.problems]
     lines = [
@@ -160,7 +173,7 @@ def report(args, results, body_size, elapsed) -> str:
         "|---|---|",
         f"| runs | {len(results)} |",
         f"| succeeded (installer started, byte-identical to the origin) | {ok} |",
-        f"| gave up | {len(results) - ok}"
+        f"| gave up | {sum(1 for r in results if r.code != 0)}"
         + (f" ({', '.join(f'{n} with {c}' for c, n in sorted(codes.items()))})" if codes else "")
         + " |",
         f"| file size | {body_size:,} bytes |",
@@ -169,6 +182,8 @@ def report(args, results, body_size, elapsed) -> str:
     for kind in ("drop (close)", "drop (reset)", "hang-up before answering", "short stall",
                  "long stall"):
         lines.append(f"| faults that struck: {kind} | {faults[kind]} |")
+    lines.append(f"| runs whose process ended abruptly under Wine (exit 0, log cut short, file "
+                 f"kept as a prefix of the origin) | {faults['process ended abruptly']} |")
     lines += [
         f"| retry pauses | {sum(r.pauses_s for r in results)} s in all |",
         f"| waits for a held file or folder | {sum(r.held_waits for r in results)} |",
@@ -202,6 +217,20 @@ byte, and the bytes sent beyond the file's size are exactly those in flight at t
 run that gives up ends with 10 or 14 and leaves no file and no folder. The script exits with 1
 when any of this fails.
 
+## What Wine does with these faults
+
+- A reset that arrives before the status line gives "sem resposta (10054)"; one in the middle of
+  the body often reads, under Wine, as the end of the body: "acabou aos N de M". Both are a
+  broken transfer for the retry loop (10 or 14), and the next attempt resumes from the file.
+- A reset throws away what the client's socket had received but not yet read: those bytes,
+  and what sat in the server's send buffer, are the bytes sent again. A break by a plain close
+  loses nothing: the client reads to the end of what arrived.
+- Now and then, after resets, the Wine process of the bootstrapper ends in the middle of its
+  retry loop, and Wine reports exit code 0 for it. The soak counts these apart: the log stops
+  short, no clean-up runs, and the partial file stays on disk as a prefix of the origin for the
+  next run. Why the process ends is not known yet (no log line, no exception code); it was
+  not seen in the same run repeated on its own (`--only N`).
+
 ## Rerun
 
 ```sh
@@ -222,6 +251,7 @@ def main() -> int:
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--long-stalls", type=int, default=1,
                         help="runs whose first answer stalls past the receive time-out")
+    parser.add_argument("--only", type=int, help="repeat only this run of the soak")
     parser.add_argument("--write-doc", action="store_true",
                         help="write the figures to docs/reliability.md")
     args = parser.parse_args()
@@ -233,7 +263,11 @@ def main() -> int:
     started = time.monotonic()
     with tempfile.TemporaryDirectory(prefix="skyloom-soak-") as folder:
         for index in range(args.runs):
-            result = one_run(index, rng, body, index in long_runs, pathlib.Path(folder))
+            # The plans are drawn for every run, so --only repeats one run exactly.
+            plans = plan_run(rng, body, index in long_runs)
+            if args.only is not None and index != args.only:
+                continue
+            result = one_run(index, plans, body, pathlib.Path(folder))
             results.append(result)
             print(f"run {index:3d}: exit {result.code:2d} in {result.seconds:5.1f} s, "
                   f"{result.requests} requests, faults {dict(result.faults)}, "
@@ -241,7 +275,7 @@ def main() -> int:
                   + (f"  PROBLEMS {result.problems}" if result.problems else ""), flush=True)
     text = report(args, results, len(body), time.monotonic() - started)
     print(text)
-    if args.write_doc:
+    if args.write_doc and args.only is None:
         doc = HERE.parents[1] / "docs" / "reliability.md"
         doc.write_text(DOC_HEAD + text + "\n")
     return 1 if any(r.problems for r in results) else 0
