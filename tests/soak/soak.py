@@ -30,7 +30,7 @@ import time
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "e2e"))
 
-from harness import Workspace, win_path  # noqa: E402
+from harness import SETUP_EXE, SetupRun, Workspace, run_windows, win_path  # noqa: E402
 from scripted_server import Reply, ScriptedServer  # noqa: E402
 from setup_kit import installer  # noqa: E402
 
@@ -98,8 +98,9 @@ def one_run(index: int, plans: list, body: bytes, root: pathlib.Path) -> RunResu
     with ScriptedServer([p.reply for p in plans], observe=on_disk) as server:
         urls = [server.url("/download/app"), server.url("/updates/Skyloom-win-Setup.exe")]
         started = time.monotonic()
-        run = workspace.run_setup("--sem-janela", "--url", urls[0], "--url", urls[1],
-                                  env={"SKYLOOM_TEST_COPY_TO": win_path(copy)}, timeout=600)
+        done = run_windows(SETUP_EXE, ["--sem-janela", "--url", urls[0], "--url", urls[1]],
+                           {**workspace.env, "SKYLOOM_TEST_COPY_TO": win_path(copy)}, 600)
+        run = SetupRun(done.code, "", workspace.messages(workspace.read_log()), done.stdout)
         seconds = time.monotonic() - started
         requests = list(server.requests)
 
@@ -135,6 +136,8 @@ def one_run(index: int, plans: list, body: bytes, root: pathlib.Path) -> RunResu
         # Seen under Wine after connection resets: the process ends in the middle of the retry
         # loop and Wine reports exit code 0. No clean-up ran; what it had must still be there.
         faults["process ended abruptly"] += 1
+        print(f"run {index}: ended abruptly; log {run.lines[1:]}; Wine said {done.stderr[-3000:]!r}",
+              flush=True)
         kept = workspace.installer.read_bytes() if workspace.installer.exists() else b""
         if kept != body[:len(kept)]:
             problems.append("the file left by a process that ended abruptly is not the origin's")
