@@ -232,7 +232,7 @@ when any of this fails.
 - Now and then, after resets, the Wine process of the bootstrapper ends in the middle of its
   retry loop, and Wine reports exit code 0 for it. The soak counts these apart: the log stops
   short, no clean-up runs, and the partial file stays on disk as a prefix of the origin for the
-  next run. Seen in 3 of 150 runs over three soaks with seed 1 (none in the one below); why
+  next run. Seen in 3 of 250 runs over five soaks (seeds 1 and 2; none in the one below); why
   the process ends is not known yet (no log line, no exception code), and it did not recur
   when the same run was repeated on its own (`--only N`).
 
