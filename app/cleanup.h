@@ -4,5 +4,14 @@
 // Closes verifiedFile if it is open and marks it closed.
 void closeVerifiedFile(SetupJob& job);
 
-// Closes the checked file, deletes the installer and removes the working folder if empty.
+// Deletes the installer file, waiting a moment while someone holds it. Returns the last error,
+// 0 when the file went.
+DWORD deleteInstallerFile(const SetupJob& job);
+
+// A folder removal that failed without the held-retry's own line: anything but a folder that
+// is gone already or a hold that was logged when it was given up.
+[[nodiscard]] bool folderLeftUnreported(DWORD error);
+
+// Closes the checked file, deletes the installer and removes the working folder if empty. A
+// file or folder held for a moment is waited for; a folder that stays is logged.
 void cleanUpJob(SetupJob& job);

@@ -26,7 +26,7 @@ SetupResult workerOutcome(SetupJob& job, const WorkerSteps& steps) {
     if (resultInfo(r).failsTrustCheck && job.resumedDownload && !job.cancelRequested.load()) {
         logLine(L"a verificacao falhou depois de uma retoma: recomeca do zero, uma vez");
         closeVerifiedFile(job);
-        (void)DeleteFileW(job.installerPath.c_str());
+        (void)deleteInstallerFile(job);
         job.downloaded.store(0);
         job.total.store(0);
         job.resumedDownload = false;
@@ -35,7 +35,7 @@ SetupResult workerOutcome(SetupJob& job, const WorkerSteps& steps) {
     if (resultInfo(r).failsTrustCheck) {
         // Closed first: the read handle's sharing forbids deleting the file.
         closeVerifiedFile(job);
-        (void)DeleteFileW(job.installerPath.c_str());
+        (void)deleteInstallerFile(job);
     }
     return r;
 }

@@ -1,6 +1,7 @@
 #include "download/download_installer.h"
 
 #include "app/handles.h"
+#include "app/held_retry.h"
 #include "app/result_codes.h"
 #include "app/system_library.h"
 #include "download/attempt_download.h"
@@ -41,11 +42,16 @@ SetupResult downloadInstallerWith(SetupJob& job, const RetrySteps& steps) {
     job.phase.store(JobPhase::Connecting);
     // Read sharing only: others may look at the file, nobody may write or delete it meanwhile.
     // OPEN_ALWAYS keeps what an earlier run left, so the download resumes it.
-    UniqueFile file(CreateFileW(job.installerPath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
-    if (!file) {
-        job.detail = GetLastError();
+    // A scanner may still hold the file an earlier run left: tried again for a moment.
+    UniqueFile file;
+    const DWORD opened = retryWhileHeld(HeldThing::File, job.installerPath.c_str(), [&] {
+        file.reset(CreateFileW(job.installerPath.c_str(), GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                               nullptr));
+        return file ? DWORD{0} : GetLastError();
+    });
+    if (opened != 0) {
+        job.detail = opened;
         return SetupResult::LocalError;
     }
     LARGE_INTEGER size{};

@@ -11,7 +11,8 @@ everything that went into them, so each variant is compiled once per build folde
 Command line:
     make_test_installer.py OUT.exe [--cache DIR] [--product-version 1.1.40.0]
         [--file-version 1.1.40.0] [--no-version] [--bare-version-block] [--size BYTES]
-        [--sign-key KEY.pem --sign-certs CHAIN.pem] [--tamper]
+        [--sign-key KEY.pem --sign-certs CHAIN.pem] [--tamper] [--console]
+        [--child-linger-ms MS]
 """
 
 import argparse
@@ -43,6 +44,10 @@ class Variant:
     tamper: bool = False  # change one byte of the padding after signing
     dll: bool = False  # linked as a DLL: it passes the check, but CreateProcessW refuses it
     manifest_level: str = None  # an application manifest with this requestedExecutionLevel
+    console: bool = False  # a console program: it gets a console host of its own
+    # Starts a copy of itself that stays this many ms in the current folder after the
+    # installer has ended (0: none).
+    child_linger_ms: int = 0
 
 
 def _run(*args, cwd=None):
@@ -152,6 +157,9 @@ def _link(v: Variant, obj, work: pathlib.Path, padding: bytes) -> pathlib.Path:
     if v.manifest_level:
         (work / "app.manifest").write_text(_manifest(v.manifest_level))
         rc += '1 24 "app.manifest"\n'
+    if v.child_linger_ms:
+        (work / "linger.txt").write_text(str(int(v.child_linger_ms)))
+        rc += '101 RCDATA "linger.txt"\n'
     if padding:
         (work / "padding.bin").write_bytes(padding)
         rc += '100 RCDATA "padding.bin"\n'
@@ -161,7 +169,8 @@ def _link(v: Variant, obj, work: pathlib.Path, padding: bytes) -> pathlib.Path:
         _run(WINDRES, "-i", "variant.rc", "-o", "variant.res.o", cwd=work)
         objects.append(work / "variant.res.o")
     exe = work / "unsigned.exe"
-    _run(CXX, "-static", "-O1", "-municode", "-mwindows", *(["-shared"] if v.dll else []),
+    subsystem = "-mconsole" if v.console else "-mwindows"
+    _run(CXX, "-static", "-O1", "-municode", subsystem, *(["-shared"] if v.dll else []),
          *objects, "-o", exe)
     return exe
 
@@ -230,13 +239,16 @@ def main(argv=None) -> int:
     p.add_argument("--sign-key", type=pathlib.Path)
     p.add_argument("--sign-certs", type=pathlib.Path)
     p.add_argument("--tamper", action="store_true")
+    p.add_argument("--console", action="store_true")
+    p.add_argument("--child-linger-ms", type=int, default=0)
     a = p.parse_args(argv)
     if (a.sign_key is None) != (a.sign_certs is None):
         p.error("--sign-key and --sign-certs go together")
     signer = _Signer(a.sign_key.resolve(), a.sign_certs.resolve()) if a.sign_key else None
     v = Variant(product_version=a.product_version, file_version=a.file_version,
                 version_resource=not a.no_version, bare_version_block=a.bare_version_block,
-                size=a.size, signer=signer, tamper=a.tamper)
+                size=a.size, signer=signer, tamper=a.tamper, console=a.console,
+                child_linger_ms=a.child_linger_ms)
     built = build_installer(v, a.cache)
     shutil.copyfile(built, a.out)
     print(a.out)

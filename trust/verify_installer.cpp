@@ -1,5 +1,6 @@
 #include "trust/verify_installer.h"
 
+#include "app/held_retry.h"
 #include "app/system_library.h"
 #include "log/diagnostic_log.h"
 #include "trust/installer_version.h"
@@ -16,10 +17,14 @@ namespace {
 // Read sharing only: from now until the handle is closed nobody can write, rename, replace or
 // delete the file, so the file that is checked is the file that is started.
 [[nodiscard]] SetupResult openForCheck(SetupJob& job) {
-    job.verifiedFile = CreateFileW(job.installerPath.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (job.verifiedFile == INVALID_HANDLE_VALUE) {
-        job.detail = GetLastError();
+    // A scanner opens a freshly written executable with no sharing while it reads it.
+    const DWORD opened = retryWhileHeld(HeldThing::File, job.installerPath.c_str(), [&] {
+        job.verifiedFile = CreateFileW(job.installerPath.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return job.verifiedFile != INVALID_HANDLE_VALUE ? DWORD{0} : GetLastError();
+    });
+    if (opened != 0) {
+        job.detail = opened;
         return SetupResult::LocalError;
     }
     return SetupResult::Ok;

@@ -1,5 +1,6 @@
 """Runs the real Windows programs of the build under the build's own Wine prefix."""
 
+import contextlib
 import dataclasses
 import json
 import os
@@ -15,6 +16,7 @@ WINRUN = BUILD / "tools" / "winrun.exe"
 SETUP_EXE = BUILD / "Skyloom-Setup.exe"
 ADDROOT = BUILD / "tools" / "addroot.exe"
 DIALOG_DRIVER = BUILD / "tools" / "dialog_driver.exe"
+HOLDFILE = BUILD / "tools" / "holdfile.exe"
 
 
 def win_path(path) -> str:
@@ -248,3 +250,34 @@ class Workspace:
         driven = driver.finish(timeout)
         log = self.read_log()
         return SetupRun(done.code, log, self.messages(log), done.stdout, ended), driven
+
+
+def ended(process, timeout=120) -> int:
+    """The exit code winrun prints, without waiting for the end of its output: Wine's own
+    services, when this program started them, keep the pipes open for minutes."""
+    deadline = time.monotonic() + timeout
+    code = None
+    while code is None and time.monotonic() < deadline:
+        line = process.stdout.readline()
+        if not line:
+            break
+        if line.startswith("exit="):
+            code = int(line[5:])
+    process.wait(timeout=max(1, deadline - time.monotonic()))
+    process.stdout.close()
+    process.stderr.close()
+    return process.returncode if code is None else code
+
+
+@contextlib.contextmanager
+def held(path: pathlib.Path, flag: pathlib.Path, *options):
+    """Holds path (a file or folder, or with --cwd as the current folder) until the block ends
+    or the test creates flag."""
+    holder = start_windows(HOLDFILE, [win_path(path), "--until", win_path(flag), *options])
+    try:
+        first = holder.stdout.readline().strip()
+        assert first == "held", first + holder.stderr.read()
+        yield
+    finally:
+        flag.touch()
+        ended(holder, timeout=60)

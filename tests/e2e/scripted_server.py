@@ -154,6 +154,8 @@ class Request:
     headers: dict  # lower-case names
     time: float  # time.monotonic() at arrival
     tls: bool
+    observed: object = None  # what the server's `observe` callable returned at arrival
+    sent: int = 0  # body bytes written to the connection
 
     @property
     def range(self) -> typing.Optional[str]:
@@ -231,12 +233,15 @@ class ScriptedServer:
     """See the module's text. `tls` is a server-side ssl.SSLContext (None: plain http)."""
 
     def __init__(self, script=(), *, tls: typing.Optional[ssl.SSLContext] = None,
-                 real: typing.Optional[Body] = None, host: str = "127.0.0.1"):
+                 real: typing.Optional[Body] = None, host: str = "127.0.0.1",
+                 observe: typing.Optional[typing.Callable[[], object]] = None):
         """host: the loopback address to listen on (127.0.0.2 is a second machine to the
-        client's URL rules)."""
+        client's URL rules). observe: called as each request arrives (the size of the client's
+        file on disk, say); its value is kept in Request.observed."""
         self.tls = tls
         self.host = host
         self.real = real
+        self.observe = observe
         self.requests: list = []
         self.unscripted = 0  # requests that found the script used up and no real body
         self.tls_failures = 0
@@ -312,9 +317,11 @@ class ScriptedServer:
 
     def _answer(self, handler: _Handler) -> None:
         headers = {k.lower(): v for k, v in handler.headers.items()}
+        observed = self.observe() if self.observe else None
+        request = Request(handler.command, handler.path, headers, time.monotonic(),
+                          self.tls is not None, observed)
         with self._lock:
-            self.requests.append(Request(handler.command, handler.path, headers,
-                                         time.monotonic(), self.tls is not None))
+            self.requests.append(request)
             reply = self._script.pop(0) if self._script else None
         if reply is None:
             if self.real is None:
@@ -337,7 +344,7 @@ class ScriptedServer:
         count = max(0, end - reply.start) + len(reply.extra)
         if reply.raw_status is not None or reply.raw_headers:
             self._send_raw_head(handler, reply, count)
-            self._send_body(handler, reply, end)
+            self._send_body(handler, reply, end, request)
             return
         handler.send_response(reply.status)
         for name, value in reply.headers.items():
@@ -349,7 +356,7 @@ class ScriptedServer:
         handler.send_header("Connection", "close")
         handler.end_headers()
         handler.wfile.flush()
-        self._send_body(handler, reply, end)
+        self._send_body(handler, reply, end, request)
 
     @staticmethod
     def _send_raw_head(handler: _Handler, reply: Reply, count: int) -> None:
@@ -365,15 +372,16 @@ class ScriptedServer:
         handler.wfile.write(b"\r\n".join(lines) + b"\r\n\r\n")
         handler.wfile.flush()
 
-    def _send_body(self, handler: _Handler, reply: Reply, end: int) -> None:
+    def _send_body(self, handler: _Handler, reply: Reply, end: int, request: Request) -> None:
         sock = handler.connection
         plain = (reply.drop_after is None and reply.stall is None and reply.rate is None
                  and self.tls is None and isinstance(reply.body, (str, os.PathLike)))
         if plain:
             with open(reply.body, "rb") as f:
-                sock.sendfile(f, reply.start, end - reply.start)
+                request.sent += sock.sendfile(f, reply.start, end - reply.start)
             if reply.extra:
                 sock.sendall(reply.extra)
+                request.sent += len(reply.extra)
             return
 
         def pieces():
@@ -395,6 +403,7 @@ class ScriptedServer:
                 if take > 0:
                     sock.sendall(piece[:take])
                     sent += take
+                    request.sent = sent
                     piece = piece[take:]
                 if reply.drop_after is not None and sent >= reply.drop_after:
                     self._drop(sock, reply.reset)

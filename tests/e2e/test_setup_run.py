@@ -251,9 +251,11 @@ def test_installer_file_that_cannot_be_opened_gives_50(workspace):
     with https_server(real=installer()) as server:
         run = workspace.run_setup("--sem-janela", "--url", server.url())
     assert run.code == 50
-    assert run.lines[-1] == "erro 50 (detalhe 5)"
+    folder = win_path(workspace.work_folder)
+    assert run.lines[-3:] == ["erro 50 (detalhe 5)", "a pasta esta' ocupada: espero (145)",
+                              f"desisto: {folder} (145)"]
     assert server.requests == []
-    # Clean-up removes only files and an empty folder: this folder stays, without a word.
+    # Clean-up removes only files and an empty folder: this folder stays, and is logged.
     assert workspace.installer.is_dir()
 
 

@@ -362,12 +362,21 @@ TEST(TransferRules, WhatOneReadMeans) {
 }
 
 TEST(TransferRules, WhatAFailedWriteMeans) {
-    EXPECT_EQ(writeFailure(ERROR_DISK_FULL), SetupResult::NotEnoughSpace);
-    EXPECT_EQ(writeFailure(ERROR_HANDLE_DISK_FULL), SetupResult::NotEnoughSpace);
-    EXPECT_EQ(writeFailure(ERROR_ACCESS_DENIED), SetupResult::LocalError);
-    EXPECT_EQ(writeFailure(0), SetupResult::LocalError);
-    EXPECT_EQ(ERROR_DISK_FULL, 112u);
-    EXPECT_EQ(ERROR_HANDLE_DISK_FULL, 39u);
+    // The numbers a full disk reports, and their neighbours, written out rather than taken
+    // from the SDK's names: the table must catch a wrong constant in the code.
+    const struct {
+        DWORD error;
+        SetupResult result;
+    } writes[] = {
+        {112, SetupResult::NotEnoughSpace}, {39, SetupResult::NotEnoughSpace},
+        {111, SetupResult::LocalError},     {113, SetupResult::LocalError},
+        {38, SetupResult::LocalError},      {40, SetupResult::LocalError},
+        {5, SetupResult::LocalError},       {0, SetupResult::LocalError},
+    };
+    for (const auto& w : writes) {
+        EXPECT_EQ(writeFailure(w.error), w.result) << w.error;
+        EXPECT_EQ(diskFull(w.error), w.result == SetupResult::NotEnoughSpace) << w.error;
+    }
     // The bytes still missing before the chunk that failed, plus the margin, in whole MiB.
     EXPECT_EQ(megabytesNeededAfterDiskFull(3'000'000, 2'097'152), 400);
     EXPECT_EQ(megabytesNeededAfterDiskFull(419'430'400, 0), 800);

@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -129,6 +131,35 @@ TEST_F(LogFile, MissingFolderLosesTheLineQuietly) {
     logPath = path_;
     logLine(L"seguinte");
     EXPECT_NE(contents().find("seguinte\r\n"), std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+// The reader the log tests rely on must end on any file, also one whose line ends went wrong.
+TEST(ScratchFolderLog, ReadsEveryLineAndMarksOneWithoutCrLf) {
+    const std::string stamp = "2026-03-05 14:07:09.042  ";
+    const struct {
+        const char* name;
+        std::string text;
+        std::vector<std::string> messages;
+    } cases[] = {
+        {"empty", "", {}},
+        {"two whole lines", stamp + "um\r\n" + stamp + "dois\r\n", {"um", "dois"}},
+        {"last line unended", stamp + "um\r\n" + stamp + "dois", {"um", "dois<no CR LF>"}},
+        {"bare LF only", stamp + "um\n" + stamp + "dois\n", {"um\n" + stamp + "dois\n<no CR LF>"}},
+        {"shorter than a stamp", "curto", {"<no CR LF>"}},
+        {"CR alone at the end", stamp + "um\r", {"um\r<no CR LF>"}},
+    };
+    for (const auto& c : cases) {
+        ScratchFolder scratch(L"skyloom-scratch-reader-test", L"reader.log");
+        {
+            std::ofstream out(scratch.logFile().c_str(), std::ios::binary);
+            out << c.text;
+        }
+        EXPECT_EQ(scratch.logMessages(), c.messages) << c.name;
+    }
 }
 
 } // namespace

@@ -102,8 +102,11 @@ class RunLoop : public testing::TestWithParam<RunLoopCase> {
   protected:
     void SetUp() override {
         const RunLoopCase& c = GetParam();
-        job_.workFolder = scratch_.path();
-        job_.installerPath = scratch_.file(L"Skyloom-win-Setup.exe");
+        // A folder of its own: the scratch folder holds the log, and clean-up removes only an
+        // empty working folder.
+        job_.workFolder = scratch_.file(L"Skyloom-Setup");
+        CreateDirectoryW(job_.workFolder.c_str(), nullptr);
+        job_.installerPath = job_.workFolder + L"\\Skyloom-win-Setup.exe";
         std::ofstream(job_.installerPath.c_str()) << "partial";
         job_.verifiedFile = CreateFileW(job_.installerPath.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -125,6 +128,8 @@ class RunLoop : public testing::TestWithParam<RunLoopCase> {
         if (job_.verifiedFile != INVALID_HANDLE_VALUE) {
             CloseHandle(job_.verifiedFile);
         }
+        DeleteFileW(job_.installerPath.c_str());
+        RemoveDirectoryW(job_.workFolder.c_str());
     }
     std::vector<std::string> logMessages() const { return scratch_.logMessages(); }
     ScratchFolder scratch_{L"skyloom-run-loop-test"};
@@ -148,6 +153,8 @@ TEST_P(RunLoop, EndsWithItsExitCode) {
     const bool fileThere =
         GetFileAttributesW(job_.installerPath.c_str()) != INVALID_FILE_ATTRIBUTES;
     EXPECT_EQ(fileThere, !c.cleanedUp);
+    const bool folderThere = GetFileAttributesW(job_.workFolder.c_str()) != INVALID_FILE_ATTRIBUTES;
+    EXPECT_EQ(folderThere, !c.cleanedUp);
     EXPECT_EQ(job_.verifiedFile != INVALID_HANDLE_VALUE, !c.cleanedUp);
     const bool cancelled = c.cycles.back().userCancels;
     EXPECT_EQ(job_.cancelRequested.load(), cancelled);

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -45,8 +46,14 @@ class ScratchFolder {
         const std::string text = logText();
         std::vector<std::string> lines;
         for (std::size_t start = 0; start < text.size();) {
-            const std::size_t end = text.find("\r\n", start);
-            lines.push_back(text.substr(start + kLogStampLength, end - start - kLogStampLength));
+            std::size_t end = text.find("\r\n", start);
+            // A last line without CR LF is kept whole, marked, so a comparison fails on it.
+            const bool unended = end == std::string::npos;
+            if (unended) {
+                end = text.size();
+            }
+            const std::size_t from = std::min(start + kLogStampLength, end);
+            lines.push_back(text.substr(from, end - from) + (unended ? "<no CR LF>" : ""));
             start = end + 2;
         }
         return lines;

@@ -1,6 +1,10 @@
 // A stand-in for the real installer. When SKYLOOM_TEST_REPORT names a file it writes there,
 // as UTF-8 key=value lines, how it was started and what it may do with its own file; then it
 // exits with the code in SKYLOOM_TEST_EXIT_CODE (decimal, a full 32-bit value; 0 without it).
+// A variant that carries RCDATA 101 (a decimal number of milliseconds) first starts a copy of
+// itself, outside its folder, that lingers that long in the current folder after this process
+// has ended, as an installed application started by a real installer would. Built as a console
+// program the same source starts at wmain. SKYLOOM_TEST_COPY_TO names where it copies itself.
 
 #include <windows.h>
 
@@ -84,9 +88,78 @@ std::wstring selfReport() {
     return text;
 }
 
-} // namespace
+// The lingering time built into this variant, 0 when there is none.
+DWORD childLingerMs() {
+    HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(101), MAKEINTRESOURCEW(10));
+    HGLOBAL loaded = found != nullptr ? LoadResource(nullptr, found) : nullptr;
+    const char* text = loaded != nullptr ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+    if (text == nullptr) {
+        return 0;
+    }
+    const std::string digits(text, SizeofResource(nullptr, found));
+    return static_cast<DWORD>(std::strtoul(digits.c_str(), nullptr, 10));
+}
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+// A copy in the temporary folder, so the installer file itself stays free to be deleted; it
+// inherits the current folder and no handles.
+void startLingeringChild(DWORD milliseconds) {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring copy = std::wstring(temp) + L"skyloom-test-child-" +
+                              std::to_wstring(GetCurrentProcessId()) + L".exe";
+    if (!CopyFileW(self, copy.c_str(), FALSE)) {
+        return;
+    }
+    // The child says when it stands in its folder: until then it could not hold it.
+    const std::wstring readyName =
+        L"Local\\skyloom-test-child-" + std::to_wstring(GetCurrentProcessId());
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, readyName.c_str());
+    std::wstring commandLine = L"\"" + copy + L"\" --linger " + std::to_wstring(milliseconds) +
+                               L" " + std::to_wstring(GetCurrentProcessId());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (CreateProcessW(copy.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       nullptr, &startup, &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        if (ready != nullptr) {
+            WaitForSingleObject(ready, 10000);
+        }
+    }
+    if (ready != nullptr) {
+        CloseHandle(ready);
+    }
+}
+
+int run() {
+    // The lingering child: only waits, in the folder it was started in.
+    const std::wstring commandLine = GetCommandLineW();
+    if (const std::size_t at = commandLine.find(L" --linger "); at != std::wstring::npos) {
+        wchar_t* rest = nullptr;
+        const DWORD milliseconds = std::wcstoul(commandLine.c_str() + at + 10, &rest, 10);
+        const std::wstring parent = std::to_wstring(std::wcstoul(rest, nullptr, 10));
+        HANDLE ready =
+            OpenEventW(EVENT_MODIFY_STATE, FALSE, (L"Local\\skyloom-test-child-" + parent).c_str());
+        if (ready != nullptr) {
+            SetEvent(ready);
+            CloseHandle(ready);
+        }
+        Sleep(milliseconds);
+        return 0;
+    }
+    if (const DWORD linger = childLingerMs(); linger > 0) {
+        startLingeringChild(linger);
+    }
+    // A copy of the very file that was started, for a byte-for-byte comparison with the origin
+    // after the bootstrapper has deleted it.
+    if (const std::wstring copyTo = environmentValue(L"SKYLOOM_TEST_COPY_TO"); !copyTo.empty()) {
+        wchar_t self[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
+        CopyFileW(self, copyTo.c_str(), FALSE);
+    }
     const std::wstring reportPath = environmentValue(L"SKYLOOM_TEST_REPORT");
     if (!reportPath.empty()) {
         const std::string text = utf8(selfReport());
@@ -100,4 +173,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     }
     const std::wstring code = environmentValue(L"SKYLOOM_TEST_EXIT_CODE");
     return static_cast<int>(std::wcstoul(code.c_str(), nullptr, 10));
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    return run();
+}
+
+int wmain() {
+    return run();
 }

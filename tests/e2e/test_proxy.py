@@ -1,0 +1,192 @@
+"""A proxy in the way: Debian's tinyproxy, started by the test on loopback with a configuration of
+its own. Under Wine 8, WinHTTP takes a proxy from its own registry setting (as `netsh winhttp
+set proxy` writes it) or from the http_proxy variable, but only for a session opened with the
+default access type; a session opened with WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, as the
+bootstrapper's is, always goes direct there. The tests show both halves: tools/winhttp_get.exe
+with the default access type goes through the proxy (http and https through CONNECT, with a
+resume), and the real bootstrapper with the same settings goes direct. On Windows 8.1 and
+later the automatic access type takes the system's and the user's proxy settings, so the same
+run would go through the proxy."""
+
+import contextlib
+import os
+import pathlib
+import re
+import shutil
+import socket
+import struct
+import subprocess
+import time
+
+import pytest
+
+from harness import BUILD, WINE_RUN, run_windows
+from scripted_server import Reply, ScriptedServer
+from setup_kit import https_server, installer
+
+WINHTTP_GET = BUILD / "tools" / "winhttp_get.exe"
+CONNECTIONS = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
+PER_USER = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+DEFAULT_ACCESS, AUTOMATIC_ACCESS = 0, 4
+
+pytestmark = pytest.mark.skipif(shutil.which("tinyproxy") is None, reason="needs tinyproxy")
+
+
+def free_port() -> int:
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class TinyProxy:
+    """tinyproxy in the foreground on 127.0.0.1, logging every request line it receives."""
+
+    def __init__(self, folder: pathlib.Path, basic_auth=None):
+        self.port = free_port()
+        self.log = folder / "tinyproxy.log"
+        conf = folder / "tinyproxy.conf"
+        lines = [f"Port {self.port}", "Listen 127.0.0.1", "Timeout 60", f'LogFile "{self.log}"',
+                 "LogLevel Connect", "MaxClients 20", "Allow 127.0.0.1"]
+        if basic_auth:
+            lines.append(f"BasicAuth {basic_auth[0]} {basic_auth[1]}")
+        conf.write_text("\n".join(lines) + "\n")
+        self.process = subprocess.Popen(["tinyproxy", "-d", "-c", str(conf)],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            with socket.socket() as s:
+                if s.connect_ex(("127.0.0.1", self.port)) == 0:
+                    return
+            time.sleep(0.05)
+        self.stop()
+        raise RuntimeError("tinyproxy did not start")
+
+    @property
+    def address(self) -> str:
+        # Named, not 127.0.0.1: Wine's WinHTTP treats a proxy whose name equals the server's
+        # as no proxy at all, and every test server here is 127.0.0.1.
+        return f"localhost:{self.port}"
+
+    def requests(self) -> list:
+        """The request lines the proxy received, in order."""
+        if not self.log.exists():
+            return []
+        text = self.log.read_text(errors="replace")
+        return re.findall(r"Request \(file descriptor \d+\): (.+)", text)
+
+    def stop(self):
+        self.process.terminate()
+        try:
+            self.process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+
+def reg(*args):
+    done = subprocess.run([str(WINE_RUN), "reg", *args], capture_output=True, text=True,
+                          stdin=subprocess.DEVNULL)
+    return done.returncode
+
+
+def winhttp_settings(proxy: str) -> str:
+    """WinHttpSettings as `netsh winhttp set proxy` writes it: a header (0x18, a counter,
+    flags direct|proxy), then the proxy and the bypass list, each with its length."""
+    name = proxy.encode()
+    blob = struct.pack("<IIII", 0x18, 0, 3, len(name)) + name + struct.pack("<I", 0)
+    return blob.hex()
+
+
+@contextlib.contextmanager
+def proxy_setting(kind: str, proxy: TinyProxy):
+    """Sets the proxy one way for the block and removes it afterwards; yields the Windows-side
+    environment to add."""
+    env = {}
+    if kind == "winhttp registry":
+        reg("add", CONNECTIONS, "/v", "WinHttpSettings", "/t", "REG_BINARY", "/d",
+            winhttp_settings(proxy.address), "/f")
+    elif kind == "per-user settings":
+        reg("add", PER_USER, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "1", "/f")
+        reg("add", PER_USER, "/v", "ProxyServer", "/t", "REG_SZ", "/d", proxy.address, "/f")
+    elif kind == "http_proxy variable":
+        env = {"http_proxy": f"http://{proxy.address}", "https_proxy": f"http://{proxy.address}"}
+    try:
+        yield env
+    finally:
+        reg("delete", CONNECTIONS, "/v", "WinHttpSettings", "/f")
+        reg("delete", PER_USER, "/v", "ProxyEnable", "/f")
+        reg("delete", PER_USER, "/v", "ProxyServer", "/f")
+
+
+def winhttp_get(access: int, url: str, start: int, env: dict) -> str:
+    done = run_windows(WINHTTP_GET, [access, url, start], env=env)
+    return done.stdout.splitlines()[0] if done.stdout else done.stderr
+
+
+@pytest.mark.parametrize("kind, default_access_proxied", [
+    ("winhttp registry", True),
+    ("http_proxy variable", True),
+    ("per-user settings", False),
+])
+@pytest.mark.parametrize("scheme", ["http", "https"])
+def test_which_proxy_settings_wine_takes(tmp_path, workspace, kind, default_access_proxied,
+                                         scheme):
+    good = installer()
+    size = good.stat().st_size
+    start = 300_000
+    serve = https_server if scheme == "https" else (lambda real: ScriptedServer(real=real))
+    with TinyProxy(tmp_path) as proxy, serve(real=good) as server, \
+            proxy_setting(kind, proxy) as env:
+        url = server.url()
+        # The default access type: a resumed GET through the proxy where Wine takes the setting.
+        assert winhttp_get(DEFAULT_ACCESS, url, start, env) == \
+            f"status=206 bytes={size - start}"
+        through = proxy.requests()
+        expected = (f"GET {url} HTTP/1.1" if scheme == "http"
+                    else f"CONNECT 127.0.0.1:{server.port} HTTP/1.1")
+        assert through == ([expected] if default_access_proxied else [])
+
+        # The automatic access type goes direct under Wine, whatever is set.
+        assert winhttp_get(AUTOMATIC_ACCESS, url, start, env) == \
+            f"status=206 bytes={size - start}"
+        workspace.work_folder.mkdir()
+        workspace.installer.write_bytes(good.read_bytes()[:start])
+        run = workspace.run_setup("--sem-janela", "--sem-executar", "--url", url, env=env)
+        assert proxy.requests() == through
+    assert run.code == 0
+    assert f"{url} -> HTTP 206 (a partir de {start})" in run.lines
+    last = server.requests[-1]
+    assert (last.range, last.user_agent) == (f"bytes={start}-", "Skyloom-Setup/1.0")
+    # A plain http request that came through tinyproxy carries its Via header.
+    assert "via" not in last.headers
+    if scheme == "http":
+        assert ("via" in server.requests[0].headers) == default_access_proxied
+
+
+def test_proxy_that_wants_credentials_reaches_the_caller_as_407(tmp_path):
+    body = os.urandom(1_200_000)
+    with TinyProxy(tmp_path, basic_auth=("quem", "segredo")) as proxy, \
+            ScriptedServer(real=body) as server, proxy_setting("winhttp registry", proxy) as env:
+        # WinHTTP answers no proxy challenge by itself: the 407 is the caller's to judge.
+        assert winhttp_get(DEFAULT_ACCESS, server.url(), 0, env).startswith("status=407 ")
+        assert proxy.requests() == [f"GET {server.url()} HTTP/1.1"]
+    assert server.requests == []
+
+
+def test_407_ends_the_run_with_unexpected_status(workspace):
+    # Under Wine the bootstrapper's session cannot be sent through a proxy, so the 407 comes
+    # from the server itself, as WinHTTP hands a proxy's 407 on to the caller.
+    challenge = {"Proxy-Authenticate": 'Basic realm="proxy"'}
+    with ScriptedServer([Reply(407, headers=challenge, body=b"auth")]) as server:
+        run = workspace.run_setup("--sem-janela", "--url", server.url())
+    assert run.code == 12
+    assert f"{server.url()} -> HTTP 407 (a partir de 0)" in run.lines
+    assert run.lines[-1] == "erro 12 (detalhe 407)"
+    assert len(server.requests) == 1
+    assert not workspace.work_folder.exists()
