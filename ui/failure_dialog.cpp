@@ -8,6 +8,9 @@
 #include <commctrl.h>
 
 int showFailureDialog(SetupJob& job, bool allowRetry) {
+    if (!taskDialogAvailable()) {
+        return IDCLOSE;
+    }
     const MessageCatalog& catalog = *job.catalog;
     FailureTexts texts;
     buildFailureTexts(

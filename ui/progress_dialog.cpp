@@ -1,5 +1,6 @@
 #include "ui/progress_dialog.h"
 
+#include "app/system_library.h"
 #include "ui/message_catalog.h"
 
 ProgressFace progressFace;
@@ -68,7 +69,16 @@ HRESULT CALLBACK progressDialogCallback(HWND dialog, UINT notification, WPARAM w
     return progressDialogNotify(sink, notification, wParam, *reinterpret_cast<SetupJob*>(data));
 }
 
+bool taskDialogAvailable() {
+    DWORD error = ERROR_SUCCESS;
+    return loadSystemLibrary(L"comctl32.dll", error);
+}
+
 void showProgressDialog(SetupJob& job) {
+    // Not shown leaves dialogDone false: the run loop then ends the run as cancelled.
+    if (!taskDialogAvailable()) {
+        return;
+    }
     const MessageCatalog& catalog = *job.catalog;
     TASKDIALOGCONFIG config{};
     config.cbSize = sizeof config;

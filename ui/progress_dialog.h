@@ -9,6 +9,10 @@ inline constexpr UINT kDialogWidth = 280;
 // The face on screen; the main thread alone touches it.
 extern ProgressFace progressFace;
 
+// Common Controls is delay-loaded: without it a task dialog cannot be shown at all, and its
+// thunk would end the process. True when it is loaded (from System32).
+[[nodiscard]] bool taskDialogAvailable();
+
 // Shows progress until the worker reaches a final phase (then sets dialogDone) or the user
 // cancels.
 void showProgressDialog(SetupJob& job);

@@ -9,7 +9,7 @@ import time
 
 import pytest
 
-from harness import Workspace, run_windows, win_path
+from harness import BUILD, Workspace, run_windows, win_path
 from scripted_server import Reply, ScriptedServer
 from setup_kit import https_server, installer
 
@@ -196,16 +196,19 @@ def test_restart_that_fails_again_gives_the_second_code(workspace):
 
 
 def setup_processes():
-    """Unix pids of the Wine processes that run Skyloom-Setup.exe itself."""
+    """Unix pids of the Wine processes that run Skyloom-Setup.exe itself, in this build's prefix
+    only: a test run of another build folder on the same machine is none of this test's."""
+    prefix = f"WINEPREFIX={BUILD / 'wineprefix'}".encode()
     pids = []
     for entry in pathlib.Path("/proc").iterdir():
         if not entry.name.isdigit():
             continue
         try:
             argv = (entry / "cmdline").read_bytes().split(b"\0")
+            environment = (entry / "environ").read_bytes().split(b"\0")
         except OSError:
             continue
-        if argv and argv[0].lower().endswith(b"skyloom-setup.exe"):
+        if argv and argv[0].lower().endswith(b"skyloom-setup.exe") and prefix in environment:
             pids.append(int(entry.name))
     return pids
 
