@@ -1,5 +1,6 @@
 #include "app/run_loop.h"
 
+#include "app/cancel.h"
 #include "app/cleanup.h"
 #include "app/handles.h"
 #include "app/launch.h"
@@ -19,15 +20,6 @@ void resetForRun(SetupJob& job) {
     job.result = SetupResult::Ok;
     job.detail = 0;
     job.phase.exchange(JobPhase::Connecting);
-}
-
-void cancelWorker(SetupJob& job) {
-    // The flag first: the worker's blocked call fails when the handle closes, and must then
-    // find the flag raised.
-    job.cancelRequested.exchange(true);
-    if (HINTERNET request = job.activeRequest.exchange(nullptr)) {
-        WinHttpCloseHandle(request);
-    }
 }
 
 enum class WorkerEnd { Ended, Cancelled, StillRunning, NotStarted };

@@ -56,8 +56,8 @@ const wchar_t* failureMessageFor(const MessageCatalog& catalog, std::int32_t res
 void buildFailureTexts(const MessageCatalog& catalog, const FailureFacts& facts,
                        const wchar_t* logPath, FailureTexts& texts) {
     std::memset(&texts, 0, sizeof texts);
-    formatWide(texts.codeText, L"%d/0x%08lX", facts.result,
-               static_cast<unsigned long>(facts.detail));
+    // "%lX" is 32 bits in the Windows runtime, as detail is.
+    formatWide(texts.codeText, L"%d/0x%08lX", facts.result, facts.detail);
 
     const wchar_t* message = failureMessageFor(catalog, facts.result);
     switch (facts.result) {

@@ -1,5 +1,6 @@
 #include "ui/progress_dialog.h"
 
+#include "app/cancel.h"
 #include "app/system_library.h"
 #include "ui/message_catalog.h"
 
@@ -18,15 +19,6 @@ void sendIcon(const MessageSink& sink, WPARAM which, HICON icon) {
     }
 }
 
-void cancelByUser(SetupJob& job) {
-    // The flag first: the worker's blocked call fails when the handle closes, and must then
-    // find the flag raised.
-    job.cancelRequested.exchange(true);
-    if (HINTERNET request = job.activeRequest.exchange(nullptr)) {
-        WinHttpCloseHandle(request);
-    }
-}
-
 } // namespace
 
 HRESULT progressDialogNotify(const MessageSink& sink, UINT notification, WPARAM wParam,
@@ -40,7 +32,7 @@ HRESULT progressDialogNotify(const MessageSink& sink, UINT notification, WPARAM 
     case TDN_BUTTON_CLICKED:
         // The dialog's own click after the final phase is no cancel.
         if (wParam == IDCANCEL && !job.dialogDone) {
-            cancelByUser(job);
+            cancelWorker(job);
         }
         break;
     case TDN_TIMER: {

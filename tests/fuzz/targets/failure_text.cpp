@@ -1,0 +1,44 @@
+// The failure dialog's texts for any outcome, catalogue and log path: every buffer ends within
+// its capacity, and the details always end with the whole code text, however long the log
+// path.
+
+#include "fuzz_support.h"
+#include "ui/failure_text.h"
+#include "ui/message_catalog.h"
+
+#include <cwchar>
+#include <string>
+
+namespace {
+
+std::size_t lengthWithin(const wchar_t* text, std::size_t capacity) {
+    const std::size_t length = std::wcslen(text);
+    FUZZ_CHECK(length < capacity);
+    return length;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
+    FuzzedDataProvider data(bytes, size);
+    const MessageCatalog& catalog =
+        kCatalogs[data.ConsumeIntegralInRange<std::size_t>(0, kCatalogs.size() - 1)];
+    const FailureFacts facts{
+        data.ConsumeIntegral<std::int32_t>(), data.ConsumeIntegral<std::uint32_t>(),
+        data.ConsumeIntegral<std::int32_t>(), data.ConsumeIntegral<std::int64_t>()};
+    const std::wstring logPath = headerText(data, 2 * kLogSentenceCapacity);
+
+    FailureTexts texts;
+    buildFailureTexts(catalog, facts, logPath.c_str(), texts);
+
+    const std::size_t code = lengthWithin(texts.codeText, kCodeTextCapacity);
+    FUZZ_CHECK(code > 0 && code <= 22);
+    FUZZ_CHECK(lengthWithin(texts.content, kFailureTextCapacity) > 0);
+    const std::size_t sentence = lengthWithin(texts.logSentence, kLogSentenceCapacity);
+    const std::size_t details = lengthWithin(texts.details, kDetailsCapacity);
+    // "sentence\n(code)": the longest sentence still leaves room for the whole code text.
+    FUZZ_CHECK(details == sentence + code + 3);
+    FUZZ_CHECK(std::wmemcmp(texts.details, texts.logSentence, sentence) == 0);
+    FUZZ_CHECK(std::wmemcmp(texts.details + sentence + 2, texts.codeText, code) == 0);
+    return 0;
+}
