@@ -1,5 +1,6 @@
 #include "ui/failure_text.h"
 
+#include "app/result_codes.h"
 #include "log/wide_format.h"
 #include "ui/message_catalog.h"
 
@@ -7,50 +8,41 @@
 
 namespace {
 
-// Result codes as numbers: the codes are fixed forever, and this file stays free of the
-// job record's Windows types.
-enum : std::int32_t {
-    kNetworkError = 10,
-    kUnexpectedStatus = 12,
-    kUnexpectedSize = 13,
-    kTransferIncomplete = 14,
-    kUrlRefused = 15,
-    kSignatureInvalid = 20,
-    kSignerMismatch = 21,
-    kVersionRejected = 22,
-    kNotEnoughSpace = 30,
-    kInstallerFailed = 41,
-};
-
 // Copies a fixed text the way formatting cuts one, without reading it as a format: a '%' in
 // a translation must stay a '%'.
 void copyText(wchar_t* buffer, std::size_t capacity, const wchar_t* text) {
     formatWide(buffer, capacity, L"%s", text);
 }
 
+// The result table says which message explains each code; codes it does not know, and those
+// that never reach the dialog, get the generic one.
+FailureMessage messageKind(std::int32_t result) {
+    return resultInfo(static_cast<SetupResult>(result)).message;
+}
+
+const wchar_t* messageText(const MessageCatalog& catalog, FailureMessage kind) {
+    switch (kind) {
+    case FailureMessage::DownloadFailed:
+        return catalog.downloadFailedText;
+    case FailureMessage::ServerBusy:
+        return catalog.serverBusyFormat;
+    case FailureMessage::InvalidInstaller:
+        return catalog.invalidInstallerText;
+    case FailureMessage::DiskSpace:
+        return catalog.diskSpaceFormat;
+    case FailureMessage::InstallFailed:
+        return catalog.installFailedFormat;
+    case FailureMessage::NotShown:
+    case FailureMessage::Generic:
+        break;
+    }
+    return catalog.genericFailureFormat;
+}
+
 } // namespace
 
 const wchar_t* failureMessageFor(const MessageCatalog& catalog, std::int32_t result) {
-    switch (result) {
-    case kNetworkError:
-    case kUnexpectedStatus:
-    case kTransferIncomplete:
-    case kUrlRefused:
-        return catalog.downloadFailedText;
-    case kServerBusyResult:
-        return catalog.serverBusyFormat;
-    case kUnexpectedSize:
-    case kSignatureInvalid:
-    case kSignerMismatch:
-    case kVersionRejected:
-        return catalog.invalidInstallerText;
-    case kNotEnoughSpace:
-        return catalog.diskSpaceFormat;
-    case kInstallerFailed:
-        return catalog.installFailedFormat;
-    default:
-        return catalog.genericFailureFormat;
-    }
+    return messageText(catalog, messageKind(result));
 }
 
 void buildFailureTexts(const MessageCatalog& catalog, const FailureFacts& facts,
@@ -59,24 +51,26 @@ void buildFailureTexts(const MessageCatalog& catalog, const FailureFacts& facts,
     // "%lX" is 32 bits in the Windows runtime, as detail is.
     formatWide(texts.codeText, L"%d/0x%08lX", facts.result, facts.detail);
 
-    const wchar_t* message = failureMessageFor(catalog, facts.result);
-    switch (facts.result) {
-    case kServerBusyResult:
+    const FailureMessage kind = messageKind(facts.result);
+    const wchar_t* message = messageText(catalog, kind);
+    switch (kind) {
+    case FailureMessage::ServerBusy:
         formatWide(texts.content, message, facts.retryMinutes);
         break;
-    case kNotEnoughSpace:
+    case FailureMessage::DiskSpace:
         formatWide(texts.content, message, static_cast<long long>(facts.neededMegabytes));
         break;
-    case kInstallerFailed:
+    case FailureMessage::InstallFailed:
         // The installer's exit code is shown as Windows reports it to the user: signed.
         formatWide(texts.content, message, static_cast<std::int32_t>(facts.detail));
         break;
-    default:
-        if (message == catalog.genericFailureFormat) {
-            formatWide(texts.content, message, texts.codeText);
-        } else {
-            copyText(texts.content, kFailureTextCapacity, message);
-        }
+    case FailureMessage::NotShown:
+    case FailureMessage::Generic:
+        formatWide(texts.content, message, texts.codeText);
+        break;
+    case FailureMessage::DownloadFailed:
+    case FailureMessage::InvalidInstaller:
+        copyText(texts.content, kFailureTextCapacity, message);
         break;
     }
 

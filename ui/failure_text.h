@@ -2,6 +2,8 @@
 // The failure dialog's texts, built from plain values. No Windows header: the same code is
 // built natively for fuzzing.
 
+#include "app/setup_result.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -12,8 +14,6 @@ inline constexpr std::size_t kCodeTextCapacity = 64;
 inline constexpr std::size_t kFailureTextCapacity = 1024;
 inline constexpr std::size_t kLogSentenceCapacity = 1200;
 inline constexpr std::size_t kDetailsCapacity = 1400;
-
-inline constexpr std::int32_t kServerBusyResult = 11;
 
 // What the dialog explains: the job's outcome fields.
 struct FailureFacts {
@@ -39,5 +39,5 @@ void buildFailureTexts(const MessageCatalog& catalog, const FailureFacts& facts,
 
 // A busy server is a wait, not a fault: it gets the warning icon, everything else the error.
 [[nodiscard]] constexpr bool failureIsWarning(std::int32_t result) {
-    return result == kServerBusyResult;
+    return result == toInt(SetupResult::ServerBusy);
 }
