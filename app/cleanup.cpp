@@ -1,6 +1,7 @@
 #include "app/cleanup.h"
 
-#include "app/held_retry.h"
+#include "app/job/setup_job.h"
+#include "platform/held_retry.h"
 #include "log/diagnostic_log.h"
 
 void closeVerifiedFile(SetupJob& job) {

@@ -1,5 +1,7 @@
 #pragma once
-#include "app/setup_job.h"
+#include <windows.h>
+
+struct SetupJob;
 
 // Closes verifiedFile if it is open and marks it closed.
 void closeVerifiedFile(SetupJob& job);

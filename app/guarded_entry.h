@@ -2,7 +2,7 @@
 // The main thread's whole part of the process, with an exception that escapes it (an
 // allocation in start-up, the run loop or the launch) answered as the worker answers one.
 
-#include "app/setup_job.h"
+struct SetupJob;
 
 // The main thread's steps: given the job, returns the exit code.
 using EntryBody = int (*)(SetupJob& job, void* context);

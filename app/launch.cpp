@@ -1,6 +1,7 @@
 #include "app/launch.h"
 
-#include "app/handles.h"
+#include "app/job/setup_job.h"
+#include "base/handles.h"
 #include "log/diagnostic_log.h"
 
 std::wstring installerCommandLine(const std::wstring& installerPath) {

@@ -1,7 +1,9 @@
 #pragma once
-#include "app/setup_job.h"
+#include "app/job/setup_result.h"
 
 #include <string>
+
+struct SetupJob;
 
 // The installer's whole command line: its own path in double quotes, nothing else.
 std::wstring installerCommandLine(const std::wstring& installerPath);

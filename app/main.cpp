@@ -1,9 +1,10 @@
 // Skyloom-Setup.exe: fetches, checks and runs the Skyloom installer.
 
 #include "app/guarded_entry.h"
-#include "app/handles.h"
+#include "app/job/setup_job.h"
 #include "app/run_loop.h"
 #include "app/startup.h"
+#include "base/handles.h"
 #include "log/diagnostic_log.h"
 
 #include <shellapi.h>

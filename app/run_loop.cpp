@@ -1,8 +1,9 @@
 #include "app/run_loop.h"
 
-#include "app/cancel.h"
+#include "app/job/cancel.h"
 #include "app/cleanup.h"
-#include "app/handles.h"
+#include "app/job/setup_job.h"
+#include "base/handles.h"
 #include "app/launch.h"
 #include "app/worker.h"
 #include "log/diagnostic_log.h"
@@ -13,14 +14,6 @@ const RunLoopSteps kRunLoopSteps{runWorker, showProgressDialog, showFailureDialo
                                  kWorkerWaitMilliseconds};
 
 namespace {
-
-void resetForRun(SetupJob& job) {
-    job.cancelRequested.exchange(false);
-    job.dialogDone = false;
-    job.result = SetupResult::Ok;
-    job.detail = 0;
-    job.phase.exchange(JobPhase::Connecting);
-}
 
 enum class WorkerEnd { Ended, Cancelled, StillRunning, NotStarted };
 

@@ -1,7 +1,11 @@
 #pragma once
 // The run loop: the worker (on its thread or inline), Retry, the installer's launch, clean-up.
 
-#include "app/setup_job.h"
+#include "app/job/setup_result.h"
+
+#include <windows.h>
+
+struct SetupJob;
 
 inline constexpr DWORD kWorkerWaitMilliseconds = 15000;
 

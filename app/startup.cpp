@@ -1,7 +1,8 @@
 #include "app/startup.h"
 
+#include "app/job/setup_job.h"
 #include "app/options.h"
-#include "app/system_library.h"
+#include "platform/system_library.h"
 #include "build_config.h"
 #include "log/diagnostic_log.h"
 #include "ui/message_catalog.h"

@@ -1,13 +1,15 @@
 #pragma once
 // Start-up: hardening, temporary folder, options, run header, single instance, working folder.
 
-#include "app/setup_job.h"
+#include <windows.h>
 
 #include <array>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+struct SetupJob;
 
 inline constexpr const wchar_t* kSetupVersion = L"1.0";
 inline constexpr const wchar_t* kSingleInstanceMutexName = L"Local\\Quorvane-Skyloom-Setup";

@@ -1,7 +1,8 @@
 #include "app/worker.h"
 
 #include "app/cleanup.h"
-#include "app/result_codes.h"
+#include "app/job/result_codes.h"
+#include "app/job/setup_job.h"
 #include "download/download_installer.h"
 #include "log/diagnostic_log.h"
 #include "trust/verify_installer.h"

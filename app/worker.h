@@ -1,7 +1,11 @@
 #pragma once
 // The worker's sequence: download, check, one fresh download after a resumed file failed.
 
-#include "app/setup_job.h"
+#include "app/job/setup_result.h"
+
+#include <windows.h>
+
+struct SetupJob;
 
 struct WorkerSteps {
     SetupResult (*download)(SetupJob&);

@@ -1,11 +1,12 @@
 #include "download/attempt_download.h"
 
-#include "app/handles.h"
+#include "app/job/setup_job.h"
+#include "base/handles.h"
 #include "download/judge_response.h"
 #include "download/transfer_rules.h"
-#include "download/url_policy.h"
+#include "download/url_parts.h"
 #include "log/diagnostic_log.h"
-#include "log/wide_format.h"
+#include "base/wide_format.h"
 
 #include <cstddef>
 #include <memory>
@@ -42,14 +43,18 @@ SetupResult cancelledOr(const SetupJob& job, SetupResult otherwise) {
     return job.cancelRequested.load() ? SetupResult::Cancelled : otherwise;
 }
 
-SetupResult transferBody(SetupJob& job, HINTERNET request, HANDLE file, std::int64_t size,
-                         std::int64_t& resumeOffset) {
+// Streams the body onto the end of the file, which holds `at.resumeOffset` bytes of the
+// accepted size `at.knownTotal`.
+AttemptOutcome streamBody(SetupJob& job, HINTERNET request, HANDLE file, FilePosition at) {
+    const std::int64_t size = at.knownTotal;
+    std::int64_t resumeOffset = at.resumeOffset;
+    const auto ended = [&](SetupResult code) { return AttemptOutcome{code, {resumeOffset, size}}; };
     job.phase.store(JobPhase::Downloading);
     // Zero-filled, and only once the decision has allowed the transfer. Its allocation failure
     // leaves as std::bad_alloc; the caller's guards then close the handles.
     const auto buffer = std::make_unique<std::byte[]>(kReadChunkSize);
     if (job.cancelRequested.load()) {
-        return SetupResult::Cancelled;
+        return ended(SetupResult::Cancelled);
     }
     for (;;) {
         DWORD read = 0;
@@ -57,17 +62,17 @@ SetupResult transferBody(SetupJob& job, HINTERNET request, HANDLE file, std::int
             const DWORD error = GetLastError();
             job.detail = error;
             logLine(L"a leitura parou aos %lld de %lld (%lu)", resumeOffset, size, error);
-            return cancelledOr(job, SetupResult::TransferIncomplete);
+            return ended(cancelledOr(job, SetupResult::TransferIncomplete));
         }
         switch (judgeChunk(resumeOffset, read, size)) {
         case ChunkVerdict::Complete:
-            return SetupResult::Ok;
+            return ended(SetupResult::Ok);
         case ChunkVerdict::EndedShort:
             logLine(L"acabou aos %lld de %lld", resumeOffset, size);
-            return SetupResult::TransferIncomplete;
+            return ended(SetupResult::TransferIncomplete);
         case ChunkVerdict::TooLong:
             logLine(L"o servidor mandou mais do que anunciou");
-            return SetupResult::UnexpectedSize;
+            return ended(SetupResult::UnexpectedSize);
         case ChunkVerdict::Write:
             break;
         }
@@ -79,35 +84,35 @@ SetupResult transferBody(SetupJob& job, HINTERNET request, HANDLE file, std::int
             if (diskFull(error)) {
                 job.neededMegabytes = megabytesNeededAfterDiskFull(size, resumeOffset);
             }
-            return writeFailure(error);
+            return ended(writeFailure(error));
         }
         resumeOffset += read;
         job.downloaded.store(resumeOffset);
         if (job.cancelRequested.load()) {
-            return SetupResult::Cancelled;
+            return ended(SetupResult::Cancelled);
         }
     }
 }
 
 } // namespace
 
-SetupResult attemptDownload(SetupJob& job, const std::wstring& url, HANDLE file,
-                            std::int64_t& resumeOffset, std::int64_t& knownTotal) {
+AttemptOutcome attemptDownload(SetupJob& job, const std::wstring& url, HANDLE file,
+                               FilePosition at) {
     CrackedUrl parts;
     if (const DWORD error = crackUrl(url, parts); error != 0) {
         job.detail = error;
-        return SetupResult::UrlRefused;
+        return {SetupResult::UrlRefused, at};
     }
     if (!urlAllowed(parts.scheme, parts.host)) {
         logLine(L"recusado (so' https): %s", url.c_str());
-        return SetupResult::UrlRefused;
+        return {SetupResult::UrlRefused, at};
     }
 
     UniqueInternet session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
                                        WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) {
         job.detail = GetLastError();
-        return SetupResult::NetworkError;
+        return {SetupResult::NetworkError, at};
     }
     (void)WinHttpSetTimeouts(session.get(), kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
                              kReceiveTimeoutMs);
@@ -120,21 +125,20 @@ SetupResult attemptDownload(SetupJob& job, const std::wstring& url, HANDLE file,
     UniqueInternet connection(WinHttpConnect(session.get(), parts.host, parts.port, 0));
     if (!connection) {
         job.detail = GetLastError();
-        return SetupResult::NetworkError;
+        return {SetupResult::NetworkError, at};
     }
     const DWORD secure = parts.scheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
     HINTERNET opened = WinHttpOpenRequest(connection.get(), L"GET", parts.path, nullptr,
                                           WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, secure);
     if (opened == nullptr) {
         job.detail = GetLastError();
-        return SetupResult::NetworkError;
+        return {SetupResult::NetworkError, at};
     }
     const PublishedRequest request(job.activeRequest, opened);
 
-    const std::int64_t sentOffset = resumeOffset;
-    if (resumeOffset > 0) {
+    if (at.resumeOffset > 0) {
         wchar_t range[kRangeHeaderCapacity];
-        formatWide(range, L"Range: bytes=%lld-", resumeOffset);
+        formatWide(range, L"Range: bytes=%lld-", at.resumeOffset);
         (void)WinHttpAddRequestHeaders(request.get(), range, static_cast<DWORD>(-1),
                                        WINHTTP_ADDREQ_FLAG_ADD);
         job.resumedDownload = true;
@@ -145,7 +149,7 @@ SetupResult attemptDownload(SetupJob& job, const std::wstring& url, HANDLE file,
         const DWORD error = GetLastError();
         job.detail = error;
         logLine(L"%s -> sem resposta (%lu)", url.c_str(), error);
-        return cancelledOr(job, SetupResult::NetworkError);
+        return {cancelledOr(job, SetupResult::NetworkError), at};
     }
 
     DWORD status = 0;
@@ -155,15 +159,15 @@ SetupResult attemptDownload(SetupJob& job, const std::wstring& url, HANDLE file,
                              WINHTTP_NO_HEADER_INDEX)) {
         status = 0;
     }
-    logLine(L"%s -> HTTP %lu (a partir de %lld)", url.c_str(), status, sentOffset);
+    logLine(L"%s -> HTTP %lu (a partir de %lld)", url.c_str(), status, at.resumeOffset);
 
-    const Judgement judgement =
-        judgeResponse(job, request.get(), file, status, resumeOffset, knownTotal);
+    const Judgement judgement = judgeResponse(job, request.get(), file, status, at);
     if (!judgement.transfer) {
         // A Cancel that closed the request before the status was read leaves status 0: the
         // refusal that follows is the Cancel's doing, not the server's.
-        return judgement.code == SetupResult::Ok ? judgement.code
-                                                 : cancelledOr(job, judgement.code);
+        const SetupResult code =
+            judgement.code == SetupResult::Ok ? judgement.code : cancelledOr(job, judgement.code);
+        return {code, judgement.position};
     }
-    return transferBody(job, request.get(), file, judgement.size, resumeOffset);
+    return streamBody(job, request.get(), file, judgement.position);
 }

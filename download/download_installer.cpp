@@ -1,10 +1,10 @@
 #include "download/download_installer.h"
 
-#include "app/handles.h"
-#include "app/held_retry.h"
-#include "app/result_codes.h"
-#include "app/system_library.h"
-#include "download/attempt_download.h"
+#include "app/job/setup_job.h"
+#include "base/handles.h"
+#include "platform/held_retry.h"
+#include "app/job/result_codes.h"
+#include "platform/system_library.h"
 #include "download/retry_policy.h"
 #include "log/diagnostic_log.h"
 
@@ -58,12 +58,11 @@ SetupResult downloadInstallerWith(SetupJob& job, const RetrySteps& steps) {
     if (!GetFileSizeEx(file.get(), &size)) {
         size.QuadPart = 0;
     }
-    std::int64_t resumeOffset = size.QuadPart;
+    FilePosition position{size.QuadPart, 0};
     const LARGE_INTEGER zero{};
     (void)SetFilePointerEx(file.get(), zero, nullptr, FILE_END);
-    job.downloaded.store(resumeOffset);
+    job.downloaded.store(position.resumeOffset);
 
-    std::int64_t knownTotal = 0;
     SetupResult code = SetupResult::NetworkError;
     for (const std::wstring& url : job.urls) {
         for (int attempt = 0; attempt < kAttemptsPerUrl; ++attempt) {
@@ -75,7 +74,9 @@ SetupResult downloadInstallerWith(SetupJob& job, const RetrySteps& steps) {
             if (job.cancelRequested.load()) {
                 return SetupResult::Cancelled;
             }
-            code = steps.attempt(job, url, file.get(), resumeOffset, knownTotal);
+            const AttemptOutcome outcome = steps.attempt(job, url, file.get(), position);
+            code = outcome.code;
+            position = outcome.position;
             const RetryClass retry = resultInfo(code).retryClass;
             if (retry == RetryClass::Finished) {
                 return code;

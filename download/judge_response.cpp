@@ -1,5 +1,6 @@
 #include "download/judge_response.h"
 
+#include "app/job/setup_job.h"
 #include "download/response_rules.h"
 #include "log/diagnostic_log.h"
 
@@ -30,20 +31,119 @@ bool readHeader(const ResponseIo& io, HINTERNET request, DWORD headerId, wchar_t
     return found;
 }
 
-Judgement ending(SetupResult code) {
-    return {false, code, 0};
+Judgement ending(SetupResult code, FilePosition at) {
+    return {false, code, 0, at};
 }
 
-// Every "recomeca do zero" case; its line is logged before this, also when emptying fails.
-[[nodiscard]] bool emptyTheFile(const ResponseIo& io, SetupJob& job, HANDLE file,
-                                std::int64_t& resumeOffset) {
+// Empties the file and leaves its pointer at 0; false with job.detail set when that fails.
+[[nodiscard]] bool emptyTheFile(const ResponseIo& io, SetupJob& job, HANDLE file) {
     if (!io.truncate(file)) {
         job.detail = GetLastError();
         return false;
     }
-    resumeOffset = 0;
     job.downloaded.store(0);
     return true;
+}
+
+// Every "recomeca do zero" that ends the attempt; its line is logged before this, also when
+// emptying fails. The file then keeps its bytes and the total stays as it was.
+Judgement restartFromZero(const ResponseIo& io, SetupJob& job, HANDLE file, FilePosition at,
+                          SetupResult code, std::int64_t knownTotalAfter) {
+    if (!emptyTheFile(io, job, file)) {
+        return ending(SetupResult::LocalError, at);
+    }
+    return ending(code, {0, knownTotalAfter});
+}
+
+Judgement judgeBusy(const ResponseIo& io, SetupJob& job, HINTERNET request, FilePosition at) {
+    wchar_t text[kRetryAfterCapacity];
+    (void)readHeader(io, request, WINHTTP_QUERY_RETRY_AFTER, text);
+    job.retryMinutes = busyMinutes(text);
+    return ending(SetupResult::ServerBusy, at);
+}
+
+Judgement judgeRangeRefused(const ResponseIo& io, SetupJob& job, HINTERNET request, HANDLE file,
+                            FilePosition at) {
+    wchar_t text[kContentRangeCapacity];
+    (void)readHeader(io, request, WINHTTP_QUERY_CONTENT_RANGE, text);
+    const std::int64_t total = unsatisfiedRangeTotal(text);
+    if (provesComplete(total, at.resumeOffset)) {
+        // The known total stays as it is, and there is nothing to make room for.
+        logLine(L"416: o ficheiro ja' esta' completo (%lld)", at.resumeOffset);
+        job.total.store(total);
+        job.downloaded.store(at.resumeOffset);
+        return ending(SetupResult::Ok, at);
+    }
+    logLine(L"416 com [%s] e %lld no disco: recomeca do zero", text, at.resumeOffset);
+    return restartFromZero(io, job, file, at, SetupResult::TransferIncomplete, at.knownTotal);
+}
+
+// What a 206 or a 200 offers to send: the whole size, and the byte its body starts from.
+struct Offer {
+    std::int64_t size;
+    std::int64_t start;
+};
+
+// The size tests, the agreement with an earlier total and the free space; a 200 to a range
+// request empties the file last, once the answer is to be transferred, so that a bad answer
+// from one URL cannot wipe what another URL delivered.
+Judgement admitOffer(const ResponseIo& io, SetupJob& job, HANDLE file, FilePosition at,
+                     Offer offer) {
+    if (!sizeAcceptable(offer.size)) {
+        job.detail = sizeDetail(offer.size);
+        logLine(L"tamanho fora do esperado: %lld", offer.size);
+        return ending(SetupResult::UnexpectedSize, at);
+    }
+    // Only a 206 can fail this: a 200 starts from 0.
+    if (totalChanged(at.knownTotal, offer.size, offer.start)) {
+        logLine(L"o total mudou (%lld -> %lld): recomeca do zero", at.knownTotal, offer.size);
+        return restartFromZero(io, job, file, at, SetupResult::TransferIncomplete, offer.size);
+    }
+    const FilePosition taken{at.resumeOffset, offer.size};
+    job.total.store(offer.size);
+
+    const bool rangeIgnored = offer.start < at.resumeOffset;
+    const std::int64_t needed = spaceNeeded(offer.size, offer.start);
+    std::int64_t freeBytes = 0;
+    // A volume that cannot tell its free space does not stop the download. The bytes of a
+    // file about to be emptied count as free.
+    if (io.freeSpace(job.workFolder.c_str(), freeBytes) &&
+        !enoughSpace(freeAfterEmptying(freeBytes, rangeIgnored ? at.resumeOffset : 0), needed)) {
+        job.neededMegabytes = wholeMegabytes(needed);
+        return ending(SetupResult::NotEnoughSpace, taken);
+    }
+    if (rangeIgnored) {
+        logLine(L"o servidor ignorou o Range: recomeca do zero");
+        if (!emptyTheFile(io, job, file)) {
+            return ending(SetupResult::LocalError, taken);
+        }
+    }
+    return {true, SetupResult::Ok, offer.size, {offer.start, offer.size}};
+}
+
+Judgement judgePartial(const ResponseIo& io, SetupJob& job, HINTERNET request, HANDLE file,
+                       FilePosition at) {
+    wchar_t text[kContentRangeCapacity];
+    (void)readHeader(io, request, WINHTTP_QUERY_CONTENT_RANGE, text);
+    const ContentRange range = partialContentRange(text);
+    if (!continuesFile(range, at.resumeOffset)) {
+        logLine(L"Content-Range estranho [%s]: recomeca do zero", text);
+        Judgement restarted =
+            restartFromZero(io, job, file, at, SetupResult::TransferIncomplete, at.knownTotal);
+        if (restarted.code == SetupResult::TransferIncomplete) {
+            job.detail = 206;
+        }
+        return restarted;
+    }
+    return admitOffer(io, job, file, at, {range.total, at.resumeOffset});
+}
+
+// The whole body starts from byte 0, whatever the file holds now.
+Judgement judgeWhole(const ResponseIo& io, SetupJob& job, HINTERNET request, HANDLE file,
+                     FilePosition at) {
+    wchar_t text[kContentLengthCapacity];
+    const bool present = readHeader(io, request, WINHTTP_QUERY_CONTENT_LENGTH, text);
+    return admitOffer(io, job, file, at, {announcedLength(present, text), 0});
 }
 
 } // namespace
@@ -63,100 +163,24 @@ bool truncateToEmpty(HANDLE file) {
 }
 
 Judgement judgeResponse(SetupJob& job, HINTERNET request, HANDLE file, DWORD status,
-                        std::int64_t& resumeOffset, std::int64_t& knownTotal) {
-    return judgeResponseWith(kResponseIo, job, request, file, status, resumeOffset, knownTotal);
+                        FilePosition at) {
+    return judgeResponseWith(kResponseIo, job, request, file, status, at);
 }
 
 Judgement judgeResponseWith(const ResponseIo& io, SetupJob& job, HINTERNET request, HANDLE file,
-                            DWORD status, std::int64_t& resumeOffset, std::int64_t& knownTotal) {
-    std::int64_t size = -1;
-    // A 200 to a range request: the file is emptied only once the answer is to be transferred,
-    // so a bad answer from one URL cannot wipe what another URL delivered.
-    bool rangeIgnored = false;
-    switch (answerRow(status, resumeOffset)) {
-    case AnswerRow::Busy: {
-        wchar_t text[kRetryAfterCapacity];
-        (void)readHeader(io, request, WINHTTP_QUERY_RETRY_AFTER, text);
-        job.retryMinutes = busyMinutes(text);
-        return ending(SetupResult::ServerBusy);
-    }
-    case AnswerRow::RangeRefused: {
-        wchar_t text[kContentRangeCapacity];
-        (void)readHeader(io, request, WINHTTP_QUERY_CONTENT_RANGE, text);
-        const std::int64_t total = unsatisfiedRangeTotal(text);
-        if (provesComplete(total, resumeOffset)) {
-            // knownTotal stays as it is, and there is nothing to make room for.
-            logLine(L"416: o ficheiro ja' esta' completo (%lld)", resumeOffset);
-            job.total.store(total);
-            job.downloaded.store(resumeOffset);
-            return ending(SetupResult::Ok);
-        }
-        logLine(L"416 com [%s] e %lld no disco: recomeca do zero", text, resumeOffset);
-        if (!emptyTheFile(io, job, file, resumeOffset)) {
-            return ending(SetupResult::LocalError);
-        }
-        return ending(SetupResult::TransferIncomplete);
-    }
-    case AnswerRow::Partial: {
-        wchar_t text[kContentRangeCapacity];
-        (void)readHeader(io, request, WINHTTP_QUERY_CONTENT_RANGE, text);
-        const ContentRange range = partialContentRange(text);
-        if (!continuesFile(range, resumeOffset)) {
-            logLine(L"Content-Range estranho [%s]: recomeca do zero", text);
-            if (!emptyTheFile(io, job, file, resumeOffset)) {
-                return ending(SetupResult::LocalError);
-            }
-            job.detail = 206;
-            return ending(SetupResult::TransferIncomplete);
-        }
-        size = range.total;
-        break;
-    }
-    case AnswerRow::Whole: {
-        rangeIgnored = resumeOffset > 0;
-        wchar_t text[kContentLengthCapacity];
-        const bool present = readHeader(io, request, WINHTTP_QUERY_CONTENT_LENGTH, text);
-        size = announcedLength(present, text);
-        break;
-    }
+                            DWORD status, FilePosition at) {
+    switch (answerRow(status, at.resumeOffset)) {
+    case AnswerRow::Busy:
+        return judgeBusy(io, job, request, at);
+    case AnswerRow::RangeRefused:
+        return judgeRangeRefused(io, job, request, file, at);
+    case AnswerRow::Partial:
+        return judgePartial(io, job, request, file, at);
+    case AnswerRow::Whole:
+        return judgeWhole(io, job, request, file, at);
     case AnswerRow::Unexpected:
-        job.detail = status;
-        return ending(SetupResult::UnexpectedStatus);
+        break;
     }
-
-    if (!sizeAcceptable(size)) {
-        job.detail = sizeDetail(size);
-        logLine(L"tamanho fora do esperado: %lld", size);
-        return ending(SetupResult::UnexpectedSize);
-    }
-    // The whole body starts from byte 0, whatever the file holds now.
-    const std::int64_t startOffset = rangeIgnored ? 0 : resumeOffset;
-    // Only a 206 can fail this: a 200 starts from 0.
-    if (totalChanged(knownTotal, size, startOffset)) {
-        logLine(L"o total mudou (%lld -> %lld): recomeca do zero", knownTotal, size);
-        if (!emptyTheFile(io, job, file, resumeOffset)) {
-            return ending(SetupResult::LocalError);
-        }
-        knownTotal = size;
-        return ending(SetupResult::TransferIncomplete);
-    }
-    knownTotal = size;
-    job.total.store(size);
-
-    const std::int64_t needed = spaceNeeded(size, startOffset);
-    std::int64_t freeBytes = 0;
-    // A volume that cannot tell its free space does not stop the download. The bytes of a
-    // file about to be emptied count as free.
-    if (io.freeSpace(job.workFolder.c_str(), freeBytes) &&
-        !enoughSpace(freeAfterEmptying(freeBytes, rangeIgnored ? resumeOffset : 0), needed)) {
-        job.neededMegabytes = wholeMegabytes(needed);
-        return ending(SetupResult::NotEnoughSpace);
-    }
-    if (rangeIgnored) {
-        logLine(L"o servidor ignorou o Range: recomeca do zero");
-        if (!emptyTheFile(io, job, file, resumeOffset)) {
-            return ending(SetupResult::LocalError);
-        }
-    }
-    return {true, SetupResult::Ok, size};
+    job.detail = status;
+    return ending(SetupResult::UnexpectedStatus, at);
 }

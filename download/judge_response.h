@@ -2,11 +2,17 @@
 // The response decision: transfer the body with an accepted size, or end the
 // attempt with a code. Runs after the status line is logged and before any body byte is read.
 
-#include "app/setup_job.h"
+#include "app/job/setup_result.h"
+#include "download/file_position.h"
 #include "download/response_rules.h"
+
+#include <windows.h>
+#include <winhttp.h>
 
 #include <cstddef>
 #include <cstdint>
+
+struct SetupJob;
 
 // The system calls of the decision, so that a unit test can stand in for WinHTTP and the disk.
 struct ResponseIo {
@@ -24,14 +30,15 @@ struct Judgement {
     bool transfer = false;              // true: stream the body, expecting `size` bytes in all
     SetupResult code = SetupResult::Ok; // the attempt's code when it ends here
     std::int64_t size = 0;
+    FilePosition position; // the file as the decision leaves it (emptied, total taken over)
 };
 
+// `at`: the file when the request went out.
 [[nodiscard]] Judgement judgeResponse(SetupJob& job, HINTERNET request, HANDLE file, DWORD status,
-                                      std::int64_t& resumeOffset, std::int64_t& knownTotal);
+                                      FilePosition at);
 
 [[nodiscard]] Judgement judgeResponseWith(const ResponseIo& io, SetupJob& job, HINTERNET request,
-                                          HANDLE file, DWORD status, std::int64_t& resumeOffset,
-                                          std::int64_t& knownTotal);
+                                          HANDLE file, DWORD status, FilePosition at);
 
 [[nodiscard]] bool queryHeaderText(HINTERNET request, DWORD headerId, wchar_t* buffer,
                                    std::size_t capacity);

@@ -1,26 +1,23 @@
 #pragma once
-// Cracking a URL into the parts the attempt opens; the rules on them are in url_rules.h.
+// Which URLs the download may open and which redirects it may follow: https anywhere, plain
+// http only to this machine and never further. Plain values only, no system header.
 
-#include "download/url_rules.h"
-
-#include <windows.h>
-#include <winhttp.h>
-
-#include <cstddef>
-#include <string>
+#include <cstdint>
 #include <string_view>
 
-inline constexpr std::size_t kHostNameCapacity = 256;
-inline constexpr std::size_t kUrlPathCapacity = 2048;
+// WinHTTP's scheme numbers.
+inline constexpr int kSchemeHttp = 1;
+inline constexpr int kSchemeHttps = 2;
 
-// The parts of a URL that the attempt uses; fixed buffers, as WinHttpCrackUrl fills them.
-struct CrackedUrl {
-    INTERNET_SCHEME scheme = 0;
-    INTERNET_PORT port = 0;
-    wchar_t host[kHostNameCapacity] = {};
-    wchar_t path[kUrlPathCapacity] = {};
-};
+// WinHTTP's redirect policies.
+inline constexpr std::uint32_t kRedirectNever = 0;
+inline constexpr std::uint32_t kRedirectDisallowHttpsToHttp = 1;
 
-// WinHttpCrackUrl asking for the host and the path only. On failure returns the system error,
-// which includes a host or a path too long for its buffer; 0 on success.
-[[nodiscard]] DWORD crackUrl(const std::wstring& url, CrackedUrl& parts);
+// https (scheme 2) to any host; http (scheme 1) only to "localhost" or "127.0.0.1" in any
+// letter case; any port. No other name of this machine counts, not even [::1].
+[[nodiscard]] bool urlAllowed(int scheme, std::wstring_view host);
+
+// A redirect would take a plain-http request to a host the rule above refuses, so plain http
+// follows none (the 3xx is then an unexpected status); https follows redirects to https
+// anywhere, as content networks need.
+[[nodiscard]] std::uint32_t redirectPolicyFor(int scheme);

@@ -1,6 +1,6 @@
 #include "log/diagnostic_log.h"
 
-#include "app/handles.h"
+#include "base/handles.h"
 
 std::wstring logPath;
 

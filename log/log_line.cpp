@@ -1,6 +1,6 @@
 #include "log/log_line.h"
 
-#include "log/wide_format.h"
+#include "base/wide_format.h"
 
 std::size_t formatLogLine(wchar_t (&line)[kLogLineCapacity], const LogTime& time,
                           const wchar_t* format, va_list args) {

@@ -3,7 +3,7 @@
 // WTD_STATEACTION_CLOSE is a resource of its own: the guard holds the WINTRUST_DATA record whose
 // hWVTStateData names the state, and hands it back with WTD_STATEACTION_CLOSE.
 
-#include "app/handles.h"
+#include "base/handles.h"
 
 #include <windows.h>
 #include <wintrust.h>

@@ -1,7 +1,8 @@
 #include "trust/verify_installer.h"
 
-#include "app/held_retry.h"
-#include "app/system_library.h"
+#include "app/job/setup_job.h"
+#include "platform/held_retry.h"
+#include "platform/system_library.h"
 #include "log/diagnostic_log.h"
 #include "trust/installer_version.h"
 #include "trust/signer_identity.h"

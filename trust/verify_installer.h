@@ -1,5 +1,7 @@
 #pragma once
-#include "app/setup_job.h"
+#include "app/job/setup_result.h"
+
+struct SetupJob;
 
 // Authenticode signature, pinned signer and minimum product version of the downloaded file.
 // Leaves verifiedFile open on the file whenever it could be opened.

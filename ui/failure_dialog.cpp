@@ -1,5 +1,6 @@
 #include "ui/failure_dialog.h"
 
+#include "app/job/setup_job.h"
 #include "log/diagnostic_log.h"
 #include "ui/failure_text.h"
 #include "ui/message_catalog.h"

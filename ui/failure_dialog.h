@@ -1,5 +1,5 @@
 #pragma once
-#include "app/setup_job.h"
+struct SetupJob;
 
 // Explains a failed run; returns the button that closed the dialog (IDRETRY, IDCLOSE,
 // IDCANCEL), IDCLOSE when it could not be shown.

@@ -1,7 +1,7 @@
 #include "ui/failure_text.h"
 
-#include "app/result_codes.h"
-#include "log/wide_format.h"
+#include "app/job/result_codes.h"
+#include "base/wide_format.h"
 #include "ui/message_catalog.h"
 
 #include <cstring>

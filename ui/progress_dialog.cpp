@@ -1,8 +1,19 @@
 #include "ui/progress_dialog.h"
 
-#include "app/cancel.h"
-#include "app/system_library.h"
+#include "app/job/cancel.h"
+#include "app/job/setup_job.h"
+#include "platform/system_library.h"
 #include "ui/message_catalog.h"
+
+static_assert(kWmSetIcon == WM_SETICON && kTdmClickButton == TDM_CLICK_BUTTON &&
+              kTdmSetMarqueeProgressBar == TDM_SET_MARQUEE_PROGRESS_BAR &&
+              kTdmSetProgressBarRange == TDM_SET_PROGRESS_BAR_RANGE &&
+              kTdmSetProgressBarPos == TDM_SET_PROGRESS_BAR_POS &&
+              kTdmSetProgressBarMarquee == TDM_SET_PROGRESS_BAR_MARQUEE &&
+              kTdmSetElementText == TDM_SET_ELEMENT_TEXT &&
+              kTdmUpdateElementText == TDM_UPDATE_ELEMENT_TEXT && kTdeContent == TDE_CONTENT &&
+              kTdeMainInstruction == TDE_MAIN_INSTRUCTION && kIdCancel == IDCANCEL &&
+              kProgressRangeParam == MAKELPARAM(0, kProgressScale));
 
 ProgressFace progressFace;
 
@@ -36,10 +47,10 @@ HRESULT progressDialogNotify(const MessageSink& sink, UINT notification, WPARAM 
         }
         break;
     case TDN_TIMER: {
-        const auto phase = static_cast<std::int32_t>(job.phase.load());
+        const JobPhase phase = job.phase.load();
         std::int64_t total = 0;
         std::int64_t downloaded = 0;
-        if (phase == static_cast<std::int32_t>(JobPhase::Downloading)) {
+        if (phase == JobPhase::Downloading) {
             total = job.total.load();
             downloaded = job.downloaded.load();
         }

@@ -1,8 +1,11 @@
 #pragma once
-#include "app/setup_job.h"
 #include "ui/progress_face.h"
 
+#include <windows.h>
+
 #include <commctrl.h>
+
+struct SetupJob;
 
 inline constexpr UINT kDialogWidth = 280;
 

@@ -1,13 +1,11 @@
 #include "ui/progress_face.h"
 
-#include "log/wide_format.h"
+#include "base/wide_format.h"
 #include "ui/message_catalog.h"
 
 #include <algorithm>
 
 namespace {
-
-enum : std::int32_t { kConnecting = 0, kDownloading = 1, kVerifying = 2, kSucceeded = 3 };
 
 const wchar_t* const kBlankContent = L" ";
 
@@ -69,22 +67,23 @@ std::size_t formatProgressLine(wchar_t (&buffer)[kProgressTextCapacity],
 
 void progressCreated(const MessageSink& sink, ProgressFace& face) {
     startMarquee(sink);
-    face.lastShownPhase = kConnecting;
+    face.lastShownPhase = JobPhase::Connecting;
     face.laidOutLength = 1; // the one space of the configuration
 }
 
 bool progressTick(const MessageSink& sink, ProgressFace& face, const MessageCatalog& catalog,
-                  std::int32_t phase, std::int64_t total, std::int64_t downloaded) {
-    if (phase >= kSucceeded) {
+                  JobPhase phase, std::int64_t total, std::int64_t downloaded) {
+    using enum JobPhase;
+    if (phase == Succeeded || phase == Failed) {
         return true;
     }
     if (phase != face.lastShownPhase) {
         face.lastShownPhase = phase;
-        const wchar_t* instruction = phase == kDownloading ? catalog.downloadingText
-                                     : phase == kVerifying ? catalog.checkingText
-                                                           : catalog.connectingText;
+        const wchar_t* instruction = phase == Downloading ? catalog.downloadingText
+                                     : phase == Verifying ? catalog.checkingText
+                                                          : catalog.connectingText;
         send(sink, kTdmSetElementText, kTdeMainInstruction, textParam(instruction));
-        if (phase != kDownloading) {
+        if (phase != Downloading) {
             send(sink, kTdmSetMarqueeProgressBar, 1, 0);
             startMarquee(sink);
             setContent(sink, face, kBlankContent, 1);
@@ -92,7 +91,7 @@ bool progressTick(const MessageSink& sink, ProgressFace& face, const MessageCata
         }
         send(sink, kTdmSetMarqueeProgressBar, 0, 0);
         send(sink, kTdmSetProgressBarRange, 0, kProgressRangeParam);
-    } else if (phase != kDownloading) {
+    } else if (phase != Downloading) {
         return false;
     }
     if (total > 0) {

@@ -3,8 +3,11 @@
 // messages through a sink. No Windows header: the same code is built natively for fuzzing,
 // and a unit test reads the messages through a sink of its own.
 
+#include "app/job/setup_result.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 struct MessageCatalog;
 
@@ -12,7 +15,8 @@ inline constexpr std::int32_t kProgressScale = 1000;
 inline constexpr std::int32_t kMarqueeIntervalMilliseconds = 30;
 inline constexpr std::size_t kProgressTextCapacity = 128;
 
-// Task dialog messages and their arguments (WM_USER is 0x0400).
+// Task dialog messages and their arguments (WM_USER is 0x0400); progress_dialog.cpp checks
+// them against the SDK's.
 inline constexpr std::uint32_t kWmSetIcon = 0x0080;
 inline constexpr std::uint32_t kTdmClickButton = 0x0400 + 102;
 inline constexpr std::uint32_t kTdmSetMarqueeProgressBar = 0x0400 + 103;
@@ -34,8 +38,8 @@ struct MessageSink {
 
 // The face on screen. Main thread only.
 struct ProgressFace {
-    // The phase whose texts are shown: -1 before the first dialog, 0 at each creation.
-    std::int32_t lastShownPhase = -1;
+    // The phase whose texts are shown: none before the first dialog, Connecting at each creation.
+    std::optional<JobPhase> lastShownPhase;
     // Length of the content text the dialog last laid out. TDM_UPDATE_ELEMENT_TEXT keeps the
     // old layout, so a longer line must go with TDM_SET_ELEMENT_TEXT or it is clipped.
     std::size_t laidOutLength = 0;
@@ -55,5 +59,5 @@ void progressCreated(const MessageSink& sink, ProgressFace& face);
 // One timer tick. Returns true when the phase is final: the caller marks the dialog done and
 // clicks its Cancel button. downloaded and total are read only while downloading.
 [[nodiscard]] bool progressTick(const MessageSink& sink, ProgressFace& face,
-                                const MessageCatalog& catalog, std::int32_t phase,
-                                std::int64_t total, std::int64_t downloaded);
+                                const MessageCatalog& catalog, JobPhase phase, std::int64_t total,
+                                std::int64_t downloaded);

@@ -1,13 +1,10 @@
 import os
 import pathlib
 import subprocess
-import sys
 
 import pytest
 
-sys.path.insert(0, str(pathlib.Path(__file__).parent))
-
-from harness import Workspace  # noqa: E402
+from testkit.harness import Workspace
 
 
 @pytest.fixture

@@ -5,9 +5,9 @@ import re
 
 import pytest
 
-from harness import Workspace, settled
-from scripted_server import Reply
-from setup_kit import https_server, installer
+from testkit.harness import Workspace, settled
+from testkit.scripted_server import Reply
+from testkit.setup_kit import https_server, installer
 
 IDCANCEL, IDRETRY, IDCLOSE = 2, 4, 8
 

@@ -7,8 +7,8 @@ import shutil
 
 import pytest
 
-from download_harness import Probe, close_count
-from scripted_server import Generated, Reply, ScriptedServer, body_bytes
+from testkit.download_harness import Probe, close_count
+from testkit.scripted_server import Generated, Reply, ScriptedServer, body_bytes
 
 MIB = 1 << 20
 ORIGIN = os.urandom(3 * MIB + 12_345)

@@ -3,8 +3,8 @@ written. A small tmpfs, mounted for the test (root only), plays the small disk."
 
 import os
 
-from download_harness import Probe
-from scripted_server import ScriptedServer
+from testkit.download_harness import Probe
+from testkit.scripted_server import ScriptedServer
 
 MIB = 1 << 20
 MARGIN = 400 * MIB

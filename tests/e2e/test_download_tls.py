@@ -3,17 +3,13 @@ the Wine prefix's machine Root store; redirects that stay on https are followed,
 https down to http is not."""
 
 import os
-import sys
 
 import pytest
 
-from download_harness import Probe
-from harness import trust_roots
-from harness import SOURCE
-from scripted_server import Reply, ScriptedServer, server_context
-
-sys.path.insert(0, str(SOURCE / "tools"))
-from tls_pki import make_server_pki  # noqa: E402
+from testkit.download_harness import Probe
+from testkit.harness import trust_roots
+from testkit.scripted_server import Reply, ScriptedServer, server_context
+from testkit.tls_pki import make_server_pki
 
 ORIGIN = os.urandom(2 * (1 << 20) + 4321)
 

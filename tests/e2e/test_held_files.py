@@ -8,8 +8,8 @@ import time
 
 import pytest
 
-from harness import ended, held, win_path
-from setup_kit import https_server, installer
+from testkit.harness import ended, held, win_path
+from testkit.setup_kit import https_server, installer
 
 
 def wait_for_line(log: pathlib.Path, line: str, timeout: float = 60) -> bool:

@@ -6,9 +6,9 @@ the fixed time-outs, leaves nothing behind, and never starts a file that did not
 
 import pytest
 
-from harness import win_path
-from scripted_server import Reply, ScriptedServer
-from setup_kit import https_server, installer
+from testkit.harness import win_path
+from testkit.scripted_server import Reply, ScriptedServer
+from testkit.setup_kit import https_server, installer
 
 EXIT_CODES = {0, 1, 2, 10, 11, 12, 13, 14, 15, 20, 21, 22, 30, 40, 41, 50}
 # The attempt's own time-outs bound every run: three attempts per URL of at most

@@ -11,9 +11,9 @@ import time
 
 import pytest
 
-from harness import Workspace, ended, held, win_path
-from scripted_server import Reply, ScriptedServer
-from setup_kit import installer
+from testkit.harness import Workspace, ended, held, win_path
+from testkit.scripted_server import Reply, ScriptedServer
+from testkit.setup_kit import installer
 
 MIB = 1 << 20
 

@@ -8,8 +8,8 @@ import shutil
 
 import pytest
 
-from harness import BUILD, Workspace, run_windows
-from setup_kit import https_server, installer
+from testkit.harness import BUILD, PROBES, Workspace, run_windows
+from testkit.setup_kit import https_server, installer
 
 # Left out, because Wine itself takes them from the program's folder where Windows does not:
 # version.dll, which Wine's user32 imports (Windows' user32 does not), so it is loaded before
@@ -28,7 +28,7 @@ NATIVE_FIRST = {"WINEDLLOVERRIDES": ",".join(PLANTED) + "=n,b;winedbg.exe=d"}
 def plant(folder, program):
     folder.mkdir()
     for name in PLANTED:
-        shutil.copy(BUILD / "tools" / "planted.dll", folder / f"{name}.dll")
+        shutil.copy(PROBES / "planted.dll", folder / f"{name}.dll")
     copy = folder / program.name
     shutil.copy(program, copy)
     return copy
@@ -49,7 +49,7 @@ def marks(folder):
 def test_planting_reaches_an_ordinary_import(tmp_path):
     """The hole itself: a program that imports winhttp.dll the ordinary way gets the planted one."""
     folder = tmp_path / "downloads"
-    probe = plant(folder, BUILD / "tools" / "static_import_probe.exe")
+    probe = plant(folder, PROBES / "static_import_probe.exe")
     run_windows(probe, unix_env=NATIVE_FIRST)
     assert "winhttp.dll.loaded" in marks(folder)
 

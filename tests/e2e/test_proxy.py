@@ -20,11 +20,11 @@ import time
 
 import pytest
 
-from harness import BUILD, WINE_RUN, run_windows
-from scripted_server import Reply, ScriptedServer
-from setup_kit import https_server, installer
+from testkit.harness import PROBES, WINE_RUN, run_windows
+from testkit.scripted_server import Reply, ScriptedServer
+from testkit.setup_kit import https_server, installer
 
-WINHTTP_GET = BUILD / "tools" / "winhttp_get.exe"
+WINHTTP_GET = PROBES / "winhttp_get.exe"
 CONNECTIONS = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
 PER_USER = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
 DEFAULT_ACCESS, AUTOMATIC_ACCESS = 0, 4

@@ -7,11 +7,11 @@ import subprocess
 
 import pytest
 
-from harness import BUILD, SETUP_EXE, SOURCE, log_messages, run_windows, trust_roots, win_path
-from setup_kit import signing_pki
+from testkit.harness import PROBES, SETUP_EXE, SOURCE, log_messages, run_windows, trust_roots, win_path
+from testkit.setup_kit import signing_pki
 
 RELEASE = SOURCE / "scripts" / "release"
-VERIFY_PROBE = BUILD / "tools" / "verify_probe.exe"
+VERIFY_PROBE = PROBES / "verify_probe.exe"
 
 
 def release(*args, timeout=120, cwd=None):

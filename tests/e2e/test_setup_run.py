@@ -9,9 +9,9 @@ import time
 
 import pytest
 
-from harness import BUILD, Workspace, run_windows, win_path
-from scripted_server import Reply, ScriptedServer
-from setup_kit import https_server, installer
+from testkit.harness import BUILD, Workspace, run_windows, win_path
+from testkit.scripted_server import Reply, ScriptedServer
+from testkit.setup_kit import https_server, installer
 
 NO_SIGNATURE = 0x800B0100  # TRUST_E_NOSIGNATURE
 BAD_DIGEST = 0x80096010  # TRUST_E_BAD_DIGEST

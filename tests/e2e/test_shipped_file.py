@@ -3,15 +3,11 @@ size, its header and that it carries nothing of the machine that built it."""
 
 import os
 import subprocess
-import sys
 
 import pytest
 
-from harness import BUILD, SETUP_EXE, SOURCE
-
-sys.path.insert(0, str(SOURCE / "tools"))
-
-from pe_file import GUARD_CF, RT_GROUP_ICON, RT_ICON, PeFile  # noqa: E402
+from testkit.harness import BUILD, SETUP_EXE, SOURCE
+from testkit.pe_file import GUARD_CF, RT_GROUP_ICON, RT_ICON, PeFile
 
 # Windows 10's KnownDLLs (HKLM\System\CurrentControlSet\Control\Session Manager\KnownDLLs):
 # the loader maps these from System32 whatever lies beside the program.

@@ -6,7 +6,7 @@ import threading
 
 import pytest
 
-from harness import SETUP_EXE, Workspace, start_windows, finish, settled, win_path
+from testkit.harness import PROBES, SETUP_EXE, Workspace, start_windows, finish, settled, win_path
 
 # A URL that the download refuses without touching the network: runs stay short.
 REFUSED = "http://refused.invalid/Skyloom-win-Setup.exe"
@@ -209,7 +209,7 @@ def test_import_table_names_only_system_dlls():
 
 def test_log_lines_of_two_processes_stay_whole(workspace):
     log = workspace.root / "shared.log"
-    writer = SETUP_EXE.parent / "tools" / "logwriter.exe"
+    writer = PROBES / "logwriter.exe"
     count = 400
     runs = [start_windows(writer, [win_path(log), tag, count, length])
             for tag, length in (("A", 1500), ("U", 900))]

@@ -17,19 +17,15 @@ Where Wine 8 differs from Windows:
 
 import pathlib
 import shutil
-import sys
 
 import pytest
 
-from harness import BUILD, SOURCE, log_messages, run_windows, start_windows, finish, win_path
-from setup_kit import signing_pki
+from testkit.harness import BUILD, PROBES, log_messages, run_windows, start_windows, finish, win_path
+from testkit.setup_kit import signing_pki
+from testkit.make_test_installer import Variant, build_installer
+from testkit.signing_pki import EXPECTED_ROOT
 
-sys.path.insert(0, str(SOURCE / "tools"))
-
-from make_test_installer import Variant, build_installer  # noqa: E402
-from signing_pki import EXPECTED_ROOT  # noqa: E402
-
-PROBE = BUILD / "tools" / "verify_probe.exe"
+PROBE = PROBES / "verify_probe.exe"
 
 OK, NETWORK, SIGNATURE, SIGNER, VERSION, LOCAL = 0, 10, 20, 21, 22, 50
 

@@ -9,14 +9,11 @@ import sys
 
 import pytest
 
-from harness import BUILD, SOURCE, run_windows, start_windows, finish, win_path
-from setup_kit import signing_pki
+from testkit.harness import BUILD, PROBES, SOURCE, run_windows, start_windows, finish, win_path
+from testkit.setup_kit import signing_pki
+from testkit.make_test_installer import DEFAULT_SIZE, Variant, _padding, build_installer
 
-sys.path.insert(0, str(SOURCE / "tools"))
-
-from make_test_installer import DEFAULT_SIZE, Variant, _padding, build_installer  # noqa: E402
-
-PROBE = BUILD / "tools" / "verify_probe.exe"
+PROBE = PROBES / "verify_probe.exe"
 CACHE = BUILD / "test-installers"
 
 
@@ -130,10 +127,11 @@ def test_command_line_builds_a_signed_file_the_check_accepts(pki, tmp_path):
     out = tmp_path / "work" / "Skyloom-win-Setup.exe"
     out.parent.mkdir()
     good = pki["good"]
-    subprocess.run([sys.executable, str(SOURCE / "tools" / "make_test_installer.py"), str(out),
+    subprocess.run([sys.executable, "-m", "testkit.make_test_installer", str(out),
                     "--cache", str(CACHE), "--product-version", "1.2.3.4",
                     "--file-version", "0.0.0.1", "--sign-key", str(good.key),
-                    "--sign-certs", str(good.certs)], check=True, capture_output=True)
+                    "--sign-certs", str(good.certs)], check=True, capture_output=True,
+                   env={**os.environ, "PYTHONPATH": str(SOURCE / "tests")})
     log = tmp_path / "trust.log"
     done = run_windows(PROBE, [win_path(log), win_path(out)])
     assert "result=0" in done.stdout.splitlines()

@@ -3,7 +3,7 @@
 // take wide arguments and "l" before an integer conversion means 32 bits; glibc reads "%s"
 // as a narrow string and "%lu" as 64 bits, so the format is translated first.
 
-#include "log/wide_format.h"
+#include "base/wide_format.h"
 
 #include <cwchar>
 #include <string>

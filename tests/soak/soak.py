@@ -13,7 +13,7 @@ It counts the faults that struck, the pauses of the retry loop, and the bytes se
 file's size (those in flight when a connection broke), and can write them to
 docs/reliability.md.
 
-    python3 tests/soak/soak.py [--runs 50] [--seed 1] [--long-stalls 1] [--write-doc]
+    scripts/soak [--runs 50] [--seed 1] [--long-stalls 1] [--write-doc]
 
 Needs a build (SKYLOOM_BUILD, default build/) and a display-less Wine; see docs/reliability.md.
 """
@@ -28,11 +28,10 @@ import tempfile
 import time
 
 HERE = pathlib.Path(__file__).resolve().parent
-sys.path.insert(0, str(HERE.parent / "e2e"))
 
-from harness import SETUP_EXE, SetupRun, Workspace, run_windows, win_path  # noqa: E402
-from scripted_server import Reply, ScriptedServer  # noqa: E402
-from setup_kit import installer  # noqa: E402
+from testkit.harness import SETUP_EXE, SetupRun, Workspace, run_windows, win_path  # noqa: E402
+from testkit.scripted_server import Reply, ScriptedServer  # noqa: E402
+from testkit.setup_kit import installer  # noqa: E402
 
 FILE_SIZE = 3 * 1024 * 1024
 REPLIES_PER_RUN = 8  # two URLs of three attempts each: six at most are used

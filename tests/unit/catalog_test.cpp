@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "log/wide_format.h"
+#include "base/wide_format.h"
 #include "ui/message_catalog.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 // The response decision as a whole, with WinHTTP's headers, the file's truncation and the
 // free-space query stood in for: the order of the tests, what each ending stores.
 
+#include "app/job/setup_job.h"
 #include "download/judge_response.h"
 #include "log/diagnostic_log.h"
 
@@ -81,9 +82,13 @@ class JudgeResponse : public ::testing::Test {
         logPath = savedLogPath;
     }
 
+    // The position the decision returns becomes the one the next call starts from.
     Judgement judge(DWORD status) {
-        return judgeResponseWith(kFakeIo, job, nullptr, INVALID_HANDLE_VALUE, status, resumeOffset,
-                                 knownTotal);
+        const Judgement j = judgeResponseWith(kFakeIo, job, nullptr, INVALID_HANDLE_VALUE, status,
+                                              {resumeOffset, knownTotal});
+        resumeOffset = j.position.resumeOffset;
+        knownTotal = j.position.knownTotal;
+        return j;
     }
 
     std::wstring savedLogPath;

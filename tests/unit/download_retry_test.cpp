@@ -1,6 +1,7 @@
 // The retry loop with scripted attempt codes and a counted clock: attempts per URL,
 // pauses, classes of codes, the file it opens and the state it carries from attempt to attempt.
 
+#include "app/job/setup_job.h"
 #include "download/download_installer.h"
 #include "log/diagnostic_log.h"
 #include "scratch_folder.h"
@@ -36,23 +37,23 @@ struct Script {
 
 Script* script = nullptr;
 
-SetupResult scriptedAttempt(SetupJob& job, const std::wstring& url, HANDLE file,
-                            std::int64_t& resumeOffset, std::int64_t& knownTotal) {
+AttemptOutcome scriptedAttempt(SetupJob& job, const std::wstring& url, HANDLE file,
+                               FilePosition at) {
     EXPECT_NE(file, INVALID_HANDLE_VALUE);
     script->seen.push_back(
-        {url, resumeOffset, knownTotal, script->slices - script->slicesAtLastAttempt});
+        {url, at.resumeOffset, at.knownTotal, script->slices - script->slicesAtLastAttempt});
     script->slicesAtLastAttempt = script->slices;
     if (static_cast<int>(script->seen.size()) - 1 == script->cancelAtAttempt) {
         job.cancelRequested.store(true);
     }
-    resumeOffset += script->growBy;
+    at.resumeOffset += script->growBy;
     if (script->totalToAccept != 0) {
-        knownTotal = script->totalToAccept;
+        at.knownTotal = script->totalToAccept;
     }
     EXPECT_LT(script->next, script->codes.size()) << "more attempts than scripted";
-    (void)job;
-    return script->next < script->codes.size() ? script->codes[script->next++]
-                                               : SetupResult::LocalError;
+    const SetupResult code = script->next < script->codes.size() ? script->codes[script->next++]
+                                                                 : SetupResult::LocalError;
+    return {code, at};
 }
 
 void countedSleep(DWORD milliseconds) {

@@ -4,7 +4,7 @@
 #include "download/response_rules.h"
 #include "download/retry_policy.h"
 #include "download/transfer_rules.h"
-#include "download/url_policy.h"
+#include "download/url_parts.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,8 @@
 // retry loop and the clean-up against real files held by a second handle that a thread closes.
 
 #include "app/cleanup.h"
-#include "app/held_retry.h"
+#include "app/job/setup_job.h"
+#include "platform/held_retry.h"
 #include "scratch_folder.h"
 
 #include <gtest/gtest.h>

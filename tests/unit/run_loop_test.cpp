@@ -1,3 +1,4 @@
+#include "app/job/setup_job.h"
 #include "app/run_loop.h"
 #include "log/diagnostic_log.h"
 #include "scratch_folder.h"

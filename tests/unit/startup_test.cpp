@@ -1,4 +1,5 @@
-#include "app/result_codes.h"
+#include "app/job/result_codes.h"
+#include "app/job/setup_job.h"
 #include "app/startup.h"
 
 #include <gtest/gtest.h>

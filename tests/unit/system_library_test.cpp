@@ -1,4 +1,5 @@
-#include "app/system_library.h"
+#include "app/job/setup_job.h"
+#include "platform/system_library.h"
 #include "scratch_folder.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +17,7 @@ std::wstring plantBesideTheTests(const wchar_t* name) {
     std::wstring folder(exe);
     folder.resize(folder.find_last_of(L'\\') + 1);
     const std::wstring copy = folder + name;
-    CopyFileW((folder + L"..\\tools\\planted.dll").c_str(), copy.c_str(), FALSE);
+    CopyFileW((folder + L"probes\\planted.dll").c_str(), copy.c_str(), FALSE);
     return copy;
 }
 

@@ -2,10 +2,11 @@
 // made by the end-to-end tests (tests/e2e/test_trust.py); here: files that cannot be opened,
 // an unsigned program, and the release of the policy state.
 
-#include "app/held_retry.h"
+#include "app/job/setup_job.h"
+#include "platform/held_retry.h"
 #include "log/diagnostic_log.h"
 #include "scratch_folder.h"
-#include "log/wide_format.h"
+#include "base/wide_format.h"
 #include "trust/trust_state.h"
 #include "trust/verify_installer.h"
 

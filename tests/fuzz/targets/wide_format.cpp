@@ -4,7 +4,7 @@
 
 #include "fuzz_support.h"
 #include "log/log_line.h"
-#include "log/wide_format.h"
+#include "base/wide_format.h"
 
 #include <cwchar>
 #include <vector>

@@ -1,8 +1,0 @@
-#include "app/cancel.h"
-
-void cancelWorker(SetupJob& job) {
-    job.cancelRequested.exchange(true);
-    if (HINTERNET request = job.activeRequest.exchange(nullptr)) {
-        WinHttpCloseHandle(request);
-    }
-}

@@ -1,7 +1,0 @@
-#pragma once
-#include "app/setup_job.h"
-
-// Raises the cancel flag, then takes the open request out of its slot and closes it. The flag
-// comes first: the worker's blocked call fails when the handle closes and must then find the
-// flag raised. Whoever takes the handle closes it, so it is closed exactly once.
-void cancelWorker(SetupJob& job);

@@ -1,0 +1,9 @@
+#include "app/job/setup_job.h"
+
+void resetForRun(SetupJob& job) {
+    job.cancelRequested.exchange(false);
+    job.dialogDone = false;
+    job.result = SetupResult::Ok;
+    job.detail = 0;
+    job.phase.exchange(JobPhase::Connecting);
+}

@@ -1,0 +1,50 @@
+#pragma once
+// The one record of a run, shared by the main thread and the worker thread.
+
+#include "app/job/setup_result.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct MessageCatalog;
+
+struct SetupJob {
+    const MessageCatalog* catalog = nullptr;
+    std::vector<std::wstring> urls;
+    bool noWindow = false;
+    bool noRun = false;
+    std::wstring workFolder;
+    std::wstring installerPath;
+    // Read handle on the checked installer, read sharing only: while it is open nobody can
+    // write, replace or delete the file.
+    HANDLE verifiedFile = INVALID_HANDLE_VALUE;
+
+    std::atomic<JobPhase> phase{JobPhase::Connecting};
+    std::atomic<std::int64_t> downloaded{0};
+    std::atomic<std::int64_t> total{0};
+
+    std::atomic<bool> cancelRequested{false};
+    // Whoever takes a non-null handle out of this slot by exchange closes it.
+    std::atomic<HINTERNET> activeRequest{nullptr};
+
+    bool resumedDownload = false;
+    bool dialogDone = false;
+
+    SetupResult result = SetupResult::Ok;
+    std::uint32_t detail = 0;
+    std::int32_t retryMinutes = 0;
+    std::int64_t neededMegabytes = 0;
+
+    HICON largeIcon = nullptr;
+    HICON smallIcon = nullptr;
+};
+
+// Before every run of the worker: the cancel channel, the dialog's flag, the outcome and the
+// phase. The file on disk, the byte counts and the explaining values of the last failure carry
+// over, so that a Retry resumes.
+void resetForRun(SetupJob& job);

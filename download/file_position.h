@@ -1,0 +1,10 @@
+#pragma once
+// Where the installer file stands between the attempts of one retry loop. Each attempt gets it
+// and returns it as the attempt and its response decision left it.
+
+#include <cstdint>
+
+struct FilePosition {
+    std::int64_t resumeOffset = 0; // bytes in the file: the first byte to ask for
+    std::int64_t knownTotal = 0;   // the size an earlier attempt accepted; 0: none yet
+};

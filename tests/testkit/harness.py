@@ -1,0 +1,284 @@
+"""Runs the real Windows programs of the build under the build's own Wine prefix."""
+
+import contextlib
+import dataclasses
+import json
+import os
+import pathlib
+import subprocess
+import threading
+import time
+
+BUILD = pathlib.Path(os.environ.get("SKYLOOM_BUILD", pathlib.Path(__file__).parents[2] / "build"))
+SOURCE = pathlib.Path(os.environ.get("SKYLOOM_SOURCE", pathlib.Path(__file__).parents[2]))
+WINE_RUN = BUILD / "wine-run"
+PROBES = BUILD / "tests" / "probes"  # the Windows-side helpers of the tests
+WINRUN = PROBES / "winrun.exe"
+SETUP_EXE = BUILD / "Skyloom-Setup.exe"
+ADDROOT = PROBES / "addroot.exe"
+DIALOG_DRIVER = PROBES / "dialog_driver.exe"
+HOLDFILE = PROBES / "holdfile.exe"
+
+
+def win_path(path) -> str:
+    """The Windows name of a Unix path (Wine maps / to Z:)."""
+    return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
+
+
+def windows_command(exe, args=(), env=None, inherit_file=None):
+    """Command line that starts exe under Wine through winrun, with env set on the Windows side
+    (Wine takes TEMP and TMP from the prefix, not from the Unix environment). inherit_file: a
+    file that winrun opens with an inheritable handle and hands down to exe."""
+    pairs = [f"{k}={v}" for k, v in (env or {}).items()]
+    if inherit_file is not None:
+        pairs.append(f"--inherit-file={win_path(inherit_file)}")
+    return [str(WINE_RUN), str(WINRUN), *pairs, "--", win_path(exe), *map(str, args)]
+
+
+@dataclasses.dataclass
+class Finished:
+    code: int  # the full 32-bit exit code
+    stdout: str
+    stderr: str
+
+
+def _exit_code(stdout: str, returncode: int) -> int:
+    for line in reversed(stdout.splitlines()):
+        if line.startswith("exit="):
+            return int(line[5:])
+    return returncode
+
+
+def run_windows(exe, args=(), env=None, timeout=180, cwd=None, unix_env=None,
+                inherit_file=None) -> Finished:
+    """unix_env: variables for Wine itself, such as LC_ALL, which sets the UI language."""
+    done = subprocess.run(windows_command(exe, args, env, inherit_file), capture_output=True,
+                          text=True,
+                          timeout=timeout, errors="replace", cwd=cwd,
+                          env={**os.environ, **(unix_env or {})})
+    return Finished(_exit_code(done.stdout, done.returncode), done.stdout, done.stderr)
+
+
+def start_windows(exe, args=(), env=None, unix_env=None) -> subprocess.Popen:
+    return subprocess.Popen(windows_command(exe, args, env), stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True, errors="replace",
+                            env={**os.environ, **(unix_env or {})})
+
+
+def finish(process: subprocess.Popen, timeout=180) -> Finished:
+    out, err = process.communicate(timeout=timeout)
+    return Finished(_exit_code(out, process.returncode), out, err)
+
+
+def trust_roots(*pem_files) -> None:
+    """Adds test roots to the machine Root store of the build's own prefix, nothing else."""
+    added = run_windows(ADDROOT, [win_path(p) for p in pem_files])
+    assert added.code == 0, added.stdout + added.stderr
+
+
+def log_messages(path) -> list:
+    """The messages of a log file, without their time stamps; [] when there is no file."""
+    path = pathlib.Path(path)
+    if not path.exists():
+        return []
+    return [line[25:] for line in path.read_bytes().decode("utf-8").split("\r\n") if line]
+
+
+@dataclasses.dataclass
+class DialogView:
+    """One task dialog as tools/dialog_driver.exe read it: its child controls in creation order
+    (Wine builds the task dialog from ordinary controls)."""
+
+    window: str
+    controls: list  # dicts: class, id, visible, text; position and marquee for the bar
+    time: float  # time.monotonic() when the driver printed it
+    rect: tuple = (0, 0, 0, 0)  # left, top, right, bottom on the screen
+
+    def _texts(self):
+        return [c["text"] for c in self.controls if c["class"] == "Static" and c["visible"]
+                and c["text"].strip()]
+
+    @property
+    def instruction(self) -> str:
+        texts = self._texts()
+        return texts[0] if texts else ""
+
+    @property
+    def content(self) -> str:
+        """The content line; "" while it is the blank of the marquee faces."""
+        texts = self._texts()
+        return texts[1] if len(texts) > 1 else ""
+
+    @property
+    def details(self) -> str:
+        """The collapsed details: the text static after the content, shown or not."""
+        statics = [c for c in self.controls if c["class"] == "Static"]
+        return statics[3]["text"] if len(statics) > 3 else ""
+
+    @property
+    def buttons(self) -> dict:
+        """Command buttons by id (the details toggle has id 0)."""
+        return {c["id"]: c["text"] for c in self.controls if c["class"] == "Button" and c["id"]}
+
+    @property
+    def default_button(self):
+        found = [c["id"] for c in self.controls
+                 if c["class"] == "Button" and c["id"] and c.get("default")]
+        return found[0] if len(found) == 1 else None
+
+    @property
+    def bar(self):
+        """(position, marquee) of the progress bar, None when there is none."""
+        for c in self.controls:
+            if c["class"] == "msctls_progress32":
+                return c["position"], c["marquee"]
+        return None
+
+
+def settled(views) -> "DialogView":
+    """The last view of one window that shows its buttons, instruction and content: not one read
+    while the dialog was still being built or already being taken down."""
+    whole = [v for v in views if v.buttons and v.instruction and v.content]
+    assert whole, views
+    return whole[-1]
+
+
+@dataclasses.dataclass
+class DriverRun:
+    views: list  # DialogView, in the order seen
+    events: list  # (name, detail, time): "done" for each step, "gone", "timeout"
+    code: int
+
+    def windows(self) -> list:
+        """The views grouped by window, in the order the windows appeared."""
+        grouped = {}
+        for view in self.views:
+            grouped.setdefault(view.window, []).append(view)
+        return list(grouped.values())
+
+    def event_time(self, name: str, detail: str = None) -> float:
+        return next(t for n, d, t in self.events if n == name and detail in (None, d))
+
+
+class DialogDriver:
+    """tools/dialog_driver.exe on the dialogs titled `title`; steps "WHEN=>ACTION" (see the
+    tool). Its lines are read as they come, with the time each arrived."""
+
+    def __init__(self, steps=(), title="Skyloom", seconds=90, on_view=None, redraw=False):
+        options = ["--redraw"] if redraw else []
+        self.process = start_windows(DIALOG_DRIVER, [title, seconds, *options, *steps])
+        self.views, self.events = [], []
+        self.on_view = on_view  # called with each DialogView as it arrives
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            if not line.startswith("{"):
+                continue
+            now = time.monotonic()
+            seen = json.loads(line)
+            if "event" in seen:
+                self.events.append((seen["event"], seen["detail"], now))
+            else:
+                view = DialogView(seen["window"], seen["controls"], now, tuple(seen["rect"]))
+                self.views.append(view)
+                if self.on_view:
+                    self.on_view(view)
+
+    def finish(self, timeout=120) -> DriverRun:
+        self.process.wait(timeout=timeout)
+        self.reader.join(timeout=10)
+        return DriverRun(self.views, self.events, self.process.returncode)
+
+
+@dataclasses.dataclass
+class SetupRun:
+    code: int
+    log: str  # the whole log file, decoded; "" when there is none
+    lines: list  # messages of the log, without time stamps
+    stdout: str
+    ended: float = 0.0  # time.monotonic() when the run was seen to end
+
+
+class Workspace:
+    """A temporary folder of the test's own, made the TEMP of the programs it starts."""
+
+    def __init__(self, root: pathlib.Path):
+        self.root = root
+        self.temp = root / "temp"
+        self.temp.mkdir(parents=True, exist_ok=True)
+        self.env = {"TEMP": win_path(self.temp), "TMP": win_path(self.temp)}
+
+    @property
+    def work_folder(self) -> pathlib.Path:
+        return self.temp / "Skyloom-Setup"
+
+    @property
+    def installer(self) -> pathlib.Path:
+        return self.work_folder / "Skyloom-win-Setup.exe"
+
+    @property
+    def log_file(self) -> pathlib.Path:
+        return self.temp / "Skyloom-Setup.log"
+
+    def read_log(self, path=None) -> str:
+        path = pathlib.Path(path or self.log_file)
+        return path.read_bytes().decode("utf-8") if path.exists() else ""
+
+    @staticmethod
+    def messages(log: str) -> list:
+        return [line[25:] for line in log.split("\r\n") if line]
+
+    def run_setup(self, *args, env=None, timeout=180, log_path=None, cwd=None,
+                  unix_env=None, inherit_file=None) -> SetupRun:
+        done = run_windows(SETUP_EXE, args, {**self.env, **(env or {})}, timeout, cwd, unix_env,
+                           inherit_file)
+        log = self.read_log(log_path)
+        return SetupRun(done.code, log, self.messages(log), done.stdout)
+
+    def start_setup(self, *args, env=None, unix_env=None) -> subprocess.Popen:
+        return start_windows(SETUP_EXE, args, {**self.env, **(env or {})}, unix_env)
+
+    def run_windowed(self, *args, steps=(), env=None, timeout=180, unix_env=None, on_view=None,
+                     redraw=False):
+        """A run with its windows, driven by the dialog driver's steps: (SetupRun, DriverRun).
+        on_view and redraw: see DialogDriver."""
+        driver = DialogDriver(steps, on_view=on_view, redraw=redraw)
+        setup = self.start_setup(*args, env=env, unix_env=unix_env)
+        done = finish(setup, timeout)
+        ended = time.monotonic()
+        driven = driver.finish(timeout)
+        log = self.read_log()
+        return SetupRun(done.code, log, self.messages(log), done.stdout, ended), driven
+
+
+def ended(process, timeout=120) -> int:
+    """The exit code winrun prints, without waiting for the end of its output: Wine's own
+    services, when this program started them, keep the pipes open for minutes."""
+    deadline = time.monotonic() + timeout
+    code = None
+    while code is None and time.monotonic() < deadline:
+        line = process.stdout.readline()
+        if not line:
+            break
+        if line.startswith("exit="):
+            code = int(line[5:])
+    process.wait(timeout=max(1, deadline - time.monotonic()))
+    process.stdout.close()
+    process.stderr.close()
+    return process.returncode if code is None else code
+
+
+@contextlib.contextmanager
+def held(path: pathlib.Path, flag: pathlib.Path, *options):
+    """Holds path (a file or folder, or with --cwd as the current folder) until the block ends
+    or the test creates flag."""
+    holder = start_windows(HOLDFILE, [win_path(path), "--until", win_path(flag), *options])
+    try:
+        first = holder.stdout.readline().strip()
+        assert first == "held", first + holder.stderr.read()
+        yield
+    finally:
+        flag.touch()
+        ended(holder, timeout=60)
