@@ -3,10 +3,13 @@ own cost and with curl, all measured in one run so that the machine's noise canc
 ratios. Prints one table of medians (bench/README.md says what each column means).
 
     bench/run                     # build folder: $SKYLOOM_BUILD or build/
-    bench/run --rounds 7 --sizes 1,100
+    bench/run --rounds 7 --sizes 1,100 --layouts overlay
 
-Each round runs, for every installer size and for http and https, four downloads of the same
-signed installer from a local nginx, in an order that rotates from round to round:
+Each round runs, for every installer size and layout and for http and https, four downloads of
+the same signed installer from a local nginx, in an order that rotates from round to round.
+The two layouts hold the same random payload: "resource" as a resource inside a section (the
+tests' installer), "overlay" after the last section, as installer builders lay theirs out. Wine
+maps every section of the file for the version calls, so the two differ there.
   program  Skyloom-Setup.exe --sem-janela --sem-executar --url URL (download, trust check,
            clean-up; the check's own time from the file's last close to the log's
            "versao do instalador" line);
@@ -16,7 +19,7 @@ signed installer from a local nginx, in an order that rotates from round to roun
   curl     the Linux side's curl, for scale.
 A holder process keeps Wine's desktop up for the whole run, as Windows always has one.
 Each round ends with one run of the program per scheme against a server that breaks off at half
-the file, to count the bytes that reach it over both requests.
+the file, to count the body bytes the server sends over both requests.
 """
 
 import argparse
@@ -49,7 +52,8 @@ WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
 TOOLS = ("program", "bare", "bare_ver", "curl")
 LABELS = {"program": "program", "bare": "bare", "bare_ver": "bare+ver", "curl": "curl"}
-RESUME_SIZE = 100
+LAYOUTS = ("resource", "overlay")
+RESUME_CASE = (100, "resource")
 
 
 def wine_env():
@@ -76,7 +80,7 @@ def prepare_build():
     subprocess.run([WINESERVER, "-p", "60"], env=wine_env(), check=False)
 
 
-def prepare_installers(sizes):
+def prepare_installers(cases):
     """Signed installers, built once per build folder (testkit.make_test_installer caches them:
     the 400 MiB one takes a few minutes the first time)."""
     from testkit.make_test_installer import Variant, build_installer
@@ -86,13 +90,13 @@ def prepare_installers(sizes):
     pki = make_pki(BUILD / "test-pki")
     trust_roots(*pki.store_roots)
     built = {}
-    for size in sizes:
-        path = build_installer(Variant(signer=pki["good"], size=SIZE_REQUEST[size]),
+    for size, layout in cases:
+        path = build_installer(Variant(signer=pki["good"], size=SIZE_REQUEST[size], layout=layout),
                                BUILD / "test-installers")
         actual = path.stat().st_size
         if not MIB <= actual <= SIZE_LIMIT:
             sys.exit(f"the {size} MiB installer has {actual} bytes, outside what the program takes")
-        built[size] = path
+        built[(size, layout)] = path
     return built
 
 
@@ -387,8 +391,8 @@ class Bench:
         shutil.rmtree(self.work)
         return m
 
-    def one(self, tool, scheme, size) -> dict:
-        path = self.installers[size]
+    def one(self, tool, scheme, case) -> dict:
+        path = self.installers[case]
         url = self.nginx.url(scheme, path.name)
         offset = self.nginx.log_size()
         try:
@@ -402,12 +406,12 @@ class Bench:
         m["first_request"] = requests[0][0] - m["start"] if requests else float("nan")
         return m
 
-    def resume(self, scheme, size) -> dict:
+    def resume(self, scheme, case) -> dict:
         """The program against a server that closes the connection after half the file; the
         second attempt asks for the rest. Counts the body bytes the server sent in all."""
         from testkit.scripted_server import Reply, ScriptedServer, server_context
 
-        path = self.installers[size]
+        path = self.installers[case]
         total = path.stat().st_size
         half = total // 2
         tls = server_context(self.pki.server_cert, self.pki.server_key) if scheme == "https" \
@@ -422,12 +426,9 @@ class Bench:
             requests = list(server.requests)
         if done.returncode != 0:
             sys.exit(f"the resumed run failed ({done.returncode})")
-        # The first answer was cut at `half`; every later one sent the tail from its Range.
-        sent = half
-        for request in requests[1:]:
-            first = int(request.range[6:-1]) if request.range else 0
-            sent += total - first
-        return {"sent": sent, "size": total, "requests": len(requests)}
+        # What the server wrote, counted as it went: bytes in flight when the first answer was
+        # cut count too.
+        return {"sent": sum(r.sent for r in requests), "size": total, "requests": len(requests)}
 
 
 # --- the report ---------------------------------------------------------------------------------
@@ -450,31 +451,36 @@ def machine() -> str:
             f"{wine}, {nginx.replace('nginx version: ', '')}, load average {load}")
 
 
-def report(results, resumes, sizes, rounds, seconds) -> str:
+def case_name(case) -> str:
+    size, layout = case
+    return f"{size:>3} MiB {layout:8}"
+
+
+def report(results, resumes, cases, rounds, seconds) -> str:
     out = [f"Skyloom-Setup bench, {datetime.datetime.utcnow():%Y-%m-%d %H:%M} UTC: medians of "
            f"{rounds} rounds ({seconds / 60:.1f} min)",
            machine(), ""]
-    header = (f"{'size':>7} {'scheme':6} {'tool':8} {'wall s':>7} {'CPU s':>6} {'check s':>7} "
-              f"{'RSS MiB':>8} {'private MiB':>11} {'1st req ms':>10}")
+    header = (f"{'size':>7} {'layout':8} {'scheme':6} {'tool':8} {'wall s':>7} {'CPU s':>6} "
+              f"{'check s':>7} {'RSS MiB':>8} {'private MiB':>11} {'1st req ms':>10}")
     out += [header, "-" * len(header)]
     med = {}
-    for size in sizes:
+    for case in cases:
         for scheme in ("http", "https"):
             for tool in TOOLS:
-                runs = results[(size, scheme, tool)]
+                runs = results[(case, scheme, tool)]
                 m = {k: median([r[k] for r in runs]) for k in
                      ("wall", "cpu", "server_cpu", "check", "peak_rss", "peak_private",
                       "first_request")}
                 m["cpu_all"] = median([r["cpu"] + r["server_cpu"] for r in runs])
-                med[(size, scheme, tool)] = m
+                med[(case, scheme, tool)] = m
                 check = f"{m['check']:7.3f}" if m["check"] == m["check"] else f"{'':7}"
-                out.append(f"{size:>3} MiB {scheme:6} {LABELS[tool]:8} {m['wall']:7.3f} "
+                out.append(f"{case_name(case)} {scheme:6} {LABELS[tool]:8} {m['wall']:7.3f} "
                            f"{m['cpu_all']:6.3f} {check} {m['peak_rss']:8.1f} "
                            f"{m['peak_private']:11.1f} {m['first_request'] * 1000:10.0f}")
-            p = med[(size, scheme, "program")]
+            p = med[(case, scheme, "program")]
             for base, label in (("bare", "p/bare"), ("bare_ver", "p/b+ver")):
-                b = med[(size, scheme, base)]
-                out.append(f"{'':>7} {scheme:6} {label:8} {p['wall'] / b['wall']:7.3f} "
+                b = med[(case, scheme, base)]
+                out.append(f"{'':>16} {scheme:6} {label:8} {p['wall'] / b['wall']:7.3f} "
                            f"{p['cpu_all'] / b['cpu_all']:6.3f} {p['check'] / b['check']:7.3f} "
                            f"{p['peak_rss'] - b['peak_rss']:+8.1f} "
                            f"{p['peak_private'] - b['peak_private']:+11.1f} "
@@ -484,25 +490,25 @@ def report(results, resumes, sizes, rounds, seconds) -> str:
         out.append("Resumed after a break at 50 %: body bytes the server sent / the file's size")
     for scheme, runs in resumes.items():
         ratios = [r["sent"] / r["size"] for r in runs]
-        out.append(f"{RESUME_SIZE:>3} MiB {scheme:6} {median(ratios):.6f} "
+        out.append(f"{case_name(RESUME_CASE)} {scheme:6} {median(ratios):.6f} "
                    f"({runs[0]['sent']:,} of {runs[0]['size']:,} bytes, "
                    f"{runs[0]['requests']} requests)")
     out.append("")
     out.append("The check in two (s): the signature, then the version (program: from its log's "
                "\"assinatura valida\" line)")
-    for size in sizes:
+    for case in cases:
         for scheme in ("http", "https"):
             parts = []
             for tool in ("program", "bare_ver"):
-                runs = results[(size, scheme, tool)]
+                runs = results[(case, scheme, tool)]
                 parts.append(f"{LABELS[tool]} {median([r['signature'] for r in runs]):.3f} + "
                              f"{median([r['version'] for r in runs]):.3f}")
-            out.append(f"  {size:>3} MiB {scheme:6} " + ", ".join(parts))
+            out.append(f"  {case_name(case)} {scheme:6} " + ", ".join(parts))
     out.append("")
     out.append("First request after the process started, every size together (ms):")
     for scheme in ("http", "https"):
-        firsts = {tool: median([r["first_request"] * 1000 for size in sizes
-                                for r in results[(size, scheme, tool)]])
+        firsts = {tool: median([r["first_request"] * 1000 for case in cases
+                                for r in results[(case, scheme, tool)]])
                   for tool in ("program", "bare", "bare_ver")}
         out.append(f"  {scheme:6} program {firsts['program']:.0f}, bare {firsts['bare']:.0f}, "
                    f"bare+ver {firsts['bare_ver']:.0f}: program - bare "
@@ -511,12 +517,15 @@ def report(results, resumes, sizes, rounds, seconds) -> str:
     out.append("Goals (program against bare): wall and CPU ratio <= 1.05; RSS and private "
                "within 2 MiB and flat from the smallest size to the largest; first request "
                "within 50 ms; resume ratio 1.")
-    for scheme in ("http", "https"):
-        for tool in ("program", "bare", "bare_ver"):
-            growth = [med[(sizes[-1], scheme, tool)][k] - med[(sizes[0], scheme, tool)][k]
-                      for k in ("peak_rss", "peak_private")]
-            out.append(f"  {LABELS[tool]} over {scheme}, {sizes[0]} MiB -> {sizes[-1]} MiB: RSS "
-                       f"{growth[0]:+.1f} MiB, private {growth[1]:+.1f} MiB")
+    for layout in dict.fromkeys(layout for _, layout in cases):
+        ends = [case for case in cases if case[1] == layout]
+        first, last = ends[0], ends[-1]
+        for scheme in ("http", "https"):
+            for tool in ("program", "bare", "bare_ver"):
+                growth = [med[(last, scheme, tool)][k] - med[(first, scheme, tool)][k]
+                          for k in ("peak_rss", "peak_private")]
+                out.append(f"  {LABELS[tool]} over {scheme}, {layout}, {first[0]} MiB -> "
+                           f"{last[0]} MiB: RSS {growth[0]:+.1f} MiB, private {growth[1]:+.1f} MiB")
     return "\n".join(out)
 
 
@@ -525,45 +534,51 @@ def main():
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--sizes", default="1,100,400",
                         help="installer sizes in MiB, of 1, 100 and 400")
+    parser.add_argument("--layouts", default=",".join(LAYOUTS),
+                        help="where the payload lies: resource, overlay or both")
     parser.add_argument("--no-resume", action="store_true", help="skip the resumed run")
     args = parser.parse_args()
     sizes = [int(s) for s in args.sizes.split(",")]
     if any(s not in SIZE_REQUEST for s in sizes):
         parser.error("sizes are 1, 100 and 400")
+    layouts = args.layouts.split(",")
+    if any(layout not in LAYOUTS for layout in layouts):
+        parser.error("layouts are resource and overlay")
+    cases = [(size, layout) for size in sizes for layout in layouts]
     began = time.time()
     print("preparing: build, Wine prefix, test PKI, signed installers", flush=True)
     prepare_build()
-    installers = prepare_installers(sizes)
+    installers = prepare_installers(cases)
     pki = tls_pki()
     work_root = BUILD / "bench"
     nginx = Nginx(work_root / "nginx", {p.name: p for p in installers.values()}, pki)
     bench = Bench(installers, nginx, pki, work_root)
     holder = subprocess.Popen([WINE, str(BUILD / "bench" / "bare_download.exe"), "--hold"],
                               env=wine_env(), stdin=subprocess.PIPE)
-    results = {(size, scheme, tool): [] for size in sizes for scheme in ("http", "https")
+    results = {(case, scheme, tool): [] for case in cases for scheme in ("http", "https")
                for tool in TOOLS}
     resumes = {"http": [], "https": []}
     try:
         # Unmeasured: the first runs after the trust store changed are slower than any later.
         for tool in TOOLS:
-            bench.one(tool, "https", sizes[0])
+            bench.one(tool, "https", cases[0])
         for round_ in range(args.rounds):
             print(f"round {round_ + 1} of {args.rounds}", flush=True)
             order = TOOLS[round_ % len(TOOLS):] + TOOLS[:round_ % len(TOOLS)]
             if round_ % 2:
                 order = order[::-1]
-            for size in sizes:
+            for case in cases:
                 for scheme in ("http", "https"):
                     for tool in order:
-                        results[(size, scheme, tool)].append(bench.one(tool, scheme, size))
-            if not args.no_resume and RESUME_SIZE in installers:
+                        results[(case, scheme, tool)].append(bench.one(tool, scheme, case))
+            if not args.no_resume and RESUME_CASE in installers:
                 for scheme in ("http", "https"):
-                    resumes[scheme].append(bench.resume(scheme, RESUME_SIZE))
+                    resumes[scheme].append(bench.resume(scheme, RESUME_CASE))
     finally:
         nginx.stop()
         holder.stdin.close()
         holder.wait(timeout=30)
-    text = report(results, {k: v for k, v in resumes.items() if v}, sizes, args.rounds,
+    text = report(results, {k: v for k, v in resumes.items() if v}, cases, args.rounds,
                   time.time() - began)
     (work_root / "last-run.txt").write_text(text + "\n")
     print()

@@ -3,7 +3,8 @@
     from testkit.make_test_installer import Variant, build_installer
     exe = build_installer(Variant(product_version=(1, 2, 0, 0), signer=pki["good"]), cache)
 
-A variant fixes the version resource, the size (an RCDATA resource of random bytes), the
+A variant fixes the version resource, the size (random bytes: an RCDATA resource, or with
+layout="overlay" a payload after the last section, as installer builders lay theirs out), the
 signature (osslsigncode, by a leaf of testkit/signing_pki.py and its chain) and whether a byte is
 changed after signing. Built files are cached in the given folder under a name derived from
 everything that went into them, so each variant is compiled once per build folder.
@@ -11,7 +12,7 @@ everything that went into them, so each variant is compiled once per build folde
 Command line:
     make_test_installer.py OUT.exe [--cache DIR] [--product-version 1.1.40.0]
         [--file-version 1.1.40.0] [--no-version] [--bare-version-block] [--size BYTES]
-        [--sign-key KEY.pem --sign-certs CHAIN.pem] [--tamper] [--console]
+        [--overlay] [--sign-key KEY.pem --sign-certs CHAIN.pem] [--tamper] [--console]
         [--child-linger-ms MS]
 """
 
@@ -40,6 +41,9 @@ class Variant:
     # A version resource that carries no VS_FIXEDFILEINFO (its value length 0).
     bare_version_block: bool = False
     size: int = DEFAULT_SIZE  # about: signing adds a few KiB, the linker rounds to 512 bytes
+    # Where the padding lies: "resource" (inside the image, mapped with it) or "overlay" (after
+    # the last section, outside the image; the signature covers it all the same).
+    layout: str = "resource"
     signer: object = None  # a signing_pki.Identity, or None for an unsigned file
     tamper: bool = False  # change one byte of the padding after signing
     dll: bool = False  # linked as a DLL: it passes the check, but CreateProcessW refuses it
@@ -160,7 +164,7 @@ def _link(v: Variant, obj, work: pathlib.Path, padding: bytes) -> pathlib.Path:
     if v.child_linger_ms:
         (work / "linger.txt").write_text(str(int(v.child_linger_ms)))
         rc += '101 RCDATA "linger.txt"\n'
-    if padding:
+    if padding and v.layout == "resource":
         (work / "padding.bin").write_bytes(padding)
         rc += '100 RCDATA "padding.bin"\n'
     objects = [obj]
@@ -172,6 +176,9 @@ def _link(v: Variant, obj, work: pathlib.Path, padding: bytes) -> pathlib.Path:
     subsystem = "-mconsole" if v.console else "-mwindows"
     _run(CXX, "-static", "-O1", "-municode", subsystem, *(["-shared"] if v.dll else []),
          *objects, "-o", exe)
+    if padding and v.layout == "overlay":
+        with open(exe, "ab") as f:
+            f.write(padding)
     return exe
 
 
@@ -193,6 +200,8 @@ def build_installer(v: Variant, cache) -> pathlib.Path:
         return out
     if v.tamper and v.size < 8192:
         raise ValueError("tampering needs padding of at least 8 KiB")
+    if v.layout not in ("resource", "overlay"):
+        raise ValueError(f"unknown layout {v.layout!r}")
     obj = _object(cache)
     with tempfile.TemporaryDirectory(dir=cache) as tmp:
         work = pathlib.Path(tmp)
@@ -236,6 +245,7 @@ def main(argv=None) -> int:
     p.add_argument("--no-version", action="store_true")
     p.add_argument("--bare-version-block", action="store_true")
     p.add_argument("--size", type=int, default=DEFAULT_SIZE)
+    p.add_argument("--overlay", action="store_true", help="the padding after the last section")
     p.add_argument("--sign-key", type=pathlib.Path)
     p.add_argument("--sign-certs", type=pathlib.Path)
     p.add_argument("--tamper", action="store_true")
@@ -247,8 +257,8 @@ def main(argv=None) -> int:
     signer = _Signer(a.sign_key.resolve(), a.sign_certs.resolve()) if a.sign_key else None
     v = Variant(product_version=a.product_version, file_version=a.file_version,
                 version_resource=not a.no_version, bare_version_block=a.bare_version_block,
-                size=a.size, signer=signer, tamper=a.tamper, console=a.console,
-                child_linger_ms=a.child_linger_ms)
+                size=a.size, layout="overlay" if a.overlay else "resource", signer=signer,
+                tamper=a.tamper, console=a.console, child_linger_ms=a.child_linger_ms)
     built = build_installer(v, a.cache)
     shutil.copyfile(built, a.out)
     print(a.out)
