@@ -11,7 +11,10 @@ int runGuarded(SetupJob& job, EntryBody body, void* context) noexcept {
         // Only the standard library's allocations throw in this program; the guards on the
         // way out have closed what the failed step held. Logging needs no heap.
         logLine(L"sem memoria para continuar (%lu)", static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
-        if (!job.workFolder.empty()) {
+        if (job.workerMayStillRun) {
+            // The process ends without returning, so the job outlives the worker.
+            logLine(L"o trabalho nao acabou: o ficheiro fica para a proxima vez");
+        } else if (!job.workFolder.empty()) {
             cleanUpJob(job);
         }
         return toInt(SetupResult::LocalError);

@@ -8,6 +8,6 @@ struct SetupJob;
 using EntryBody = int (*)(SetupJob& job, void* context);
 
 // Runs body. An exception that leaves it logs "sem memoria para continuar (8)", cleans up
-// once the working folder exists (start-up records the folder only after creating it) and
-// gives LocalError (50), never std::terminate.
+// once the working folder exists (start-up records the folder only after creating it) unless
+// the worker may still run, and gives LocalError (50), never std::terminate.
 [[nodiscard]] int runGuarded(SetupJob& job, EntryBody body, void* context) noexcept;

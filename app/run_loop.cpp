@@ -29,9 +29,11 @@ WorkerEnd runWorkerWithDialog(SetupJob& job, const RunLoopSteps& steps) {
         steps.progressDialog(job);
     } catch (...) {
         // Stopped and waited for as after a cancel, so that the clean-up of the entry point
-        // does not pull the file from under a running worker.
+        // does not pull the file from under a running worker; one that outlives the wait is
+        // noted, and the entry point then leaves the file and the folder to it.
         cancelWorker(job);
-        (void)WaitForSingleObject(thread.get(), steps.workerWaitMilliseconds);
+        job.workerMayStillRun =
+            WaitForSingleObject(thread.get(), steps.workerWaitMilliseconds) != WAIT_OBJECT_0;
         throw;
     }
     if (!job.dialogDone) {

@@ -135,6 +135,11 @@ AttemptOutcome attemptDownload(SetupJob& job, const std::wstring& url, HANDLE fi
         return {SetupResult::NetworkError, at};
     }
     const PublishedRequest request(job.activeRequest, opened);
+    // A Cancel between the last look at the flag and the publication found the slot empty and
+    // closed nothing: seen here, or the send would wait out the server's time-outs.
+    if (job.cancelRequested.load()) {
+        return {SetupResult::Cancelled, at};
+    }
 
     if (at.resumeOffset > 0) {
         wchar_t range[kRangeHeaderCapacity];

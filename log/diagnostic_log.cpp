@@ -2,7 +2,41 @@
 
 #include "base/handles.h"
 
+#include <atomic>
+
 std::wstring logPath;
+
+namespace {
+
+// Raised after the first lock that did not come in time: from then on every line goes without
+// it, so a process that holds the range for ever costs one wait, not one per line.
+std::atomic<bool> lockGivenUp{false};
+
+// Polled rather than waited for: a blocking LockFileEx waits for ever while another process
+// holds the range, and under Wine a contested lock never completes at all.
+[[nodiscard]] bool lockForOneLine(HANDLE file, OVERLAPPED& range) {
+    if (lockGivenUp.load()) {
+        return false;
+    }
+    const ULONGLONG deadline = GetTickCount64() + kLogLockWaitMs;
+    for (;;) {
+        if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                       &range)) {
+            return true;
+        }
+        // Anything but another holder (a file system without locks): this line goes without.
+        if (GetLastError() != ERROR_LOCK_VIOLATION) {
+            return false;
+        }
+        if (GetTickCount64() >= deadline) {
+            lockGivenUp.store(true);
+            return false;
+        }
+        Sleep(1);
+    }
+}
+
+} // namespace
 
 std::size_t formatLogLine(wchar_t (&line)[kLogLineCapacity], const SYSTEMTIME& time,
                           const wchar_t* format, va_list args) {
@@ -41,7 +75,7 @@ void logLine(const wchar_t* format, ...) {
     OVERLAPPED lockRange{};
     lockRange.Offset = 0xFFFFFFF0;
     lockRange.OffsetHigh = 0x7FFFFFFF;
-    const BOOL locked = LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockRange);
+    const bool locked = lockForOneLine(file.get(), lockRange);
     DWORD written = 0;
     (void)WriteFile(file.get(), utf8, static_cast<DWORD>(bytes), &written, nullptr);
     if (locked) {

@@ -13,6 +13,9 @@
 // Set before the first line and left alone afterwards.
 extern std::wstring logPath;
 
+// How long one line waits for the lock that keeps writers apart before it goes without.
+inline constexpr DWORD kLogLockWaitMs = 500;
+
 void logLine(const wchar_t* format, ...);
 
 // formatLogLine with the fields of a SYSTEMTIME.

@@ -3,21 +3,18 @@
 #include "app/job/setup_job.h"
 #include "log/diagnostic_log.h"
 
-bool loadSystemLibrary(const wchar_t* name, DWORD& error) {
+HMODULE loadSystemLibrary(const wchar_t* name, DWORD& error) {
     // Never freed: the delay-load thunks keep pointers into it for the rest of the process.
-    if (LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32) == nullptr) {
-        error = GetLastError();
-        return false;
-    }
-    error = ERROR_SUCCESS;
-    return true;
+    HMODULE module = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    error = module != nullptr ? ERROR_SUCCESS : GetLastError();
+    return module;
 }
 
 SetupResult loadSystemLibraries(SetupJob& job, const wchar_t* const* names, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         const wchar_t* name = names[i];
         DWORD error = ERROR_SUCCESS;
-        if (!loadSystemLibrary(name, error)) {
+        if (loadSystemLibrary(name, error) == nullptr) {
             job.detail = error;
             logLine(L"nao consegui carregar %s (%lu)", name, error);
             return SetupResult::LocalError;

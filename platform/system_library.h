@@ -22,5 +22,14 @@ struct SetupJob;
     return loadSystemLibraries(job, names.begin(), names.size());
 }
 
-// The same without a job or a log line, for the icons: true when the DLL is loaded.
-[[nodiscard]] bool loadSystemLibrary(const wchar_t* name, DWORD& error);
+// The same without a job or a log line, for the dialogs and the icons: the module, null when
+// it cannot be loaded.
+[[nodiscard]] HMODULE loadSystemLibrary(const wchar_t* name, DWORD& error);
+
+// A function of a loaded module looked up by name, null when the module lacks it: for a
+// function that an older version of a system DLL does not have, where a delay-load thunk would
+// end the process.
+template <typename Function> [[nodiscard]] Function procAddress(HMODULE module, const char* name) {
+    // Through void*: FARPROC and the real signature are unrelated function types.
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}

@@ -9,7 +9,8 @@
 #include <commctrl.h>
 
 int showFailureDialog(SetupJob& job, bool allowRetry) {
-    if (!taskDialogAvailable()) {
+    const TaskDialogIndirectFunction taskDialog = findTaskDialog();
+    if (taskDialog == nullptr) {
         return IDCLOSE;
     }
     const MessageCatalog& catalog = *job.catalog;
@@ -33,7 +34,7 @@ int showFailureDialog(SetupJob& job, bool allowRetry) {
     config.pszExpandedInformation = texts.details;
     config.cxWidth = kDialogWidth;
     int button = IDCLOSE;
-    if (FAILED(TaskDialogIndirect(&config, &button, nullptr, nullptr))) {
+    if (FAILED(taskDialog(&config, &button, nullptr, nullptr))) {
         return IDCLOSE;
     }
     return button;

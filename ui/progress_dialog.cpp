@@ -72,14 +72,19 @@ HRESULT CALLBACK progressDialogCallback(HWND dialog, UINT notification, WPARAM w
     return progressDialogNotify(sink, notification, wParam, *reinterpret_cast<SetupJob*>(data));
 }
 
-bool taskDialogAvailable() {
+TaskDialogIndirectFunction findTaskDialog() {
     DWORD error = ERROR_SUCCESS;
-    return loadSystemLibrary(L"comctl32.dll", error);
+    HMODULE commonControls = loadSystemLibrary(L"comctl32.dll", error);
+    if (commonControls == nullptr) {
+        return nullptr;
+    }
+    return procAddress<TaskDialogIndirectFunction>(commonControls, "TaskDialogIndirect");
 }
 
 void showProgressDialog(SetupJob& job) {
     // Not shown leaves dialogDone false: the run loop then ends the run as cancelled.
-    if (!taskDialogAvailable()) {
+    const TaskDialogIndirectFunction taskDialog = findTaskDialog();
+    if (taskDialog == nullptr) {
         return;
     }
     const MessageCatalog& catalog = *job.catalog;
@@ -102,5 +107,5 @@ void showProgressDialog(SetupJob& job) {
     int button = 0;
     // How the dialog ended is in dialogDone; a dialog that could not be shown leaves it false,
     // which the run loop treats as a cancel.
-    (void)TaskDialogIndirect(&config, &button, nullptr, nullptr);
+    (void)taskDialog(&config, &button, nullptr, nullptr);
 }

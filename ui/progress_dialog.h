@@ -12,9 +12,12 @@ inline constexpr UINT kDialogWidth = 280;
 // The face on screen; the main thread alone touches it.
 extern ProgressFace progressFace;
 
-// Common Controls is delay-loaded: without it a task dialog cannot be shown at all, and its
-// thunk would end the process. True when it is loaded (from System32).
-[[nodiscard]] bool taskDialogAvailable();
+using TaskDialogIndirectFunction = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int*, int*, BOOL*);
+
+// TaskDialogIndirect of the Common Controls loaded from System32 (version 6 through the
+// manifest), null when they cannot be loaded or are version 5, which has no task dialog: a
+// delay-load thunk would end the process there.
+[[nodiscard]] TaskDialogIndirectFunction findTaskDialog();
 
 // Shows progress until the worker reaches a final phase (then sets dialogDone) or the user
 // cancels.

@@ -34,6 +34,9 @@ struct SetupJob {
 
     bool resumedDownload = false;
     bool dialogDone = false;
+    // Main thread only: a worker that outlived its wait may still use verifiedFile, the file
+    // and the folder, so nothing cleans them up under it.
+    bool workerMayStillRun = false;
 
     SetupResult result = SetupResult::Ok;
     std::uint32_t detail = 0;

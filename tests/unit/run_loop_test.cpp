@@ -1,3 +1,4 @@
+#include "app/guarded_entry.h"
 #include "app/job/setup_job.h"
 #include "app/run_loop.h"
 #include "log/diagnostic_log.h"
@@ -77,6 +78,15 @@ int fakeFailureDialog(SetupJob&, bool allowRetry) {
     return allowRetry ? script.cycles.at(cycle).failureAnswer : IDCLOSE;
 }
 
+void throwingProgressDialog(SetupJob&) {
+    throw std::bad_alloc();
+}
+
+// As the entry point runs the loop, so that an exception meets its clean-up.
+int guardedLoop(SetupJob& job, void* steps) {
+    return runSetupCycleWith(job, *static_cast<const RunLoopSteps*>(steps));
+}
+
 SetupResult fakeLaunch(SetupJob& job) {
     ++script.launches;
     if (script.launch == InstallerFailed) {
@@ -97,6 +107,7 @@ struct RunLoopCase {
     std::vector<std::string> lastLines;
     bool cleanedUp = true;
     bool workerHangs = false;
+    bool dialogThrows = false;
 };
 
 class RunLoop : public testing::TestWithParam<RunLoopCase> {
@@ -144,8 +155,11 @@ TEST_P(RunLoop, EndsWithItsExitCode) {
     ASSERT_NE(request, nullptr);
     job_.activeRequest.store(request);
 
-    const RunLoopSteps steps{fakeWorker, fakeProgressDialog, fakeFailureDialog, fakeLaunch, 300};
-    EXPECT_EQ(runSetupCycleWith(job_, steps), c.exitCode);
+    RunLoopSteps steps{fakeWorker, fakeProgressDialog, fakeFailureDialog, fakeLaunch, 300};
+    if (c.dialogThrows) {
+        steps.progressDialog = throwingProgressDialog;
+    }
+    EXPECT_EQ(runGuarded(job_, guardedLoop, &steps), c.exitCode);
 
     EXPECT_EQ(script.workerRuns, c.cycles.size());
     EXPECT_EQ(script.failureRetryOffered, c.failureDialogs);
@@ -263,12 +277,22 @@ INSTANTIATE_TEST_SUITE_P(
                     {"o trabalho nao acabou: o ficheiro fica para a proxima vez",
                      "cancelado por quem instala"},
                     false,
+                    true},
+        // The same after the dialog threw: the entry point's clean-up leaves it all too.
+        RunLoopCase{"dialog_throws_and_worker_outlives_the_wait",
+                    {{Ok, true}},
+                    false,
+                    false,
+                    Ok,
+                    50,
+                    kNoDialog,
+                    0,
+                    {"sem memoria para continuar (8)",
+                     "o trabalho nao acabou: o ficheiro fica para a proxima vez"},
+                    false,
+                    true,
                     true}),
     [](const testing::TestParamInfo<RunLoopCase>& info) { return std::string(info.param.name); });
-
-void throwingProgressDialog(SetupJob&) {
-    throw std::bad_alloc();
-}
 
 // The entry point cleans up after an exception: the worker must be stopped before that, or
 // the clean-up would pull the file from under it.
