@@ -2,6 +2,7 @@
 
 #include "app/job/setup_job.h"
 #include "platform/held_retry.h"
+#include "platform/plain_file.h"
 #include "log/diagnostic_log.h"
 
 void closeVerifiedFile(SetupJob& job) {
@@ -18,8 +19,7 @@ bool folderLeftUnreported(DWORD error) {
 
 DWORD deleteInstallerFile(const SetupJob& job) {
     const wchar_t* path = job.installerPath.c_str();
-    return retryWhileHeld(HeldThing::File, path,
-                          [path] { return DeleteFileW(path) ? DWORD{0} : GetLastError(); });
+    return retryWhileHeld(HeldThing::File, path, [path] { return deletePlainFile(path); });
 }
 
 void cleanUpJob(SetupJob& job) {

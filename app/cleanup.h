@@ -6,8 +6,9 @@ struct SetupJob;
 // Closes verifiedFile if it is open and marks it closed.
 void closeVerifiedFile(SetupJob& job);
 
-// Deletes the installer file, waiting a moment while someone holds it. Returns the last error,
-// 0 when the file went.
+// Deletes the installer file through a handle of its own (never through a link), waiting a
+// moment while someone holds it. Call it after closeVerifiedFile. Returns the last error, 0
+// when the file went.
 DWORD deleteInstallerFile(const SetupJob& job);
 
 // A folder removal that failed without the held-retry's own line: anything but a folder that

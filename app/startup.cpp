@@ -2,6 +2,7 @@
 
 #include "app/job/setup_job.h"
 #include "app/options.h"
+#include "app/work_folder.h"
 #include "platform/system_library.h"
 #include "build_config.h"
 #include "log/diagnostic_log.h"
@@ -29,15 +30,19 @@ std::wstring chooseTempFolder(DWORD returned, const wchar_t* buffer) {
 }
 
 std::wstring findTempFolder() {
+    using GetTempPath2Function = DWORD(WINAPI*)(DWORD, LPWSTR);
+    const GetTempPath2Function getTempPath2 =
+        procAddress<GetTempPath2Function>(GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W");
     wchar_t buffer[kTempFolderBufferSize] = {};
-    const DWORD returned = GetTempPathW(kTempFolderBufferSize, buffer);
+    const DWORD returned = getTempPath2 != nullptr ? getTempPath2(kTempFolderBufferSize, buffer)
+                                                   : GetTempPathW(kTempFolderBufferSize, buffer);
     return chooseTempFolder(returned, buffer);
 }
 
 void loadDialogIcons(SetupJob& job, HINSTANCE instance) {
     // A failed load leaves the handle null; the dialog then shows no icon.
     DWORD error = ERROR_SUCCESS;
-    if (!loadSystemLibrary(L"comctl32.dll", error)) {
+    if (loadSystemLibrary(L"comctl32.dll", error) == nullptr) {
         return;
     }
     (void)LoadIconWithScaleDown(instance, MAKEINTRESOURCEW(1), GetSystemMetrics(SM_CXICON),
@@ -71,15 +76,12 @@ std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance, const std::wstr
         return toInt(SetupResult::AlreadyRunning);
     }
 
-    std::wstring workFolder = tempFolder + kWorkFolderName;
-    if (!CreateDirectoryW(workFolder.c_str(), nullptr)) {
-        const DWORD error = GetLastError();
-        if (error != ERROR_ALREADY_EXISTS) {
-            logLine(L"nao consegui criar %s (%lu)", workFolder.c_str(), error);
-            return toInt(SetupResult::LocalError);
-        }
+    std::wstring workFolder;
+    if (prepareWorkFolder(tempFolder, workFolder) != 0) {
+        return toInt(SetupResult::LocalError);
     }
-    // Recorded only once it exists: the clean-up after a failure goes by this field.
+    // Recorded only once it is the program's own: the clean-up after a failure goes by this
+    // field, and removes no other folder.
     job.workFolder = std::move(workFolder);
     job.installerPath = job.workFolder + kInstallerFileName;
     loadDialogIcons(job, instance);

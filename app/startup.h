@@ -14,7 +14,6 @@ struct SetupJob;
 inline constexpr const wchar_t* kSetupVersion = L"1.0";
 inline constexpr const wchar_t* kSingleInstanceMutexName = L"Local\\Quorvane-Skyloom-Setup";
 inline constexpr const wchar_t* kTempFolderFallback = L"C:\\Windows\\Temp\\";
-inline constexpr const wchar_t* kWorkFolderName = L"Skyloom-Setup";
 inline constexpr const wchar_t* kInstallerFileName = L"\\Skyloom-win-Setup.exe";
 inline constexpr const wchar_t* kLogFileName = L"Skyloom-Setup.log";
 inline constexpr DWORD kTempFolderBufferSize = 261;
@@ -23,10 +22,13 @@ extern const std::array<const wchar_t*, 2> kBuiltInUrls;
 
 void hardenProcess();
 
-// GetTempPathW returns the length written, or the size it would need when the buffer is too
-// small (then nothing was written), or 0 on failure: only a length that fits is a folder.
+// GetTempPath2W and GetTempPathW return the length written, or the size they would need when
+// the buffer is too small (then nothing was written), or 0 on failure: only a length that fits
+// is a folder.
 std::wstring chooseTempFolder(DWORD returned, const wchar_t* buffer);
 
+// GetTempPath2W where kernel32 has it, so that SYSTEM gets its own folder (C:\Windows\SystemTemp)
+// instead of C:\Windows\Temp, where every user may create folders; else GetTempPathW.
 std::wstring findTempFolder();
 
 // Fills the job from the command line and prepares the working folder. Returns the exit code

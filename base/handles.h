@@ -29,6 +29,12 @@ template <typename Traits> class [[nodiscard]] UniqueResource {
 
     // Hands the resource on; the guard no longer closes it.
     Value release() { return std::exchange(value_, Traits::none()); }
+    // The slot for a call that hands a new resource out through a pointer; what the guard held
+    // is closed first.
+    Value* put() {
+        reset();
+        return &value_;
+    }
     void reset(Value v = Traits::none()) {
         Value old = std::exchange(value_, v);
         if (old != Traits::none()) {

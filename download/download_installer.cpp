@@ -3,6 +3,7 @@
 #include "app/job/setup_job.h"
 #include "base/handles.h"
 #include "platform/held_retry.h"
+#include "platform/plain_file.h"
 #include "app/job/result_codes.h"
 #include "platform/system_library.h"
 #include "download/retry_policy.h"
@@ -41,14 +42,13 @@ SetupResult downloadInstaller(SetupJob& job) {
 SetupResult downloadInstallerWith(SetupJob& job, const RetrySteps& steps) {
     job.phase.store(JobPhase::Connecting);
     // Read sharing only: others may look at the file, nobody may write or delete it meanwhile.
-    // OPEN_ALWAYS keeps what an earlier run left, so the download resumes it.
-    // A scanner may still hold the file an earlier run left: tried again for a moment.
+    // OPEN_ALWAYS keeps what an earlier run left, so the download resumes it; a link in its
+    // place is refused, not followed. A scanner may still hold the file an earlier run left:
+    // tried again for a moment.
     UniqueFile file;
     const DWORD opened = retryWhileHeld(HeldThing::File, job.installerPath.c_str(), [&] {
-        file.reset(CreateFileW(job.installerPath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                               nullptr));
-        return file ? DWORD{0} : GetLastError();
+        return openPlainFile(job.installerPath.c_str(), GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ, OPEN_ALWAYS, file);
     });
     if (opened != 0) {
         job.detail = opened;

@@ -2,6 +2,7 @@
 
 #include "app/job/setup_job.h"
 #include "platform/held_retry.h"
+#include "platform/plain_file.h"
 #include "platform/system_library.h"
 #include "log/diagnostic_log.h"
 #include "trust/installer_version.h"
@@ -18,16 +19,18 @@ namespace {
 // Read sharing only: from now until the handle is closed nobody can write, rename, replace or
 // delete the file, so the file that is checked is the file that is started.
 [[nodiscard]] SetupResult openForCheck(SetupJob& job) {
-    // A scanner opens a freshly written executable with no sharing while it reads it.
+    // A scanner opens a freshly written executable with no sharing while it reads it. A link
+    // in the file's place is refused, not followed.
+    UniqueFile file;
     const DWORD opened = retryWhileHeld(HeldThing::File, job.installerPath.c_str(), [&] {
-        job.verifiedFile = CreateFileW(job.installerPath.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        return job.verifiedFile != INVALID_HANDLE_VALUE ? DWORD{0} : GetLastError();
+        return openPlainFile(job.installerPath.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                             OPEN_EXISTING, file);
     });
     if (opened != 0) {
         job.detail = opened;
         return SetupResult::LocalError;
     }
+    job.verifiedFile = file.release();
     return SetupResult::Ok;
 }
 

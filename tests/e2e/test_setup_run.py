@@ -3,6 +3,7 @@ local HTTPS test server, checks real signed files, launches the test installer a
 
 import os
 import pathlib
+import re
 import signal
 import socket
 import time
@@ -193,6 +194,39 @@ def test_restart_that_fails_again_gives_the_second_code(workspace):
     assert run.code == 21
     assert run.lines[-1] == "erro 21 (detalhe 0)"
     assert_cleaned_up(workspace)
+
+
+@pytest.mark.parametrize("planted, reason", [
+    ("link", "e' uma ligacao"),
+    ("folder everyone may write to", "outros podem escrever nela"),
+])
+def test_working_folder_of_someone_else_is_left_alone(workspace, planted, reason):
+    # Made before the run under the working folder's name, with a partial installer file in it:
+    # a link to a folder of another's choosing, or a folder that Wine shows Everyone may write
+    # to (mode 0777). Nothing in it is resumed, started or deleted; a fresh folder does the run.
+    behind = workspace.root / "chosen" if planted == "link" else workspace.work_folder
+    behind.mkdir()
+    (behind / "Skyloom-win-Setup.exe").write_bytes(b"MZ planted")
+    if planted == "link":
+        workspace.work_folder.symlink_to(behind)
+    else:
+        behind.chmod(0o777)
+    report = workspace.root / "report.txt"
+    with https_server(real=installer()) as server:
+        run = workspace.run_setup("--sem-janela", "--url", server.url(),
+                                  env={"SKYLOOM_TEST_REPORT": win_path(report)})
+    assert run.code == 0, run.lines
+    temp = win_path(workspace.temp)
+    assert f"nao uso {temp}\\Skyloom-Setup: {reason}" in run.lines
+    assert server.ranges == [None]
+    assert [p.name for p in behind.iterdir()] == ["Skyloom-win-Setup.exe"]
+    assert (behind / "Skyloom-win-Setup.exe").read_bytes() == b"MZ planted"
+    fresh = report_of(report)["current_directory"].rstrip("\\")
+    assert re.fullmatch(re.escape(temp) + r"\\Skyloom-Setup-[0-9A-F]{8}", fresh), fresh
+    assert report_of(report)["own_path"] == fresh + "\\Skyloom-win-Setup.exe"
+    # The fresh folder goes at the end; what was planted stays as it was.
+    assert sorted(p.name for p in workspace.temp.iterdir()) == ["Skyloom-Setup",
+                                                               "Skyloom-Setup.log"]
 
 
 def setup_processes():

@@ -197,7 +197,7 @@ def test_import_table_names_only_system_dlls():
             if "DLL Name:" in line}
     system = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "comctl32.dll",
               "winhttp.dll", "wintrust.dll", "crypt32.dll", "version.dll", "msvcrt.dll",
-              "ucrtbase.dll", "ole32.dll", "gdi32.dll"}
+              "ucrtbase.dll", "ole32.dll", "gdi32.dll", "rpcrt4.dll"}
     assert dlls and dlls <= system, dlls - system
     assert "kernel32.dll" in dlls
     assert "Subsystem\t\t00000002" in dump  # Windows GUI

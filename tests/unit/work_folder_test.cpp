@@ -1,0 +1,79 @@
+// Whether an existing Skyloom-Setup is the program's own, from what the system says of it; and
+// the same test for the installer file. Wine cannot show a file-level link or a stranger as
+// owner, so those rows live here only.
+
+#include "app/work_folder.h"
+#include "platform/plain_file.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using enum FolderVerdict;
+
+const std::wstring kTemp = L"\\\\?\\C:\\Users\\Jo\u00e3o\\AppData\\Local\\Temp";
+const std::wstring kOwn = kTemp + L"\\Skyloom-Setup";
+constexpr DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY;
+
+AceFacts stranger(std::uint32_t mask) {
+    return {true, false, mask};
+}
+// The user with full control, Everyone with read and execute: Wine's 0755 folder.
+const std::vector<AceFacts> kOurs{{true, true, FILE_ALL_ACCESS}, stranger(0x1200A9)};
+
+FolderFacts facts(std::vector<AceFacts> aces = kOurs, std::wstring finalPath = kOwn,
+                  DWORD attributes = kFolder, bool ownerTrusted = true, bool hasDacl = true,
+                  std::wstring temp = kTemp) {
+    return {attributes, std::move(finalPath), std::move(temp), ownerTrusted,
+            hasDacl,    std::move(aces)};
+}
+
+TEST(WorkFolder, UsedOnlyWhenNobodyElseCanRepointOrWriteIt) {
+    const struct {
+        const char* name;
+        FolderFacts facts;
+        FolderVerdict expected;
+    } cases[] = {
+        {"own", facts(), Own},
+        {"other letter case",
+         facts(kOurs, L"\\\\?\\c:\\users\\JO\u00c3O\\appdata\\local\\TEMP\\"
+                      L"skyloom-setup"),
+         Own},
+        {"temporary folder at a root",
+         facts(kOurs, L"\\\\?\\D:\\Skyloom-Setup", kFolder, true, true, L"\\\\?\\D:\\"), Own},
+        {"empty DACL", facts({}), Own},
+        {"a stranger denied all", facts({{false, false, GENERIC_ALL}}), Own},
+        {"junction or link", facts(kOurs, kOwn, kFolder | FILE_ATTRIBUTE_REPARSE_POINT),
+         ReparsePoint},
+        {"a file", facts(kOurs, kOwn, FILE_ATTRIBUTE_ARCHIVE), NotAFolder},
+        {"leads elsewhere", facts(kOurs, L"\\\\?\\Z:\\tmp\\planted"), Elsewhere},
+        {"a longer name", facts(kOurs, kOwn + L"-old"), Elsewhere},
+        {"owned by a stranger", facts(kOurs, kOwn, kFolder, false), ForeignOwner},
+        {"null DACL", facts({}, kOwn, kFolder, true, false), OthersMayWrite},
+        {"Wine's 0777 folder", facts({stranger(0x1301FF)}), OthersMayWrite},
+        {"add a file", facts({stranger(FILE_ADD_FILE)}), OthersMayWrite},
+        {"add a folder", facts({stranger(FILE_ADD_SUBDIRECTORY)}), OthersMayWrite},
+        {"delete what it holds", facts({stranger(FILE_DELETE_CHILD)}), OthersMayWrite},
+        {"rename it away", facts({stranger(DELETE)}), OthersMayWrite},
+        {"rewrite its DACL", facts({stranger(WRITE_DAC)}), OthersMayWrite},
+        {"generic write for files", facts({stranger(GENERIC_WRITE)}), OthersMayWrite},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(judgeWorkFolder(c.facts), c.expected) << c.name;
+    }
+}
+
+TEST(PlainFile, OnlyAnOrdinaryFileWithOneName) {
+    const struct {
+        DWORD attributes, links, expected;
+    } cases[] = {
+        {FILE_ATTRIBUTE_ARCHIVE, 1, 0},
+        {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT, 1, kErrorStoppedOnLink},
+        {FILE_ATTRIBUTE_ARCHIVE, 2, ERROR_TOO_MANY_LINKS},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(plainFileError(c.attributes, c.links), c.expected) << c.attributes << c.links;
+    }
+}
+
+} // namespace
