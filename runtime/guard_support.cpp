@@ -5,6 +5,19 @@
 
 // Offsets follow IMAGE_LOAD_CONFIG_DIRECTORY64 up to GuardLongJumpTargetCount (0xC0 bytes);
 // mingw-w64 10's winnt.h has no names for its guard fields, hence plain assembly.
+//
+// The shipped program's copy (SKYLOOM_SHIPPED_IMAGE) also names its stack guard as the
+// security cookie, which the loader then seeds before any code runs, and restricts the
+// loader's search for its static imports to System32 (DependentLoadFlags). The test programs
+// keep both at zero: one of them shows what an ordinary import picks up beside the program.
+#ifdef SKYLOOM_SHIPPED_IMAGE
+#define SKYLOOM_DEPENDENT_LOAD_FLAGS "0x800" // LOAD_LIBRARY_SEARCH_SYSTEM32
+#define SKYLOOM_SECURITY_COOKIE "__stack_chk_guard"
+#else
+#define SKYLOOM_DEPENDENT_LOAD_FLAGS "0"
+#define SKYLOOM_SECURITY_COOKIE "0"
+#endif
+
 asm(R"(
     .text
     .p2align 4
@@ -28,7 +41,11 @@ __guard_dispatch_icall_fptr:
     .globl _load_config_used
 _load_config_used:
     .long 0xC0                  # Size
-    .fill 0x6C, 1, 0            # TimeDateStamp .. SEHandlerCount: unused on x64
+    .fill 0x4A, 1, 0            # TimeDateStamp .. CSDVersion
+    .short )" SKYLOOM_DEPENDENT_LOAD_FLAGS R"(  # DependentLoadFlags
+    .quad 0                     # EditList
+    .quad )" SKYLOOM_SECURITY_COOKIE R"(  # SecurityCookie
+    .fill 16, 1, 0              # SEHandlerTable, SEHandlerCount: unused on x64
     .quad __guard_check_icall_fptr
     .quad __guard_dispatch_icall_fptr
     .quad __guard_fids_table    # the linker makes these from the compiler's records

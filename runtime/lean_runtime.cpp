@@ -39,11 +39,19 @@ void __throw_logic_error(const char*) {
 // The stack protector's guard value. GCC's own setup asks CryptAcquireContext for it in a
 // constructor, before wWinMain has restricted the library search: that loads the crypto
 // provider, and its imports (bcrypt.dll, crypt32.dll) would be taken from the program's own
-// folder. This one mixes what the MSVC runtime mixes into its security cookie instead.
+// folder. The clang build's load configuration names this guard as the security cookie, so
+// the loader seeds it as it seeds MSVC's cookie; it starts with the value the loader looks for.
+// Where nothing seeded it (the GCC build has no load configuration) this mixes what the MSVC
+// runtime mixes into its cookie instead.
+constexpr std::uintptr_t kDefaultStackGuard = 0x2B992DDFA232;
+
 extern "C" {
-std::uintptr_t __stack_chk_guard = 0x2B992DDFA232;
+std::uintptr_t __stack_chk_guard = kDefaultStackGuard;
 
 __attribute__((no_stack_protector, constructor(101))) void setStackGuard() {
+    if (__stack_chk_guard != kDefaultStackGuard) {
+        return; // seeded by the loader
+    }
     FILETIME now = {};
     GetSystemTimeAsFileTime(&now);
     LARGE_INTEGER counter = {};
@@ -55,7 +63,7 @@ __attribute__((no_stack_protector, constructor(101))) void setStackGuard() {
     value ^= static_cast<std::uintptr_t>(counter.QuadPart);
     value ^= reinterpret_cast<std::uintptr_t>(&value); // the stack's place, chosen by ASLR
     value &= 0x0000FFFFFFFFFFFF; // top bytes zero, as the MSVC cookie keeps them
-    __stack_chk_guard = value != 0 ? value : 0x2B992DDFA232;
+    __stack_chk_guard = value != 0 ? value : kDefaultStackGuard;
 }
 
 [[noreturn]] void __stack_chk_fail() {

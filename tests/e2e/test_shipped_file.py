@@ -23,6 +23,8 @@ SIZE_LIMIT = 200 * 1024
 
 DYNAMIC_BASE, HIGH_ENTROPY_VA, NX_COMPAT, TS_AWARE = 0x40, 0x20, 0x100, 0x8000
 CF_INSTRUMENTED, CF_FUNCTION_TABLE_PRESENT = 0x100, 0x400
+LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800
+DEFAULT_SECURITY_COOKIE = 0x2B992DDFA232  # the value the loader replaces with a random one
 
 
 @pytest.fixture(scope="module")
@@ -77,3 +79,25 @@ def test_control_flow_guard(shipped):
     assert len(targets) == config["function_count"] > 10
     assert targets == sorted(set(targets))
     assert {shipped.section_of(rva) for rva in targets} == {".text"}
+
+
+def test_loader_seeds_the_stack_guard(shipped):
+    cookie = shipped.load_config()["security_cookie"]
+    # The very guard the compiled code reads (through the pointer the compiler made for it),
+    # in writable data, holding the value the loader looks for.
+    refptr = next(int(line.split()[0], 16)
+                  for line in (BUILD / "Skyloom-Setup.map").read_text().splitlines()
+                  if line.split()[-1:] == [".refptr.__stack_chk_guard"])
+    assert shipped.u64(refptr) == cookie
+    assert shipped.section_of(cookie - shipped.image_base) == ".data"
+    assert shipped.u64(cookie - shipped.image_base) == DEFAULT_SECURITY_COOKIE
+
+
+def test_static_imports_from_system32_delay_loads_writable(shipped):
+    assert shipped.load_config()["dependent_load_flags"] == LOAD_LIBRARY_SEARCH_SYSTEM32
+    # lld keeps the delay-load address tables in .data, which stays writable: the README says
+    # they are not protected, and the program's own System32 loading covers these DLLs.
+    delayed = shipped.delay_imports()
+    assert sorted(name.lower() for name, _ in delayed) == [
+        "comctl32.dll", "crypt32.dll", "version.dll", "winhttp.dll", "wintrust.dll"]
+    assert {shipped.section_of(table) for _, table in delayed} == {".data"}

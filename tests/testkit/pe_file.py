@@ -1,5 +1,5 @@
-"""Reads what the tests check in a 64-bit PE file: the header fields, the import table, the
-load configuration's guard fields and the sizes of the resources. Python standard library only,
+"""Reads what the tests check in a 64-bit PE file: the header fields, the import tables, the
+load configuration's fields and the sizes of the resources. Python standard library only,
 so that it reads what GNU objdump does not show."""
 
 import dataclasses
@@ -9,6 +9,7 @@ import struct
 IMPORT_DIRECTORY = 1
 RESOURCE_DIRECTORY = 2
 LOAD_CONFIG_DIRECTORY = 10
+DELAY_IMPORT_DIRECTORY = 13
 
 GUARD_CF = 0x4000  # IMAGE_DLLCHARACTERISTICS_GUARD_CF
 RT_ICON = 3
@@ -79,14 +80,32 @@ class PeFile:
             rva += 20
         return names
 
+    def u64(self, rva: int) -> int:
+        return struct.unpack_from("<Q", self.data, self.offset(rva))[0]
+
+    def delay_imports(self) -> list:
+        """(DLL name, RVA of its address table) of each delay-load descriptor."""
+        rva, _ = self.directory(DELAY_IMPORT_DIRECTORY)
+        found = []
+        while rva:
+            entry = struct.unpack_from("<8I", self.data, self.offset(rva))
+            if entry[1] == 0:
+                break
+            found.append((self._text(entry[1]), entry[3]))
+            rva += 32
+        return found
+
     def load_config(self) -> dict:
-        """The guard fields of IMAGE_LOAD_CONFIG_DIRECTORY64; {} without the directory."""
+        """The fields of IMAGE_LOAD_CONFIG_DIRECTORY64 the tests read; {} without the directory."""
         rva, size = self.directory(LOAD_CONFIG_DIRECTORY)
         if not rva:
             return {}
         start = self.offset(rva)
         declared = struct.unpack_from("<I", self.data, start)[0]
         fields = {"size": declared}
+        if declared >= 0x60:
+            fields["dependent_load_flags"] = struct.unpack_from("<H", self.data, start + 0x4E)[0]
+            fields["security_cookie"] = struct.unpack_from("<Q", self.data, start + 0x58)[0]
         if declared >= 0x94:
             (fields["check_pointer"], fields["dispatch_pointer"], fields["function_table"],
              fields["function_count"]) = struct.unpack_from("<QQQQ", self.data, start + 0x70)
