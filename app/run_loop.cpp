@@ -2,10 +2,12 @@
 
 #include "app/job/cancel.h"
 #include "app/cleanup.h"
+#include "app/job/failure_cause.h"
 #include "app/job/setup_job.h"
 #include "base/handles.h"
 #include "app/launch.h"
 #include "app/worker.h"
+#include "build_config.h"
 #include "log/diagnostic_log.h"
 #include "ui/failure_dialog.h"
 #include "ui/progress_dialog.h"
@@ -46,6 +48,18 @@ WorkerEnd runWorkerWithDialog(SetupJob& job, const RunLoopSteps& steps) {
     return waited == WAIT_OBJECT_0 ? WorkerEnd::Cancelled : WorkerEnd::StillRunning;
 }
 
+// What the user can do, in the log's words; without a window also the way out that the
+// failure dialog would show.
+void noteFailure(const SetupJob& job) {
+    if (job.noWindow) {
+        logLine(L"o instalador completo esta' em %s", SKYLOOM_FULL_INSTALLER_URL);
+    }
+    const FailureCause cause = failureCause(toInt(job.result), job.detail, job.secureFailureFlags);
+    if (const wchar_t* text = failureCauseLogText(cause)) {
+        logLine(L"%s", text);
+    }
+}
+
 } // namespace
 
 int runSetupCycle(SetupJob& job) {
@@ -79,6 +93,7 @@ int runSetupCycleWith(SetupJob& job, const RunLoopSteps& steps) {
         }
 
         if (job.result != SetupResult::Ok) {
+            noteFailure(job);
             logLine(L"erro %d (detalhe %lu)", toInt(job.result), job.detail);
             if (!job.noWindow && steps.failureDialog(job, true) == IDRETRY) {
                 logLine(L"tentar de novo");
@@ -95,6 +110,7 @@ int runSetupCycleWith(SetupJob& job, const RunLoopSteps& steps) {
         const SetupResult launched = steps.launch(job);
         if (launched != SetupResult::Ok) {
             job.result = launched;
+            noteFailure(job);
             if (!job.noWindow) {
                 (void)steps.failureDialog(job, false);
             }

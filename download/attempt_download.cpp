@@ -39,6 +39,16 @@ class [[nodiscard]] PublishedRequest {
     HINTERNET request_;
 };
 
+// Registered for secure failures only: WinHTTP calls it on this thread, inside the send, with
+// the send's context, which carries where the flags go.
+void CALLBACK noteSecureFailure(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information,
+                                DWORD length) {
+    if (status == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE && information != nullptr &&
+        length >= sizeof(DWORD)) {
+        *reinterpret_cast<std::uint32_t*>(context) = *static_cast<const DWORD*>(information);
+    }
+}
+
 SetupResult cancelledOr(const SetupJob& job, SetupResult otherwise) {
     return job.cancelRequested.load() ? SetupResult::Cancelled : otherwise;
 }
@@ -148,8 +158,12 @@ AttemptOutcome attemptDownload(SetupJob& job, const std::wstring& url, HANDLE fi
                                        WINHTTP_ADDREQ_FLAG_ADD);
         job.resumedDownload = true;
     }
+    job.secureFailureFlags = 0;
+    (void)WinHttpSetStatusCallback(request.get(), noteSecureFailure,
+                                   WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
     if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+                            WINHTTP_NO_REQUEST_DATA, 0, 0,
+                            reinterpret_cast<DWORD_PTR>(&job.secureFailureFlags)) ||
         !WinHttpReceiveResponse(request.get(), nullptr)) {
         const DWORD error = GetLastError();
         job.detail = error;

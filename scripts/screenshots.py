@@ -4,8 +4,10 @@ the dialog driver (tests/probes/dialog_driver.cpp) reads them.
     scripts/screenshots [OUT_FOLDER]
 
 Writes, for each of the six languages, LANG-downloading.png (the progress dialog while the
-installer comes in) and LANG-failure.png (the failure dialog after a refused download) into
-OUT_FOLDER (default docs/screenshots). Needs a display: scripts/screenshots provides one.
+installer comes in) and LANG-failure.png (the failure dialog after a refused download), and
+en-untrusted.png (the failure dialog after a certificate from an unknown root) into OUT_FOLDER
+(default docs/screenshots). Wine runs in the dialog's locale, so that its own button labels
+speak the same language. Needs a display: scripts/screenshots provides one.
 """
 
 import os
@@ -20,10 +22,14 @@ os.environ.setdefault("SKYLOOM_BUILD", str(ROOT / "build"))
 os.environ.setdefault("SKYLOOM_SOURCE", str(ROOT))
 
 from testkit.harness import BUILD, Workspace  # noqa: E402
-from testkit.scripted_server import Reply  # noqa: E402
+from testkit.scripted_server import Reply, ScriptedServer, server_context  # noqa: E402
 from testkit.setup_kit import https_server, installer  # noqa: E402
+from testkit.tls_pki import make_server_pki  # noqa: E402
 
 LANGUAGES = ("en", "pt", "es", "fr", "de", "it")
+# Wine takes its own language from these; glibc needs no generated locale for that.
+LOCALES = {"en": "en_US.UTF-8", "pt": "pt_PT.UTF-8", "es": "es_ES.UTF-8", "fr": "fr_FR.UTF-8",
+           "de": "de_DE.UTF-8", "it": "it_IT.UTF-8"}
 DOWNLOADING = {"en": "Downloading", "pt": "A descarregar", "es": "Descargando",
                "fr": "Téléchargement", "de": "heruntergeladen", "it": "Download"}
 
@@ -88,6 +94,10 @@ def failure_face(view):
     return 8 in view.buttons and view.content != ""
 
 
+def in_locale(lingua: str) -> dict:
+    return {"LC_ALL": LOCALES[lingua], "LANG": LOCALES[lingua]}
+
+
 def shoot_language(lingua: str, out: pathlib.Path) -> list:
     folder = BUILD / "screenshots" / lingua
     workspace = Workspace(folder)
@@ -98,11 +108,23 @@ def shoot_language(lingua: str, out: pathlib.Path) -> list:
     with https_server([Reply(200, body=good, rate=1 << 20)]) as server:
         workspace.run_windowed("--lingua", lingua, "--url", server.url(),
                                steps=[" M=>wait:1500", "press:2"], on_view=camera,
-                               redraw=True)
+                               redraw=True, unix_env=in_locale(lingua))
     with https_server([Reply(404, body=b"no")]) as server:
         workspace.run_windowed("--lingua", lingua, "--url", server.url(),
                                steps=["#8=>wait:1500", "press:8"], on_view=camera,
-                               redraw=True)
+                               redraw=True, unix_env=in_locale(lingua))
+    return camera.taken
+
+
+def shoot_untrusted(out: pathlib.Path) -> list:
+    """The failure after a certificate from a root the prefix was never told to trust."""
+    folder = BUILD / "screenshots" / "untrusted"
+    pki = make_server_pki(folder / "pki", name="Unknown Root")
+    camera = Camera({out / "en-untrusted.png": failure_face})
+    with ScriptedServer(tls=server_context(pki.server_cert, pki.server_key)) as server:
+        Workspace(folder).run_windowed("--lingua", "en", "--url", server.url(),
+                                       steps=["#8=>wait:1500", "press:8"], on_view=camera,
+                                       redraw=True, unix_env=in_locale("en"))
     return camera.taken
 
 
@@ -112,9 +134,10 @@ def main(args) -> int:
     taken = []
     for lingua in LANGUAGES:
         taken += shoot_language(lingua, out)
+    taken += shoot_untrusted(out)
     for path in taken:
         print(path)
-    return 0 if len(taken) == 2 * len(LANGUAGES) else 1
+    return 0 if len(taken) == 2 * len(LANGUAGES) + 1 else 1
 
 
 if __name__ == "__main__":

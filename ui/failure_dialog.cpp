@@ -3,6 +3,7 @@
 #include "app/job/setup_job.h"
 #include "log/diagnostic_log.h"
 #include "ui/failure_text.h"
+#include "ui/full_installer_link.h"
 #include "ui/message_catalog.h"
 #include "ui/progress_dialog.h"
 
@@ -15,15 +16,18 @@ int showFailureDialog(SetupJob& job, bool allowRetry) {
     }
     const MessageCatalog& catalog = *job.catalog;
     FailureTexts texts;
-    buildFailureTexts(
-        catalog, FailureFacts{toInt(job.result), job.detail, job.retryMinutes, job.neededMegabytes},
-        logPath.c_str(), texts);
+    buildFailureTexts(catalog,
+                      FailureFacts{toInt(job.result), job.detail, job.retryMinutes,
+                                   job.neededMegabytes, job.secureFailureFlags},
+                      logPath.c_str(), texts);
 
     TASKDIALOGCONFIG config{};
     config.cbSize = sizeof config;
     config.hwndParent = nullptr;
     config.hInstance = nullptr;
-    config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION;
+    // The link to the full installer needs the flag and the callback.
+    config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_ENABLE_HYPERLINKS;
+    config.pfCallback = failureDialogCallback;
     config.dwCommonButtons =
         allowRetry ? TDCBF_RETRY_BUTTON | TDCBF_CLOSE_BUTTON : TDCBF_CLOSE_BUTTON;
     config.pszWindowTitle = catalog.productName;

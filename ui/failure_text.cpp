@@ -1,17 +1,19 @@
 #include "ui/failure_text.h"
 
+#include "app/job/failure_cause.h"
 #include "app/job/result_codes.h"
 #include "base/wide_format.h"
 #include "ui/message_catalog.h"
 
 #include <cstring>
+#include <cwchar>
 
 namespace {
 
 // Copies a fixed text the way formatting cuts one, without reading it as a format: a '%' in
 // a translation must stay a '%'.
-void copyText(wchar_t* buffer, std::size_t capacity, const wchar_t* text) {
-    formatWide(buffer, capacity, L"%s", text);
+std::size_t copyText(wchar_t* buffer, std::size_t capacity, const wchar_t* text) {
+    return formatWide(buffer, capacity, L"%s", text);
 }
 
 // The result table says which message explains each code; codes it does not know, and those
@@ -39,6 +41,43 @@ const wchar_t* messageText(const MessageCatalog& catalog, FailureMessage kind) {
     return catalog.genericFailureFormat;
 }
 
+const wchar_t* adviceText(const MessageCatalog& catalog, FailureCause cause) {
+    switch (cause) {
+    case FailureCause::NameNotResolved:
+        return catalog.nameNotResolvedAdvice;
+    case FailureCause::NoConnection:
+        return catalog.noConnectionAdvice;
+    case FailureCause::CertificateUntrusted:
+        return catalog.certificateUntrustedAdvice;
+    case FailureCause::CertificateDates:
+        return catalog.certificateDatesAdvice;
+    case FailureCause::ProxySignIn:
+        return catalog.proxySignInAdvice;
+    case FailureCause::ServerRefused:
+        return catalog.serverRefusedAdvice;
+    case FailureCause::Antivirus:
+        return catalog.antivirusAdvice;
+    case FailureCause::Policy:
+        return catalog.policyAdvice;
+    case FailureCause::FileHeld:
+        return catalog.fileHeldAdvice;
+    case FailureCause::Unknown:
+        break;
+    }
+    return nullptr;
+}
+
+// Appends "before" + text + "after" only when all of it fits: half a sentence or half a link
+// would be worse than none. The link has no address of its own: a click opens the built-in one.
+std::size_t appendWhole(wchar_t* buffer, std::size_t capacity, std::size_t used,
+                        const wchar_t* before, const wchar_t* text, const wchar_t* after) {
+    const std::size_t length = std::wcslen(before) + std::wcslen(text) + std::wcslen(after);
+    if (used + length >= capacity) {
+        return used;
+    }
+    return used + formatWide(buffer + used, capacity - used, L"%s%s%s", before, text, after);
+}
+
 } // namespace
 
 const wchar_t* failureMessageFor(const MessageCatalog& catalog, std::int32_t result) {
@@ -52,27 +91,34 @@ void buildFailureTexts(const MessageCatalog& catalog, const FailureFacts& facts,
     formatWide(texts.codeText, L"%d/0x%08lX", facts.result, facts.detail);
 
     const FailureMessage kind = messageKind(facts.result);
+    std::size_t used = 0;
     const wchar_t* message = messageText(catalog, kind);
     switch (kind) {
     case FailureMessage::ServerBusy:
-        formatWide(texts.content, message, facts.retryMinutes);
+        used = formatWide(texts.content, message, facts.retryMinutes);
         break;
     case FailureMessage::DiskSpace:
-        formatWide(texts.content, message, static_cast<long long>(facts.neededMegabytes));
+        used = formatWide(texts.content, message, static_cast<long long>(facts.neededMegabytes));
         break;
     case FailureMessage::InstallFailed:
         // The installer's exit code is shown as Windows reports it to the user: signed.
-        formatWide(texts.content, message, static_cast<std::int32_t>(facts.detail));
+        used = formatWide(texts.content, message, static_cast<std::int32_t>(facts.detail));
         break;
     case FailureMessage::NotShown:
     case FailureMessage::Generic:
-        formatWide(texts.content, message, texts.codeText);
+        used = formatWide(texts.content, message, texts.codeText);
         break;
     case FailureMessage::DownloadFailed:
     case FailureMessage::InvalidInstaller:
-        copyText(texts.content, kFailureTextCapacity, message);
+        used = copyText(texts.content, kFailureTextCapacity, message);
         break;
     }
+    const FailureCause cause = failureCause(facts.result, facts.detail, facts.secureFailureFlags);
+    if (const wchar_t* advice = adviceText(catalog, cause)) {
+        used = appendWhole(texts.content, kFailureTextCapacity, used, L" ", advice, L"");
+    }
+    (void)appendWhole(texts.content, kFailureTextCapacity, used, L"\n\n<a>",
+                      catalog.fullInstallerLink, L"</a>");
 
     formatWide(texts.logSentence, catalog.logLocationFormat, logPath ? logPath : L"");
     formatWide(texts.details, L"%s\n(%s)", texts.logSentence, texts.codeText);

@@ -21,6 +21,7 @@ struct FailureFacts {
     std::uint32_t detail;
     std::int32_t retryMinutes;
     std::int64_t neededMegabytes;
+    std::uint32_t secureFailureFlags = 0;
 };
 
 struct FailureTexts {
@@ -33,7 +34,9 @@ struct FailureTexts {
 // The catalogue text (a fixed text or a format) that explains the result.
 [[nodiscard]] const wchar_t* failureMessageFor(const MessageCatalog& catalog, std::int32_t result);
 
-// Fills all four buffers afresh; logPath may be null (then it counts as empty).
+// Fills all four buffers afresh; logPath may be null (then it counts as empty). The content is
+// the message, the advice for the failure's cause and, as its last paragraph, the link to the
+// full installer; advice and link go in whole or not at all.
 void buildFailureTexts(const MessageCatalog& catalog, const FailureFacts& facts,
                        const wchar_t* logPath, FailureTexts& texts);
 

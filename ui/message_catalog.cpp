@@ -23,6 +23,21 @@ const std::array<MessageCatalog, 6> kCatalogs = {{
         L"Something went wrong (%s). Try again; if it happens again, write to us "
         L"at " SKYLOOM_SUPPORT_EMAIL L".",
         L"The log file is at %s",
+        L"The server's name couldn't be found: check that this computer is connected to the "
+        L"internet.",
+        L"The server couldn't be reached or the connection broke off: a firewall or a proxy may be "
+        L"in the way.",
+        L"The secure connection to the server isn't trusted: a network that inspects secure "
+        L"connections, or a missing root certificate, can cause this.",
+        L"The server's certificate isn't valid on this computer's date: check the clock and the "
+        L"date.",
+        L"Your network's proxy asks for a sign-in that this setup doesn't give: use the full "
+        L"installer instead.",
+        L"The server refused the download: try again later.",
+        L"Your antivirus blocked or removed the file: look in its quarantine or its history.",
+        L"A policy on this computer keeps the program from running: ask whoever manages it.",
+        L"Another program is using the file: close it and try again.",
+        L"Download the full installer",
     },
     // Portuguese
     {
@@ -44,6 +59,21 @@ const std::array<MessageCatalog, 6> kCatalogs = {{
         L"Algo correu mal (%s). Tenta novamente; se voltar a acontecer, escreve-nos "
         L"para " SKYLOOM_SUPPORT_EMAIL L".",
         L"O ficheiro de registo está em %s",
+        L"Não foi possível encontrar o nome do servidor: verifica se o computador está ligado à "
+        L"internet.",
+        L"Não foi possível chegar ao servidor, ou a ligação caiu: uma firewall ou um proxy podem "
+        L"estar no caminho.",
+        L"A ligação segura ao servidor não é de confiança: uma rede que inspeciona as ligações "
+        L"seguras, ou um certificado de raiz em falta, pode causar isto.",
+        L"O certificado do servidor não é válido na data deste computador: verifica o relógio e a "
+        L"data.",
+        L"O proxy da tua rede pede uma autenticação que este instalador não dá: usa antes o "
+        L"instalador completo.",
+        L"O servidor recusou a transferência: tenta novamente mais tarde.",
+        L"O antivírus bloqueou ou removeu o ficheiro: vê a quarentena ou o histórico dele.",
+        L"Uma política deste computador não deixa o programa ser executado: fala com quem o gere.",
+        L"Outro programa está a usar o ficheiro: fecha-o e tenta novamente.",
+        L"Descarregar o instalador completo",
     },
     // Spanish
     {
@@ -65,6 +95,22 @@ const std::array<MessageCatalog, 6> kCatalogs = {{
         L"Algo ha salido mal (%s). Inténtalo de nuevo; si vuelve a ocurrir, escríbenos "
         L"a " SKYLOOM_SUPPORT_EMAIL L".",
         L"El archivo de registro está en %s",
+        L"No se encontró el nombre del servidor: comprueba que el equipo está conectado a "
+        L"internet.",
+        L"No se pudo llegar al servidor o se cortó la conexión: puede que un cortafuegos o un "
+        L"proxy la estén bloqueando.",
+        L"La conexión segura con el servidor no es de confianza: puede deberse a una red que "
+        L"inspecciona las conexiones seguras o a que falta un certificado raíz.",
+        L"El certificado del servidor no es válido en la fecha de este equipo: comprueba la hora y "
+        L"la fecha.",
+        L"El proxy de tu red pide un inicio de sesión que este instalador no da: usa el instalador "
+        L"completo.",
+        L"El servidor rechazó la descarga: inténtalo de nuevo más tarde.",
+        L"Tu antivirus bloqueó o eliminó el archivo: revisa su cuarentena o su historial.",
+        L"Una directiva de este equipo impide que se ejecute el programa: pregunta a quien lo "
+        L"administra.",
+        L"Otro programa está usando el archivo: ciérralo e inténtalo de nuevo.",
+        L"Descargar el instalador completo",
     },
     // French
     {
@@ -85,6 +131,22 @@ const std::array<MessageCatalog, 6> kCatalogs = {{
         L"Quelque chose s'est mal passé (%s). Réessaie ; si cela se reproduit, écris-nous "
         L"à " SKYLOOM_SUPPORT_EMAIL L".",
         L"Le fichier de log se trouve dans %s",
+        L"Le nom du serveur est introuvable : vérifie que l'ordinateur est connecté à internet.",
+        L"Le serveur est injoignable ou la connexion a été coupée : un pare-feu ou un proxy la "
+        L"bloque peut-être.",
+        L"La connexion sécurisée au serveur n'est pas fiable : un réseau qui inspecte les "
+        L"connexions sécurisées, ou un certificat racine manquant, peut en être la cause.",
+        L"Le certificat du serveur n'est pas valide à la date de cet ordinateur : vérifie l'heure "
+        L"et la date.",
+        L"Le proxy de ton réseau demande une identification que ce programme ne donne pas : "
+        L"utilise plutôt l'installateur complet.",
+        L"Le serveur a refusé le téléchargement : réessaie plus tard.",
+        L"Ton antivirus a bloqué ou supprimé le fichier : regarde dans sa quarantaine ou son "
+        L"historique.",
+        L"Une stratégie de cet ordinateur empêche le programme de s'exécuter : demande à la "
+        L"personne qui le gère.",
+        L"Un autre programme utilise le fichier : ferme-le et réessaie.",
+        L"Télécharger l'installateur complet",
     },
     // German
     {
@@ -107,6 +169,23 @@ const std::array<MessageCatalog, 6> kCatalogs = {{
         L"Etwas ist schiefgelaufen (%s). Versuche es erneut; wenn es wieder passiert, schreib uns "
         L"an " SKYLOOM_SUPPORT_EMAIL L".",
         L"Die Protokolldatei befindet sich in %s",
+        L"Der Name des Servers wurde nicht gefunden: Prüfe, ob der Computer mit dem Internet "
+        L"verbunden ist.",
+        L"Der Server ist nicht erreichbar oder die Verbindung ist abgebrochen: Vielleicht steht "
+        L"eine Firewall oder ein Proxy im Weg.",
+        L"Der sicheren Verbindung zum Server wird nicht vertraut: Ein Netzwerk, das sichere "
+        L"Verbindungen prüft, oder ein fehlendes Stammzertifikat kann die Ursache sein.",
+        L"Das Zertifikat des Servers ist zum Datum dieses Computers nicht gültig: Prüfe Uhrzeit "
+        L"und Datum.",
+        L"Der Proxy deines Netzwerks verlangt eine Anmeldung, die dieses Setup nicht gibt: Nimm "
+        L"stattdessen das vollständige Installationsprogramm.",
+        L"Der Server hat den Download abgelehnt: Versuche es später erneut.",
+        L"Dein Virenschutz hat die Datei blockiert oder entfernt: Sieh in seiner Quarantäne oder "
+        L"seinem Verlauf nach.",
+        L"Eine Richtlinie auf diesem Computer verhindert, dass das Programm ausgeführt wird: Frag "
+        L"die Person, die ihn verwaltet.",
+        L"Ein anderes Programm verwendet die Datei: Schließe es und versuche es erneut.",
+        L"Vollständiges Installationsprogramm herunterladen",
     },
     // Italian
     {
@@ -127,5 +206,21 @@ const std::array<MessageCatalog, 6> kCatalogs = {{
         L"Qualcosa è andato storto (%s). Riprova; se succede di nuovo, scrivici "
         L"a " SKYLOOM_SUPPORT_EMAIL L".",
         L"Il file di log si trova in %s",
+        L"Il nome del server non è stato trovato: controlla che il computer sia connesso a "
+        L"internet.",
+        L"Il server non è raggiungibile o la connessione si è interrotta: forse un firewall o un "
+        L"proxy si mettono di mezzo.",
+        L"La connessione sicura al server non è attendibile: può dipendere da una rete che "
+        L"ispeziona le connessioni sicure o da un certificato radice mancante.",
+        L"Il certificato del server non è valido alla data di questo computer: controlla l'ora e "
+        L"la data.",
+        L"Il proxy della tua rete chiede un accesso che questo programma non fornisce: usa invece "
+        L"il programma di installazione completo.",
+        L"Il server ha rifiutato il download: riprova più tardi.",
+        L"L'antivirus ha bloccato o rimosso il file: controlla la sua quarantena o la cronologia.",
+        L"Un criterio di questo computer impedisce l'esecuzione del programma: chiedi a chi lo "
+        L"gestisce.",
+        L"Un altro programma sta usando il file: chiudilo e riprova.",
+        L"Scarica il programma di installazione completo",
     },
 }};

@@ -21,6 +21,17 @@ struct MessageCatalog {
     const wchar_t* installFailedFormat;  // the installer's exit code (%d)
     const wchar_t* genericFailureFormat; // the code text (%s)
     const wchar_t* logLocationFormat;    // the log file's path (%s)
+    // One sentence after the message, by what the user can do about the failure.
+    const wchar_t* nameNotResolvedAdvice;
+    const wchar_t* noConnectionAdvice;
+    const wchar_t* certificateUntrustedAdvice;
+    const wchar_t* certificateDatesAdvice;
+    const wchar_t* proxySignInAdvice;
+    const wchar_t* serverRefusedAdvice;
+    const wchar_t* antivirusAdvice;
+    const wchar_t* policyAdvice;
+    const wchar_t* fileHeldAdvice;
+    const wchar_t* fullInstallerLink; // the text of the link to the full installer
 };
 
 inline constexpr std::size_t kCatalogItemCount = sizeof(MessageCatalog) / sizeof(const wchar_t*);

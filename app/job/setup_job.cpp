@@ -5,5 +5,6 @@ void resetForRun(SetupJob& job) {
     job.dialogDone = false;
     job.result = SetupResult::Ok;
     job.detail = 0;
+    job.secureFailureFlags = 0;
     job.phase.exchange(JobPhase::Connecting);
 }

@@ -40,6 +40,9 @@ struct SetupJob {
 
     SetupResult result = SetupResult::Ok;
     std::uint32_t detail = 0;
+    // The flags of the last send that failed its TLS checks on Windows (12175): written by
+    // WinHTTP's status callback on the worker thread, through the send's context.
+    std::uint32_t secureFailureFlags = 0;
     std::int32_t retryMinutes = 0;
     std::int64_t neededMegabytes = 0;
 

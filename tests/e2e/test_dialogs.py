@@ -1,13 +1,18 @@
 """The windowed road: the real Skyloom-Setup.exe under Wine and Xvfb, its task dialogs read and
 pressed from the Windows side by tools/dialog_driver.exe, as a user would."""
 
+import contextlib
 import re
+import subprocess
+import time
 
 import pytest
 
-from testkit.harness import Workspace, settled
-from testkit.scripted_server import Reply
+from testkit.harness import (LOGWRITER, WINE_RUN, Workspace, build_setting, log_messages,
+                             settled, win_path)
+from testkit.scripted_server import Reply, ScriptedServer, server_context
 from testkit.setup_kit import https_server, installer
+from testkit.tls_pki import make_server_pki
 
 IDCANCEL, IDRETRY, IDCLOSE = 2, 4, 8
 
@@ -22,12 +27,24 @@ FACES = {
 }
 HEADING = "Skyloom couldn't be installed"
 DOWNLOAD_FAILED = "Skyloom couldn't be downloaded. Check your connection and try again."
+BROKE_OFF = ("The server couldn't be reached or the connection broke off: a firewall or a proxy "
+             "may be in the way.")
+REFUSED = "The server refused the download: try again later."
+UNTRUSTED = ("The secure connection to the server isn't trusted: a network that inspects secure "
+             "connections, or a missing root certificate, can cause this.")
+UNTRUSTED_LOG = "causa: o certificado TLS nao e' de confianca (rede que intercepta ou raiz em falta)"
+FULL_INSTALLER = "Download the full installer"
 MIB = 1 << 20
 
 
 def assert_cleaned_up(workspace: Workspace):
     assert not workspace.installer.exists()
     assert not workspace.work_folder.exists()
+
+
+def failure_content(*sentences) -> str:
+    """The failure dialog's content: the message and its advice, then the link on its own."""
+    return " ".join(sentences) + "\n\n" + FULL_INSTALLER
 
 
 def first_instruction(views) -> str:
@@ -144,7 +161,7 @@ def test_retry_resumes_the_file_and_reopens_the_progress_dialog(workspace):
     detail = int(run.lines[erro].split("detalhe ")[1].rstrip(")"))
     failed = settled(failure)
     assert failed.instruction == HEADING
-    assert failed.content == DOWNLOAD_FAILED
+    assert failed.content == failure_content(DOWNLOAD_FAILED, BROKE_OFF)
     assert failed.details.endswith(f"\n(14/0x{detail:08X})")
     assert failed.buttons.keys() == {IDRETRY, IDCLOSE}
     assert failed.default_button == IDRETRY
@@ -181,7 +198,7 @@ def test_escape_and_close_end_with_the_runs_result(workspace, name, steps, code,
     if code == 12:
         failure = settled(driven.windows()[-1])
         assert failure.instruction == HEADING
-        assert failure.content == DOWNLOAD_FAILED
+        assert failure.content == failure_content(DOWNLOAD_FAILED, REFUSED)
         assert failure.details.endswith("\n(12/0x00000194)")
         assert failure.details.startswith("The log file is at ")
         assert failure.buttons.keys() == {IDRETRY, IDCLOSE}
@@ -204,4 +221,49 @@ def test_failed_installer_offers_close_only(workspace):
     assert failure.details.endswith("\n(41/0x00000BC2)")
     assert failure.buttons.keys() == {IDCLOSE}
     assert failure.default_button == IDCLOSE
+    assert_cleaned_up(workspace)
+
+
+@contextlib.contextmanager
+def https_handler(command: str):
+    """The prefix's handler of https URLs, replaced for the block (Wine 8 reads the machine's
+    classes only, not the user's)."""
+    key = r"HKLM\Software\Classes\https\shell\open\command"
+
+    def reg(*args) -> str:
+        return subprocess.run([str(WINE_RUN), "reg", *args], capture_output=True, text=True,
+                              check=True).stdout
+    before = re.search(r"REG_SZ\s+(.*)", reg("query", key, "/ve")).group(1).strip()
+    reg("add", key, "/ve", "/d", command, "/f")
+    try:
+        yield
+    finally:
+        reg("add", key, "/ve", "/d", before, "/f")
+
+
+def test_untrusted_certificate_is_explained_and_the_link_opens_the_full_installer(
+        workspace, tmp_path):
+    # A root this prefix was never told to trust. Wine 8 fails the handshake with 12157;
+    # Windows with 12175, the flags coming through the status callback.
+    pki = make_server_pki(tmp_path / "pki", name="Unknown Root")
+    opened = tmp_path / "opened.log"
+    # The stand-in browser writes the URL it was given as a line of a log.
+    handler = f'"{win_path(LOGWRITER)}" "{win_path(opened)}" "%1" 1 0'
+    with https_handler(handler), \
+            ScriptedServer(tls=server_context(pki.server_cert, pki.server_key)) as server:
+        run, driven = workspace.run_windowed("--url", server.url(),
+                                             steps=["#8=>link", "press:8"])
+    url = build_setting("SKYLOOM_FULL_INSTALLER_URL")
+    assert run.code == 10
+    assert run.lines[-3] == UNTRUSTED_LOG
+    assert run.lines[-2] in ("erro 10 (detalhe 12157)", "erro 10 (detalhe 12175)")
+    assert run.lines[-1] == f"a abrir {url}"
+    failure = settled(driven.windows()[-1])
+    assert failure.content == failure_content(DOWNLOAD_FAILED, UNTRUSTED)
+    assert failure.links == [FULL_INSTALLER]
+    deadline = time.monotonic() + 30
+    while not opened.exists() and time.monotonic() < deadline:
+        time.sleep(0.2)
+    assert log_messages(opened) == [f"{url} 0 "]
+    assert server.requests == []
     assert_cleaned_up(workspace)

@@ -8,7 +8,7 @@ import time
 
 import pytest
 
-from testkit.harness import ended, held, win_path
+from testkit.harness import ended, full_installer_line, held, win_path
 from testkit.setup_kit import https_server, installer
 
 
@@ -58,11 +58,12 @@ def test_file_held_for_longer_gives_50_with_32_and_the_waits_stay_bounded(worksp
             took = time.monotonic() - started
     assert run.code == 50
     assert server.requests == []
-    end = run.lines[run.lines.index("erro 50 (detalhe 32)") - 2:]
+    end = run.lines[run.lines.index("erro 50 (detalhe 32)") - 4:]
     # The open gives up after its waits; clean-up meets the same holder on the file, then a
     # folder that is not empty: each says once that it waits and once that it gives up.
     assert end == [
         "o ficheiro esta' ocupado: espero (32)", f"desisto: {installer_path} (32)",
+        full_installer_line(), "causa: o ficheiro esta' ocupado por outro programa",
         "erro 50 (detalhe 32)",
         "o ficheiro esta' ocupado: espero (32)", f"desisto: {installer_path} (32)",
         "a pasta esta' ocupada: espero (145)", f"desisto: {folder} (145)",

@@ -20,7 +20,7 @@ import time
 
 import pytest
 
-from testkit.harness import PROBES, WINE_RUN, run_windows
+from testkit.harness import PROBES, WINE_RUN, full_installer_line, run_windows
 from testkit.scripted_server import Reply, ScriptedServer
 from testkit.setup_kit import https_server, installer
 
@@ -182,11 +182,16 @@ def test_proxy_that_wants_credentials_reaches_the_caller_as_407(tmp_path):
 def test_407_ends_the_run_with_unexpected_status(workspace):
     # Under Wine the bootstrapper's session cannot be sent through a proxy, so the 407 comes
     # from the server itself, as WinHTTP hands a proxy's 407 on to the caller.
-    challenge = {"Proxy-Authenticate": 'Basic realm="proxy"'}
+    # A 407 from anyone gets no credential, NTLM (the user's hash) least of all: its cause and
+    # the way out.
+    challenge = {"Proxy-Authenticate": "NTLM"}
     with ScriptedServer([Reply(407, headers=challenge, body=b"auth")]) as server:
         run = workspace.run_setup("--sem-janela", "--url", server.url())
     assert run.code == 12
     assert f"{server.url()} -> HTTP 407 (a partir de 0)" in run.lines
-    assert run.lines[-1] == "erro 12 (detalhe 407)"
+    assert run.lines[-3:] == [
+        full_installer_line(),
+        "causa: o proxy pede autenticacao (407); nao se mandam credenciais",
+        "erro 12 (detalhe 407)"]
     assert len(server.requests) == 1
     assert not workspace.work_folder.exists()

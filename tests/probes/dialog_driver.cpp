@@ -8,6 +8,8 @@
 //   press:ID  WM_COMMAND for the button ID, as its click sends it
 //   escape    the Escape key, through the dialog's own message loop
 //   close     WM_CLOSE, as the title bar's close button sends it
+//   link      a left click on the first link of a SysLink control (the task dialog's content
+//             with hyperlinks), found by asking the control where it has a link
 //   wait:MS   nothing for MS milliseconds
 // The driver ends once no such window has been seen for 3 s: exit code 0 when every step was
 // done, 4 when some were left; 3 when SECONDS passed first.
@@ -148,6 +150,36 @@ void event(const std::wstring& name, const std::wstring& detail) {
     writeUtf8(L"{\"event\": " + jsonString(name) + L", \"detail\": " + jsonString(detail) + L"}\n");
 }
 
+// A point of the control's client area that lies on a link: the control answers a hit test
+// with HTCLIENT there and HTTRANSPARENT over its plain text.
+bool findLink(HWND control, POINT& found) {
+    RECT client{};
+    GetClientRect(control, &client);
+    for (LONG y = client.bottom - 2; y > 0; y -= 3) {
+        for (LONG x = 2; x < client.right; x += 6) {
+            POINT screen{x, y};
+            ClientToScreen(control, &screen);
+            if (ask(control, WM_NCHITTEST, 0, MAKELPARAM(screen.x, screen.y)) == HTCLIENT) {
+                found = {x, y};
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool clickLink(const std::vector<Control>& controls) {
+    for (const Control& c : controls) {
+        POINT at{};
+        if (c.className == WC_LINK && c.visible && findLink(c.window, at)) {
+            const LPARAM where = MAKELPARAM(at.x, at.y);
+            PostMessageW(c.window, WM_LBUTTONDOWN, MK_LBUTTON, where);
+            return PostMessageW(c.window, WM_LBUTTONUP, 0, where) != FALSE;
+        }
+    }
+    return false;
+}
+
 bool act(HWND dialog, const std::vector<Control>& controls, const std::wstring& action) {
     if (action.rfind(L"press:", 0) == 0) {
         const int id = std::stoi(action.substr(6));
@@ -174,6 +206,9 @@ bool act(HWND dialog, const std::vector<Control>& controls, const std::wstring& 
     }
     if (action == L"close") {
         return PostMessageW(dialog, WM_CLOSE, 0, 0) != FALSE;
+    }
+    if (action == L"link") {
+        return clickLink(controls);
     }
     if (action.rfind(L"wait:", 0) == 0) {
         Sleep(static_cast<DWORD>(std::stoul(action.substr(5))));

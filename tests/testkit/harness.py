@@ -5,6 +5,7 @@ import dataclasses
 import json
 import os
 import pathlib
+import re
 import subprocess
 import threading
 import time
@@ -18,6 +19,8 @@ SETUP_EXE = BUILD / "Skyloom-Setup.exe"
 ADDROOT = PROBES / "addroot.exe"
 DIALOG_DRIVER = PROBES / "dialog_driver.exe"
 HOLDFILE = PROBES / "holdfile.exe"
+LOGWRITER = PROBES / "logwriter.exe"
+LINK = re.compile(r"<a(?: [^>]*)?>(.*?)</a>")
 
 
 def win_path(path) -> str:
@@ -76,6 +79,17 @@ def trust_roots(*pem_files) -> None:
     assert added.code == 0, added.stdout + added.stderr
 
 
+def build_setting(name: str) -> str:
+    """A text setting of the build, as the generated build_config.h holds it."""
+    config = (BUILD / "generated" / "build_config.h").read_text()
+    return re.search(rf'#define {name} L"(.*)"', config).group(1)
+
+
+def full_installer_line() -> str:
+    """The log's line that names the full installer after a failure without a window."""
+    return f"o instalador completo esta' em {build_setting('SKYLOOM_FULL_INSTALLER_URL')}"
+
+
 def log_messages(path) -> list:
     """The messages of a log file, without their time stamps; [] when there is no file."""
     path = pathlib.Path(path)
@@ -87,16 +101,19 @@ def log_messages(path) -> list:
 @dataclasses.dataclass
 class DialogView:
     """One task dialog as tools/dialog_driver.exe read it: its child controls in creation order
-    (Wine builds the task dialog from ordinary controls)."""
+    (Wine builds the task dialog from ordinary controls; texts that may hold links are SysLink
+    controls, read with their markup)."""
 
     window: str
     controls: list  # dicts: class, id, visible, text; position and marquee for the bar
     time: float  # time.monotonic() when the driver printed it
     rect: tuple = (0, 0, 0, 0)  # left, top, right, bottom on the screen
 
+    def _statics(self):
+        return [c for c in self.controls if c["class"] in ("Static", "SysLink")]
+
     def _texts(self):
-        return [c["text"] for c in self.controls if c["class"] == "Static" and c["visible"]
-                and c["text"].strip()]
+        return [c["text"] for c in self._statics() if c["visible"] and c["text"].strip()]
 
     @property
     def instruction(self) -> str:
@@ -105,14 +122,20 @@ class DialogView:
 
     @property
     def content(self) -> str:
-        """The content line; "" while it is the blank of the marquee faces."""
+        """The content as shown, links as their text; "" while it is the marquee faces' blank."""
         texts = self._texts()
-        return texts[1] if len(texts) > 1 else ""
+        return LINK.sub(r"\1", texts[1]) if len(texts) > 1 else ""
+
+    @property
+    def links(self) -> list:
+        """The texts of the content's links."""
+        texts = self._texts()
+        return LINK.findall(texts[1]) if len(texts) > 1 else []
 
     @property
     def details(self) -> str:
         """The collapsed details: the text static after the content, shown or not."""
-        statics = [c for c in self.controls if c["class"] == "Static"]
+        statics = self._statics()
         return statics[3]["text"] if len(statics) > 3 else ""
 
     @property

@@ -1,3 +1,4 @@
+#include "app/job/failure_cause.h"
 #include "app/job/result_codes.h"
 #include "app/job/setup_job.h"
 #include "build_config.h"
@@ -22,6 +23,17 @@ std::wstring endOf(const std::wstring& text, std::size_t n) {
 
 // ---- Failure texts ----
 
+// The content's last paragraph: the link to the full installer.
+std::wstring linkOf(const MessageCatalog& catalog) {
+    return L"\n\n<a>" + std::wstring(catalog.fullInstallerLink) + L"</a>";
+}
+
+// The content before the link; the content itself when the link did not fit.
+std::wstring withoutLink(const MessageCatalog& catalog, const std::wstring& content) {
+    const std::wstring link = linkOf(catalog);
+    return content.ends_with(link) ? content.substr(0, content.size() - link.size()) : content;
+}
+
 struct FailureCase {
     const char* name;
     FailureFacts facts;
@@ -34,6 +46,10 @@ struct FailureCase {
 TEST(FailureTexts, MessageValueCodeTextAndIconByResult) {
     const MessageCatalog& en = english();
     const std::wstring email = SKYLOOM_SUPPORT_EMAIL;
+    // The download message and the advice for its cause.
+    const auto plus = [&](const wchar_t* advice) {
+        return en.downloadFailedText + std::wstring(L" ") + advice;
+    };
     const FailureCase cases[] = {
         {"busy",
          {11, 0, 5, 0},
@@ -41,9 +57,14 @@ TEST(FailureTexts, MessageValueCodeTextAndIconByResult) {
          false,
          L"11/0x00000000",
          true},
-        {"status 404", {12, 404, 0, 0}, en.downloadFailedText, false, L"12/0x00000194", false},
-        {"network", {10, 12029, 0, 0}, en.downloadFailedText, false, L"10/0x00002EFD", false},
-        {"broken", {14, 0, 0, 0}, en.downloadFailedText, false, L"14/0x00000000", false},
+        {"status 404",
+         {12, 404, 0, 0},
+         plus(en.serverRefusedAdvice),
+         false,
+         L"12/0x00000194",
+         false},
+        {"network", {10, 12029, 0, 0}, plus(en.noConnectionAdvice), false, L"10/0x00002EFD", false},
+        {"broken", {14, 0, 0, 0}, plus(en.noConnectionAdvice), false, L"14/0x00000000", false},
         {"refused", {15, 0, 0, 0}, en.downloadFailedText, false, L"15/0x00000000", false},
         {"size", {13, 500, 0, 0}, en.invalidInstallerText, false, L"13/0x000001F4", false},
         {"signature",
@@ -96,7 +117,8 @@ TEST(FailureTexts, MessageValueCodeTextAndIconByResult) {
     for (const FailureCase& c : cases) {
         FailureTexts texts;
         buildFailureTexts(en, c.facts, L"C:\\T\\Skyloom-Setup.log", texts);
-        const std::wstring content = texts.content;
+        EXPECT_TRUE(std::wstring(texts.content).ends_with(linkOf(en))) << c.name;
+        const std::wstring content = withoutLink(en, texts.content);
         if (c.prefixOnly) {
             EXPECT_EQ(content.substr(0, c.content.size()), c.content) << c.name;
         } else {
@@ -141,6 +163,36 @@ TEST(FailureTexts, MessageAgreesWithTheResultTable) {
     }
 }
 
+// The cause's advice follows the message in every language; the link comes last, on its own.
+TEST(FailureTexts, AdviceOfTheCauseThenTheLink) {
+    struct Case {
+        FailureFacts facts;
+        const wchar_t* MessageCatalog::*advice;
+    };
+    const Case cases[] = {
+        {{10, 12007, 0, 0}, &MessageCatalog::nameNotResolvedAdvice},
+        {{14, 0, 0, 0}, &MessageCatalog::noConnectionAdvice},
+        {{10, 12175, 0, 0, kInvalidCertificateAuthority},
+         &MessageCatalog::certificateUntrustedAdvice},
+        {{10, 12157, 0, 0}, &MessageCatalog::certificateUntrustedAdvice},
+        {{10, 12175, 0, 0, kCertificateDateInvalid}, &MessageCatalog::certificateDatesAdvice},
+        {{12, 407, 0, 0}, &MessageCatalog::proxySignInAdvice},
+        {{12, 503, 0, 0}, &MessageCatalog::serverRefusedAdvice},
+        {{50, 225, 0, 0}, &MessageCatalog::antivirusAdvice},
+        {{40, 1260, 0, 0}, &MessageCatalog::policyAdvice},
+        {{50, 32, 0, 0}, &MessageCatalog::fileHeldAdvice},
+    };
+    for (const MessageCatalog& catalog : kCatalogs) {
+        for (const Case& c : cases) {
+            FailureTexts texts;
+            buildFailureTexts(catalog, c.facts, L"C:\\T\\Skyloom-Setup.log", texts);
+            const std::wstring ending = L" " + std::wstring(catalog.*c.advice) + linkOf(catalog);
+            EXPECT_TRUE(std::wstring(texts.content).ends_with(ending))
+                << catalog.languageCode << " " << c.facts.result << "/" << c.facts.detail;
+        }
+    }
+}
+
 TEST(FailureTexts, EachBufferCutsAtItsCapacity) {
     const std::wstring path = L"C:\\" + std::wstring(2000, L'p');
     struct Case {
@@ -168,7 +220,7 @@ TEST(FailureTexts, EachBufferCutsAtItsCapacity) {
         catalog.installFailedFormat = c.fixed.c_str();
         FailureTexts texts;
         buildFailureTexts(catalog, {c.result, 3, 0, 0}, path.c_str(), texts);
-        const std::wstring content = texts.content;
+        const std::wstring content = withoutLink(catalog, texts.content);
         EXPECT_EQ(content.size(), c.contentLength) << c.name;
         EXPECT_EQ(endOf(content, c.contentEnd.size()), c.contentEnd) << c.name;
         EXPECT_EQ(texts.content[kFailureTextCapacity - 1], L'\0') << c.name;

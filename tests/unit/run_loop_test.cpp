@@ -1,6 +1,7 @@
 #include "app/guarded_entry.h"
 #include "app/job/setup_job.h"
 #include "app/run_loop.h"
+#include "build_config.h"
 #include "log/diagnostic_log.h"
 #include "scratch_folder.h"
 
@@ -20,6 +21,7 @@ struct Cycle {
     SetupResult result;
     bool userCancels = false; // the progress dialog closes before the worker ends
     int failureAnswer = IDCLOSE;
+    std::uint32_t detail = 7;
 };
 
 struct Script {
@@ -55,7 +57,7 @@ DWORD WINAPI fakeWorker(LPVOID argument) {
         }
     }
     job.result = cycle.result;
-    job.detail = 7;
+    job.detail = cycle.detail;
     job.phase.store(cycle.result == Ok ? JobPhase::Succeeded : JobPhase::Failed);
     SetEvent(script.finished);
     return 0;
@@ -89,9 +91,7 @@ int guardedLoop(SetupJob& job, void* steps) {
 
 SetupResult fakeLaunch(SetupJob& job) {
     ++script.launches;
-    if (script.launch == InstallerFailed) {
-        job.detail = 3010;
-    }
+    job.detail = script.launch == InstallerFailed ? 3010 : 1260;
     return script.launch;
 }
 
@@ -184,6 +184,9 @@ TEST_P(RunLoop, EndsWithItsExitCode) {
 }
 
 const std::vector<bool> kNoDialog{};
+const std::wstring kFullInstaller = SKYLOOM_FULL_INSTALLER_URL;
+const std::string kFullInstallerLine =
+    "o instalador completo esta' em " + std::string(kFullInstaller.begin(), kFullInstaller.end());
 
 INSTANTIATE_TEST_SUITE_P(
     Table, RunLoop,
@@ -206,8 +209,17 @@ INSTANTIATE_TEST_SUITE_P(
                     kNoDialog,
                     0,
                     {"verificado; --sem-executar: nao corre"}},
+        // Without a window the log names the way out; a launch's cause comes after its failure.
         RunLoopCase{
-            "no_window_launch_failed", {{Ok}}, true, false, LaunchFailed, 40, kNoDialog, 1, {}},
+            "no_window_launch_failed",
+            {{Ok}},
+            true,
+            false,
+            LaunchFailed,
+            40,
+            kNoDialog,
+            1,
+            {kFullInstallerLine, "causa: uma politica do sistema nao deixa correr o programa"}},
         RunLoopCase{"window_failure_closed",
                     {{UnexpectedStatus}},
                     false,
@@ -217,6 +229,16 @@ INSTANTIATE_TEST_SUITE_P(
                     {true},
                     0,
                     {"erro 12 (detalhe 7)"}},
+        RunLoopCase{"window_cause_before_the_error",
+                    {{UnexpectedStatus, false, IDCLOSE, 407}},
+                    false,
+                    false,
+                    Ok,
+                    12,
+                    {true},
+                    0,
+                    {"causa: o proxy pede autenticacao (407); nao se mandam credenciais",
+                     "erro 12 (detalhe 407)"}},
         RunLoopCase{
             "window_retry_then_success",
             {{TransferIncomplete, false, IDRETRY}, {SignatureInvalid, false, IDRETRY}, {Ok}},

@@ -1,6 +1,6 @@
 // The failure dialog's texts for any outcome, catalogue and log path: every buffer ends within
-// its capacity, and the details always end with the whole code text, however long the log
-// path.
+// its capacity, the content always ends with the whole link to the full installer, and the
+// details always end with the whole code text, however long the log path.
 
 #include "fuzz_support.h"
 #include "ui/failure_text.h"
@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         kCatalogs[data.ConsumeIntegralInRange<std::size_t>(0, kCatalogs.size() - 1)];
     const FailureFacts facts{
         data.ConsumeIntegral<std::int32_t>(), data.ConsumeIntegral<std::uint32_t>(),
-        data.ConsumeIntegral<std::int32_t>(), data.ConsumeIntegral<std::int64_t>()};
+        data.ConsumeIntegral<std::int32_t>(), data.ConsumeIntegral<std::int64_t>(),
+        data.ConsumeIntegral<std::uint32_t>()};
     const std::wstring logPath = headerText(data, 2 * kLogSentenceCapacity);
 
     FailureTexts texts;
@@ -33,7 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
 
     const std::size_t code = lengthWithin(texts.codeText, kCodeTextCapacity);
     FUZZ_CHECK(code > 0 && code <= 22);
-    FUZZ_CHECK(lengthWithin(texts.content, kFailureTextCapacity) > 0);
+    const std::wstring content(texts.content, lengthWithin(texts.content, kFailureTextCapacity));
+    const std::wstring link = L"\n\n<a>" + std::wstring(catalog.fullInstallerLink) + L"</a>";
+    FUZZ_CHECK(content.size() > link.size());
+    FUZZ_CHECK(content.compare(content.size() - link.size(), link.size(), link) == 0);
     const std::size_t sentence = lengthWithin(texts.logSentence, kLogSentenceCapacity);
     const std::size_t details = lengthWithin(texts.details, kDetailsCapacity);
     // "sentence\n(code)": the longest sentence still leaves room for the whole code text.
