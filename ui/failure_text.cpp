@@ -3,6 +3,7 @@
 #include "app/job/failure_cause.h"
 #include "app/job/result_codes.h"
 #include "base/wide_format.h"
+#include "build_config.h"
 #include "ui/message_catalog.h"
 
 #include <cstring>
@@ -68,7 +69,7 @@ const wchar_t* adviceText(const MessageCatalog& catalog, FailureCause cause) {
 }
 
 // Appends "before" + text + "after" only when all of it fits: half a sentence or half a link
-// would be worse than none. The link has no address of its own: a click opens the built-in one.
+// would be worse than none.
 std::size_t appendWhole(wchar_t* buffer, std::size_t capacity, std::size_t used,
                         const wchar_t* before, const wchar_t* text, const wchar_t* after) {
     const std::size_t length = std::wcslen(before) + std::wcslen(text) + std::wcslen(after);
@@ -117,7 +118,10 @@ void buildFailureTexts(const MessageCatalog& catalog, const FailureFacts& facts,
     if (const wchar_t* advice = adviceText(catalog, cause)) {
         used = appendWhole(texts.content, kFailureTextCapacity, used, L" ", advice, L"");
     }
-    (void)appendWhole(texts.content, kFailureTextCapacity, used, L"\n\n<a>",
+    // The link's address is the built-in one, and a click opens that whatever the markup says
+    // (ui/full_installer_link.h); the markup names it as Windows' task dialog documents links.
+    (void)appendWhole(texts.content, kFailureTextCapacity, used,
+                      L"\n\n<a href=\"" SKYLOOM_FULL_INSTALLER_URL L"\">",
                       catalog.fullInstallerLink, L"</a>");
 
     formatWide(texts.logSentence, catalog.logLocationFormat, logPath ? logPath : L"");

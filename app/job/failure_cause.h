@@ -18,16 +18,13 @@ enum class FailureCause {
     FileHeld,
 };
 
-// The WINHTTP_CALLBACK_STATUS_FLAG_* bits of a secure failure: Windows fails the send with
-// 12175 and reports these through the status callback; Wine sends no callback and fails with
-// the error of the one check instead.
-inline constexpr std::uint32_t kCertRevocationFailed = 0x00000001;
+// Bits of WINHTTP_CALLBACK_STATUS_FLAG_*, the flags of a secure failure: Windows fails the send
+// with 12175 and reports them through the status callback; Wine sends no callback and fails
+// with the error of the one check instead. Every bit but the channel error's is a fault of the
+// certificate (its chain, name, revocation or use).
 inline constexpr std::uint32_t kInvalidCertificate = 0x00000002;
-inline constexpr std::uint32_t kCertificateRevoked = 0x00000004;
 inline constexpr std::uint32_t kInvalidCertificateAuthority = 0x00000008;
-inline constexpr std::uint32_t kCertificateNameInvalid = 0x00000010;
 inline constexpr std::uint32_t kCertificateDateInvalid = 0x00000020;
-inline constexpr std::uint32_t kCertificateWrongUsage = 0x00000040;
 inline constexpr std::uint32_t kSecurityChannelError = 0x80000000;
 
 [[nodiscard]] FailureCause failureCause(std::int32_t result, std::uint32_t detail,

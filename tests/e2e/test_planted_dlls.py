@@ -8,7 +8,7 @@ import shutil
 
 import pytest
 
-from testkit.harness import BUILD, PROBES, Workspace, run_windows
+from testkit.harness import BUILD, PROBES, Workspace, full_installer_line, run_windows
 from testkit.setup_kit import https_server, installer
 
 # Left out, because Wine itself takes them from the program's folder where Windows does not:
@@ -81,10 +81,12 @@ def test_run_loads_no_planted_dll(tmp_path, window):
 
 # Not version.dll: Wine's own user32 imports it, so without it no program starts under Wine.
 @pytest.mark.parametrize("dll, window, code, tail", [
-    ("winhttp", False, 50, ["nao consegui carregar winhttp.dll (126)", "erro 50 (detalhe 126)"]),
-    ("wintrust", False, 50, ["nao consegui carregar wintrust.dll (126)",
+    ("winhttp", False, 50, ["nao consegui carregar winhttp.dll (126)", full_installer_line(),
+                            "erro 50 (detalhe 126)"]),
+    ("wintrust", False, 50, ["nao consegui carregar wintrust.dll (126)", full_installer_line(),
                              "erro 50 (detalhe 126)"]),
-    ("crypt32", False, 50, ["nao consegui carregar crypt32.dll (126)", "erro 50 (detalhe 126)"]),
+    ("crypt32", False, 50, ["nao consegui carregar crypt32.dll (126)", full_installer_line(),
+                            "erro 50 (detalhe 126)"]),
     # Without Common Controls the icons are lost and nothing else, until a dialog is due: a
     # progress dialog that cannot be shown ends the run as cancelled, never in a thunk.
     ("comctl32", False, 0, ["verificado; --sem-executar: nao corre"]),

@@ -24,7 +24,8 @@ std::wstring endOf(const std::wstring& text, std::size_t n) {
 
 // The content's last paragraph: the link to the full installer.
 std::wstring linkOf(const MessageCatalog& catalog) {
-    return L"\n\n<a>" + std::wstring(catalog.fullInstallerLink) + L"</a>";
+    return L"\n\n<a href=\"" SKYLOOM_FULL_INSTALLER_URL L"\">" +
+           std::wstring(catalog.fullInstallerLink) + L"</a>";
 }
 
 // The content before the link; the content itself when the link did not fit.

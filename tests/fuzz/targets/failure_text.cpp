@@ -2,6 +2,7 @@
 // its capacity, the content always ends with the whole link to the full installer, and the
 // details always end with the whole code text, however long the log path.
 
+#include "build_config.h"
 #include "fuzz_support.h"
 #include "ui/failure_text.h"
 #include "ui/message_catalog.h"
@@ -35,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const std::size_t code = lengthWithin(texts.codeText, kCodeTextCapacity);
     FUZZ_CHECK(code > 0 && code <= 22);
     const std::wstring content(texts.content, lengthWithin(texts.content, kFailureTextCapacity));
-    const std::wstring link = L"\n\n<a>" + std::wstring(catalog.fullInstallerLink) + L"</a>";
+    const std::wstring link = L"\n\n<a href=\"" SKYLOOM_FULL_INSTALLER_URL L"\">" +
+                              std::wstring(catalog.fullInstallerLink) + L"</a>";
     FUZZ_CHECK(content.size() > link.size());
     FUZZ_CHECK(content.compare(content.size() - link.size(), link.size(), link) == 0);
     const std::size_t sentence = lengthWithin(texts.logSentence, kLogSentenceCapacity);
