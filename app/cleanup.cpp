@@ -1,9 +1,9 @@
 #include "app/cleanup.h"
 
 #include "app/job/setup_job.h"
+#include "log/diagnostic_log.h"
 #include "platform/held_retry.h"
 #include "platform/plain_file.h"
-#include "log/diagnostic_log.h"
 
 void closeVerifiedFile(SetupJob& job) {
     if (job.verifiedFile != INVALID_HANDLE_VALUE) {

@@ -3,9 +3,9 @@
 #include "app/job/setup_job.h"
 #include "app/options.h"
 #include "app/work_folder.h"
-#include "platform/system_library.h"
 #include "build_config.h"
 #include "log/diagnostic_log.h"
+#include "platform/system_library.h"
 #include "ui/message_catalog.h"
 
 #include <commctrl.h>

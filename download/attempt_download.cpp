@@ -2,11 +2,11 @@
 
 #include "app/job/setup_job.h"
 #include "base/handles.h"
+#include "base/wide_format.h"
 #include "download/judge_response.h"
 #include "download/transfer_rules.h"
 #include "download/url_parts.h"
 #include "log/diagnostic_log.h"
-#include "base/wide_format.h"
 
 #include <cstddef>
 #include <memory>

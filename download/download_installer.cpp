@@ -1,13 +1,13 @@
 #include "download/download_installer.h"
 
+#include "app/job/result_codes.h"
 #include "app/job/setup_job.h"
 #include "base/handles.h"
-#include "platform/held_retry.h"
-#include "platform/plain_file.h"
-#include "app/job/result_codes.h"
-#include "platform/system_library.h"
 #include "download/retry_policy.h"
 #include "log/diagnostic_log.h"
+#include "platform/held_retry.h"
+#include "platform/plain_file.h"
+#include "platform/system_library.h"
 
 namespace {
 

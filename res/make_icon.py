@@ -5,7 +5,7 @@ larger ones are PNG-compressed 32-bit RGBA, which keeps the file small.
 The mark: a sky-blue rounded square crossed by two white threads, side by side as on a
 loom. Flat colours and few shapes, so that it still reads at 16 pixels.
 
-    python3 tools/make_icon.py [OUT.ico]
+    python3 res/make_icon.py [OUT.ico]
 """
 
 import math

@@ -1,10 +1,10 @@
 #include "trust/verify_installer.h"
 
 #include "app/job/setup_job.h"
+#include "log/diagnostic_log.h"
 #include "platform/held_retry.h"
 #include "platform/plain_file.h"
 #include "platform/system_library.h"
-#include "log/diagnostic_log.h"
 #include "trust/installer_version.h"
 #include "trust/signer_identity.h"
 #include "trust/trust_state.h"

@@ -1,5 +1,5 @@
 """The windowed road: the real Skyloom-Setup.exe under Wine and Xvfb, its task dialogs read and
-pressed from the Windows side by tools/dialog_driver.exe, as a user would."""
+pressed from the Windows side by tests/probes/dialog_driver.exe, as a user would."""
 
 import contextlib
 import re

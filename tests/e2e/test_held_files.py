@@ -1,5 +1,5 @@
 """A file or folder held for a moment by someone else, with the real executable under Wine: a
-scanner-like holder (tools/holdfile.exe) that opens the file with no sharing, a console
+scanner-like holder (tests/probes/holdfile.exe) that opens the file with no sharing, a console
 installer, and an installer that leaves a process behind whose current folder is the working
 folder. Held operations are tried again for at most 1.5 s each and 4.5 s per process."""
 

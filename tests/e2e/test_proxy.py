@@ -2,8 +2,8 @@
 its own. Under Wine 8, WinHTTP takes a proxy from its own registry setting (as `netsh winhttp
 set proxy` writes it) or from the http_proxy variable, but only for a session opened with the
 default access type; a session opened with WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, as the
-bootstrapper's is, always goes direct there. The tests show both halves: tools/winhttp_get.exe
-with the default access type goes through the proxy (http and https through CONNECT, with a
+bootstrapper's is, always goes direct there. The tests show both halves:
+tests/probes/winhttp_get.exe with the default access type goes through the proxy (http and https through CONNECT, with a
 resume), and the real bootstrapper with the same settings goes direct. On Windows 8.1 and
 later the automatic access type takes the system's and the user's proxy settings, so the same
 run would go through the proxy."""

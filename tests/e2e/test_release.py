@@ -7,7 +7,8 @@ import subprocess
 
 import pytest
 
-from testkit.harness import PROBES, SETUP_EXE, SOURCE, log_messages, run_windows, trust_roots, win_path
+from testkit.harness import (PROBES, SETUP_EXE, SOURCE, log_messages, run_windows, trust_roots,
+                             win_path)
 from testkit.setup_kit import signing_pki
 
 RELEASE = SOURCE / "scripts" / "release"

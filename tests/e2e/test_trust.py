@@ -1,9 +1,9 @@
 """The trust check on real signed files, through Wine's real WinTrust.
 
-Every file is a real Windows program (tools/test_installer) built with the cross compiler, given
+Every file is a real Windows program (tests/test_installer) built with the cross compiler, given
 a version resource per case and signed with osslsigncode by a leaf of a test PKI made here
-(tools/signing_pki.py). tools/verify_probe.exe runs verifyInstaller on one file and prints the
-result, the detail and whether the file stayed open; the log it writes is read back.
+(testkit/signing_pki.py). tests/probes/verify_probe.exe runs verifyInstaller on one file and
+prints the result, the detail and whether the file stayed open; the log it writes is read back.
 
 Where Wine 8 differs from Windows:
 - Wine's chain policy accepts a root that is not in the Root store; Windows refuses it in
@@ -20,7 +20,8 @@ import shutil
 
 import pytest
 
-from testkit.harness import BUILD, PROBES, log_messages, run_windows, start_windows, finish, win_path
+from testkit.harness import (BUILD, PROBES, finish, log_messages, run_windows, start_windows,
+                             win_path)
 from testkit.setup_kit import signing_pki
 from testkit.make_test_installer import Variant, build_installer
 from testkit.signing_pki import EXPECTED_ROOT

@@ -1,5 +1,5 @@
 """The test installer that the trust, download and launch tests use: what it reports when it runs,
-the exit code it returns, its size, and the command line of tools/make_test_installer.py."""
+the exit code it returns, its size, and the command line of testkit/make_test_installer.py."""
 
 import os
 import pathlib

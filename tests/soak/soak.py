@@ -168,7 +168,7 @@ def report(args, results, body_size, elapsed) -> str:
     codes = collections.Counter(r.code for r in results if r.code != 0)
     problems = [p for r in results for p in r.problems]
     lines = [
-        f"Command: `python3 tests/soak/soak.py --runs {args.runs} --seed {args.seed} "
+        f"Command: `scripts/soak --runs {args.runs} --seed {args.seed} "
         f"--long-stalls {args.long_stalls}`",
         "",
         "| figure | value |",
@@ -203,50 +203,9 @@ def report(args, results, body_size, elapsed) -> str:
     return "\n".join(lines)
 
 
-DOC_HEAD = """# Reliability figures
-
-The soak (`tests/soak/soak.py`) runs the real `Skyloom-Setup.exe --sem-janela` under Wine,
-again and again, against a local server that breaks the connection at random byte offsets
-(closing it or resetting it), hangs up before answering, and stalls for a moment or, a few
-times, for longer than the 60 s receive time-out. Every fault comes from one seeded random
-generator, so the same command repeats the same faults (where a reset lands in the client's
-reading depends on timing, so what struck can differ a little between repetitions). Each run offers two URLs of the same
-server, so it has up to six attempts; the test installer that a successful run starts copies
-itself aside, and the copy is compared byte for byte with the origin.
-
-What every run checks: each request's `Range` starts exactly at the size of the file on disk
-when the request arrives (the server looks); a successful run started the origin, byte for
-byte, and the bytes sent beyond the file's size are exactly those in flight at the breaks; a
-run that gives up ends with 10 or 14 and leaves no file and no folder. The script exits with 1
-when any of this fails.
-
-## What Wine does with these faults
-
-- A reset that arrives before the status line gives "sem resposta (10054)"; one in the middle of
-  the body often reads, under Wine, as the end of the body: "acabou aos N de M". Both are a
-  broken transfer for the retry loop (10 or 14), and the next attempt resumes from the file.
-- A reset throws away what the client's socket had received but not yet read: those bytes,
-  and what sat in the server's send buffer, are the bytes sent again. A break by a plain close
-  loses nothing: the client reads to the end of what arrived.
-- Now and then, after resets, the Wine process of the bootstrapper ends in the middle of its
-  retry loop, and Wine reports exit code 0 for it. The soak counts these apart: the log stops
-  short, no clean-up runs, and the partial file stays on disk as a prefix of the origin for the
-  next run. Seen in 3 of 250 runs over five soaks (seeds 1 and 2; none in the one below); why
-  the process ends is not known yet (no log line, no exception code), and it did not recur
-  when the same run was repeated on its own (`--only N`).
-
-## Rerun
-
-```sh
-cmake --preset mingw && cmake --build --preset mingw        # or scripts/test once
-xvfb-run -a python3 tests/soak/soak.py --runs 50 --seed 1 --long-stalls 1 --write-doc
-```
-
-It is not part of `scripts/test`: 50 runs take several minutes.
-
-## Last figures
-
-"""
+# Everything above this heading in docs/reliability.md is the page's own explanation, kept as
+# it is; --write-doc replaces what follows it.
+FIGURES_HEADING = "## Last figures\n"
 
 
 def main() -> int:
@@ -281,7 +240,11 @@ def main() -> int:
     print(text)
     if args.write_doc and args.only is None:
         doc = HERE.parents[1] / "docs" / "reliability.md"
-        doc.write_text(DOC_HEAD + text + "\n")
+        page = doc.read_text()
+        if FIGURES_HEADING not in page:
+            sys.exit(f"{doc} has no heading {FIGURES_HEADING.strip()!r} to put the figures under")
+        doc.write_text(page[:page.index(FIGURES_HEADING) + len(FIGURES_HEADING)] + "\n" + text
+                       + "\n")
     return 1 if any(r.problems for r in results) else 0
 
 

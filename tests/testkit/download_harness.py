@@ -1,5 +1,5 @@
-"""Runs tools/download_probe.exe (the download engine without the worker) under Wine and reads
-what it printed and logged. Shared by the test_download*.py files."""
+"""Runs tests/probes/download_probe.exe (the download engine without the worker) under Wine and
+reads what it printed and logged. Shared by the test_download*.py files."""
 
 import dataclasses
 import os

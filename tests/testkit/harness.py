@@ -100,8 +100,8 @@ def log_messages(path) -> list:
 
 @dataclasses.dataclass
 class DialogView:
-    """One task dialog as tools/dialog_driver.exe read it: its child controls in creation order
-    (Wine builds the task dialog from ordinary controls; texts that may hold links are SysLink
+    """One task dialog as tests/probes/dialog_driver.exe read it: its child controls in creation
+    order (Wine builds the task dialog from ordinary controls; texts that may hold links are SysLink
     controls, read with their markup)."""
 
     window: str
@@ -184,7 +184,7 @@ class DriverRun:
 
 
 class DialogDriver:
-    """tools/dialog_driver.exe on the dialogs titled `title`; steps "WHEN=>ACTION" (see the
+    """tests/probes/dialog_driver.exe on the dialogs titled `title`; steps "WHEN=>ACTION" (see the
     tool). Its lines are read as they come, with the time each arrived."""
 
     def __init__(self, steps=(), title="Skyloom", seconds=90, on_view=None, redraw=False):

@@ -6,7 +6,7 @@ made once and reused while its stamp matches this file's description of the iden
     from testkit.signing_pki import make_pki
     pki = make_pki(build / "test-pki")
     pki["good"].key, pki["good"].certs   # leaf key, PEM chain leaf..root for osslsigncode
-    pki.store_roots                      # PEM files for tools/addroot.exe
+    pki.store_roots                      # PEM files for tests/probes/addroot.exe
 
 Command line: python3 signing_pki.py FOLDER   (prints one line per identity)
 """

@@ -3,10 +3,10 @@
 // an unsigned program, and the release of the policy state.
 
 #include "app/job/setup_job.h"
-#include "platform/held_retry.h"
-#include "log/diagnostic_log.h"
-#include "scratch_folder.h"
 #include "base/wide_format.h"
+#include "log/diagnostic_log.h"
+#include "platform/held_retry.h"
+#include "scratch_folder.h"
 #include "trust/trust_state.h"
 #include "trust/verify_installer.h"
 

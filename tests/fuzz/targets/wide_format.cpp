@@ -2,9 +2,9 @@
 // and numbers, into rooms of any size. The text is the whole text cut at the room, never a
 // half surrogate pair at the cut, always terminated; a log line always ends with CR LF.
 
+#include "base/wide_format.h"
 #include "fuzz_support.h"
 #include "log/log_line.h"
-#include "base/wide_format.h"
 
 #include <cwchar>
 #include <vector>
