@@ -1,5 +1,6 @@
 #include "download/attempt_download.h"
 
+#include "app/job/failure_cause.h"
 #include "app/job/setup_job.h"
 #include "base/handles.h"
 #include "base/wide_format.h"
@@ -10,6 +11,12 @@
 
 #include <cstddef>
 #include <memory>
+
+// The cause of a failure reads the flags by these numbers, without the system header.
+static_assert(kInvalidCertificate == WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CERT &&
+              kInvalidCertificateAuthority == WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA &&
+              kCertificateDateInvalid == WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID &&
+              kSecurityChannelError == WINHTTP_CALLBACK_STATUS_FLAG_SECURITY_CHANNEL_ERROR);
 
 namespace {
 
