@@ -12,29 +12,46 @@ void closeVerifiedFile(SetupJob& job) {
     }
 }
 
-bool folderLeftUnreported(DWORD error) {
+bool failureLeftUnreported(DWORD error) {
+    // A folder not empty yet is a hold too (a file in it whose deletion waits for its last
+    // handle); no file deletion gives that error.
     return error != 0 && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
            !isBriefHold(HeldThing::Folder, error);
 }
 
-DWORD deleteInstallerFile(const SetupJob& job) {
+DWORD discardInstallerFile(SetupJob& job) {
+    closeVerifiedFile(job);
+    if (job.installerPath.empty()) {
+        return 0;
+    }
     const wchar_t* path = job.installerPath.c_str();
-    return retryWhileHeld(HeldThing::File, path, [path] { return deletePlainFile(path); });
+    const DWORD error =
+        retryWhileHeld(HeldThing::File, path, [path] { return deletePlainFile(path); });
+    if (failureLeftUnreported(error)) {
+        logLine(L"nao consegui apagar %s (%lu)", path, error);
+    }
+    return error;
+}
+
+void noteWorkLeftToWorker(const SetupJob& job) {
+    if (job.freshWorkFolder) {
+        // No later run looks in a folder with a random name.
+        logLine(L"o trabalho nao acabou: o ficheiro fica em %s", job.workFolder.c_str());
+    } else {
+        logLine(L"o trabalho nao acabou: o ficheiro fica para a proxima vez");
+    }
 }
 
 void cleanUpJob(SetupJob& job) {
-    closeVerifiedFile(job);
-    if (!job.installerPath.empty()) {
-        // A file still held after the waits has its own line; the folder then stays too.
-        (void)deleteInstallerFile(job);
-    }
+    // A file still held after the waits has its own line; the folder then stays too.
+    (void)discardInstallerFile(job);
     if (!job.workFolder.empty()) {
         const wchar_t* folder = job.workFolder.c_str();
         const DWORD error = retryWhileHeld(HeldThing::Folder, folder, [folder] {
             return RemoveDirectoryW(folder) ? DWORD{0} : GetLastError();
         });
-        // The folder stays for the next run, which uses it again; the exit code is not touched.
-        if (folderLeftUnreported(error)) {
+        // The exit code is not touched. The fixed folder is used again by the next run.
+        if (failureLeftUnreported(error)) {
             logLine(L"a pasta fica: %s (%lu)", folder, error);
         }
     }

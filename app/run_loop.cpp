@@ -15,9 +15,24 @@
 const RunLoopSteps kRunLoopSteps{runWorker, showProgressDialog, showFailureDialog, launchInstaller,
                                  kWorkerWaitMilliseconds};
 
+WorkerEnd workerEndAfterDialog(bool dialogDone, bool workerStopped) {
+    // A dialog that saw the final phase closed after the worker's last access to the job.
+    if (dialogDone) {
+        return WorkerEnd::Ended;
+    }
+    return workerStopped ? WorkerEnd::Cancelled : WorkerEnd::StillRunning;
+}
+
 namespace {
 
-enum class WorkerEnd { Ended, Cancelled, StillRunning, NotStarted };
+// A dialog that closed without seeing the final phase cancels the worker; then the worker gets
+// its time to end. True when it ended.
+bool stopAfterDialog(SetupJob& job, HANDLE thread, DWORD waitMilliseconds) {
+    if (!job.dialogDone) {
+        (void)cancelWorker(job);
+    }
+    return WaitForSingleObject(thread, waitMilliseconds) == WAIT_OBJECT_0;
+}
 
 // Runs the worker on its own thread while the progress dialog shows.
 WorkerEnd runWorkerWithDialog(SetupJob& job, const RunLoopSteps& steps) {
@@ -33,19 +48,11 @@ WorkerEnd runWorkerWithDialog(SetupJob& job, const RunLoopSteps& steps) {
         // Stopped and waited for as after a cancel, so that the clean-up of the entry point
         // does not pull the file from under a running worker; one that outlives the wait is
         // noted, and the entry point then leaves the file and the folder to it.
-        cancelWorker(job);
-        job.workerMayStillRun =
-            WaitForSingleObject(thread.get(), steps.workerWaitMilliseconds) != WAIT_OBJECT_0;
+        job.workerMayStillRun = !stopAfterDialog(job, thread.get(), steps.workerWaitMilliseconds);
         throw;
     }
-    if (!job.dialogDone) {
-        cancelWorker(job);
-    }
-    const DWORD waited = WaitForSingleObject(thread.get(), steps.workerWaitMilliseconds);
-    if (job.dialogDone) {
-        return WorkerEnd::Ended;
-    }
-    return waited == WAIT_OBJECT_0 ? WorkerEnd::Cancelled : WorkerEnd::StillRunning;
+    const bool stopped = stopAfterDialog(job, thread.get(), steps.workerWaitMilliseconds);
+    return workerEndAfterDialog(job.dialogDone, stopped);
 }
 
 // What the user can do, in the log's words; without a window also the way out that the
@@ -54,7 +61,8 @@ void noteFailure(const SetupJob& job) {
     if (job.noWindow) {
         logLine(L"o instalador completo esta' em %s", SKYLOOM_FULL_INSTALLER_URL);
     }
-    const FailureCause cause = failureCause(toInt(job.result), job.detail, job.secureFailureFlags);
+    const FailureCause cause = failureCause(toInt(job.result), job.detail,
+                                            job.secureFailureFlags.load(), job.restartedFromZero);
     if (const wchar_t* text = failureCauseLogText(cause)) {
         logLine(L"%s", text);
     }
@@ -81,7 +89,7 @@ int runSetupCycleWith(SetupJob& job, const RunLoopSteps& steps) {
                 // The worker may still be checking the file through verifiedFile: neither
                 // the handle nor the file is touched under it. The process ends without
                 // returning from the entry point, so the job outlives the worker.
-                logLine(L"o trabalho nao acabou: o ficheiro fica para a proxima vez");
+                noteWorkLeftToWorker(job);
                 logLine(L"cancelado por quem instala");
                 return toInt(SetupResult::Cancelled);
             }

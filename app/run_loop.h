@@ -20,6 +20,17 @@ struct RunLoopSteps {
 
 extern const RunLoopSteps kRunLoopSteps;
 
+// How the worker's thread ended its part of one cycle.
+enum class WorkerEnd {
+    Ended,        // it reached its final phase
+    Cancelled,    // the dialog closed first; the worker stopped within its wait
+    StillRunning, // the dialog closed first; the worker outlived its wait
+    NotStarted,   // the thread could not be created
+};
+
+// After the progress dialog closed and the wait for the worker (workerStopped: it ended).
+[[nodiscard]] WorkerEnd workerEndAfterDialog(bool dialogDone, bool workerStopped);
+
 // Returns the process exit code. When the worker did not end after a cancel it may still be
 // using the job: the caller must then end the process without destroying the job.
 [[nodiscard]] int runSetupCycle(SetupJob& job);

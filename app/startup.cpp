@@ -8,8 +8,6 @@
 #include "platform/system_library.h"
 #include "ui/message_catalog.h"
 
-#include <commctrl.h>
-
 const std::array<const wchar_t*, 2> kBuiltInUrls = {
     L"https://" SKYLOOM_WEB_HOST L"/download/app",
     L"https://" SKYLOOM_UPDATE_HOST L"/updates/Skyloom-win-Setup.exe",
@@ -40,15 +38,22 @@ std::wstring findTempFolder() {
 }
 
 void loadDialogIcons(SetupJob& job, HINSTANCE instance) {
-    // A failed load leaves the handle null; the dialog then shows no icon.
+    // Looked up, not imported: Common Controls 5 has no such function, and a delay-load thunk
+    // would end the process. A failed load leaves the handle null; the dialog then shows no icon.
+    using LoadIconFunction = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, int, HICON*);
     DWORD error = ERROR_SUCCESS;
-    if (loadSystemLibrary(L"comctl32.dll", error) == nullptr) {
+    const HMODULE commonControls = loadSystemLibrary(L"comctl32.dll", error);
+    const LoadIconFunction loadIcon =
+        commonControls != nullptr
+            ? procAddress<LoadIconFunction>(commonControls, "LoadIconWithScaleDown")
+            : nullptr;
+    if (loadIcon == nullptr) {
         return;
     }
-    (void)LoadIconWithScaleDown(instance, MAKEINTRESOURCEW(1), GetSystemMetrics(SM_CXICON),
-                                GetSystemMetrics(SM_CYICON), &job.largeIcon);
-    (void)LoadIconWithScaleDown(instance, MAKEINTRESOURCEW(1), GetSystemMetrics(SM_CXSMICON),
-                                GetSystemMetrics(SM_CYSMICON), &job.smallIcon);
+    (void)loadIcon(instance, MAKEINTRESOURCEW(1), GetSystemMetrics(SM_CXICON),
+                   GetSystemMetrics(SM_CYICON), &job.largeIcon);
+    (void)loadIcon(instance, MAKEINTRESOURCEW(1), GetSystemMetrics(SM_CXSMICON),
+                   GetSystemMetrics(SM_CYSMICON), &job.smallIcon);
 }
 
 std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance, const std::wstring& tempFolder,
@@ -77,13 +82,16 @@ std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance, const std::wstr
     }
 
     std::wstring workFolder;
-    if (prepareWorkFolder(tempFolder, workFolder) != 0) {
+    if (prepareWorkFolder(tempFolder, workFolder, job.freshWorkFolder) != 0) {
         return toInt(SetupResult::LocalError);
     }
     // Recorded only once it is the program's own: the clean-up after a failure goes by this
     // field, and removes no other folder.
     job.workFolder = std::move(workFolder);
     job.installerPath = job.workFolder + kInstallerFileName;
-    loadDialogIcons(job, instance);
+    // Only a run with a window shows them.
+    if (!job.noWindow) {
+        loadDialogIcons(job, instance);
+    }
     return std::nullopt;
 }

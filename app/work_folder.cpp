@@ -3,6 +3,7 @@
 #include "base/handles.h"
 #include "base/wide_format.h"
 #include "log/diagnostic_log.h"
+#include "platform/plain_file.h"
 
 #include <aclapi.h>
 #include <rpc.h>
@@ -18,15 +19,24 @@ bool sameText(const std::wstring& a, const std::wstring& b) {
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-// The temporary folder's final path ends in a backslash only at a drive's root.
-std::wstring expectedFinalPath(std::wstring_view tempFinalPath) {
-    if (!tempFinalPath.empty() && tempFinalPath.back() == L'\\') {
-        tempFinalPath.remove_suffix(1);
+} // namespace
+
+std::wstring pathIn(std::wstring_view folder, std::wstring_view name) {
+    std::wstring path(folder);
+    if (!path.empty() && path.back() != L'\\') {
+        path += L'\\';
     }
-    return std::wstring(tempFinalPath) + L'\\' + kWorkFolderName;
+    return path += name;
 }
 
-} // namespace
+FixedFolderStep afterCreatingFixedFolder(DWORD error) {
+    if (error == 0) {
+        return FixedFolderStep::Use;
+    }
+    // Anything else, a folder left delete pending by the last run (access denied) among it,
+    // costs only what could have been resumed.
+    return error == ERROR_ALREADY_EXISTS ? FixedFolderStep::Examine : FixedFolderStep::Fresh;
+}
 
 FolderVerdict judgeWorkFolder(const FolderFacts& facts) {
     if ((facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
@@ -37,7 +47,7 @@ FolderVerdict judgeWorkFolder(const FolderFacts& facts) {
     }
     // Final paths on both sides: the temporary folder's name may hold 8.3 names or pass
     // through a junction of its own.
-    if (!sameText(facts.finalPath, expectedFinalPath(facts.tempFinalPath))) {
+    if (!sameText(facts.finalPath, pathIn(facts.tempFinalPath, kWorkFolderName))) {
         return FolderVerdict::Elsewhere;
     }
     if (!facts.ownerTrusted) {
@@ -106,11 +116,11 @@ AceFacts aceFacts(const ACE_HEADER& header, PSID user) {
 }
 
 // Opened for its security and name only, shared with everyone.
-[[nodiscard]] DWORD openFolder(const std::wstring& path, DWORD flags, UniqueFile& folder) {
-    folder.reset(CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
-    return folder ? DWORD{0} : GetLastError();
+[[nodiscard]] DWORD openFolder(const std::wstring& path, UniqueFile& folder,
+                               BY_HANDLE_FILE_INFORMATION& info) {
+    return openUnfollowed(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                          FILE_FLAG_BACKUP_SEMANTICS, folder, info);
 }
 
 [[nodiscard]] DWORD finalPathOf(HANDLE handle, std::wstring& path) {
@@ -134,8 +144,13 @@ AceFacts aceFacts(const ACE_HEADER& header, PSID user) {
                                   PSID user, FolderFacts& facts) {
     UniqueFile temp;
     UniqueFile handle;
-    if (const DWORD error = openFolder(tempFolder, 0, temp); error != 0) {
-        return error;
+    BY_HANDLE_FILE_INFORMATION info{};
+    // The temporary folder itself may be reached through a link: its final path is what counts.
+    temp.reset(CreateFileW(tempFolder.c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!temp) {
+        return GetLastError();
     }
     if (const DWORD error = finalPathOf(temp.get(), facts.tempFinalPath); error != 0) {
         return error;
@@ -145,12 +160,8 @@ AceFacts aceFacts(const ACE_HEADER& header, PSID user) {
     if (facts.attributes == INVALID_FILE_ATTRIBUTES) {
         return GetLastError();
     }
-    if (const DWORD error = openFolder(folder, FILE_FLAG_OPEN_REPARSE_POINT, handle); error != 0) {
+    if (const DWORD error = openFolder(folder, handle, info); error != 0) {
         return error;
-    }
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(handle.get(), &info)) {
-        return GetLastError();
     }
     facts.attributes |= info.dwFileAttributes;
     if (const DWORD error = finalPathOf(handle.get(), facts.finalPath); error != 0) {
@@ -201,26 +212,54 @@ AceFacts aceFacts(const ACE_HEADER& header, PSID user) {
     return CreateDirectoryW(path.c_str(), &attributes) ? DWORD{0} : GetLastError();
 }
 
-// Skyloom-Setup- and eight hexadecimal digits of a random UUID, a name taken already being
-// passed over for the next.
+// Eight hexadecimal digits of a random UUID. A failed UuidCreate leaves nothing random, so the
+// clock and the process stand in: every try still gets a name of its own.
+std::uint32_t randomSuffix(int attempt) {
+    UUID random{};
+    const RPC_STATUS status = UuidCreate(&random);
+    if (status == RPC_S_OK || status == RPC_S_UUID_LOCAL_ONLY) {
+        return random.Data1;
+    }
+    LARGE_INTEGER counter{};
+    (void)QueryPerformanceCounter(&counter);
+    return static_cast<std::uint32_t>(counter.QuadPart) ^ (GetCurrentProcessId() << 12) ^
+           static_cast<std::uint32_t>(attempt);
+}
+
+// Skyloom-Setup- and a random suffix, a name taken already being passed over for the next.
 [[nodiscard]] DWORD createFreshFolder(const std::wstring& tempFolder,
                                       PSECURITY_DESCRIPTOR descriptor, std::wstring& folder) {
     DWORD error = ERROR_ALREADY_EXISTS;
     for (int i = 0; i < kFreshFolderTries && error == ERROR_ALREADY_EXISTS; ++i) {
-        UUID random{};
-        (void)UuidCreate(&random);
-        wchar_t suffix[9];
-        formatWide(suffix, L"%08lX", random.Data1);
-        folder = tempFolder + kFreshFolderPrefix + suffix;
+        wchar_t name[32];
+        formatWide(name, L"%s%08lX", kFreshFolderPrefix, randomSuffix(i));
+        folder = pathIn(tempFolder, name);
         error = createFolder(folder, descriptor);
     }
     return error;
 }
 
+// Whether the fixed folder that exists already is the program's own; logs why not.
+[[nodiscard]] bool existingFolderIsOwn(const std::wstring& folder, const std::wstring& tempFolder,
+                                       PSID user) {
+    FolderFacts facts;
+    if (const DWORD examined = examineFolder(folder, tempFolder, user, facts); examined != 0) {
+        logLine(L"nao uso %s: nao a consegui examinar (%lu)", folder.c_str(), examined);
+        return false;
+    }
+    if (const FolderVerdict verdict = judgeWorkFolder(facts); verdict != FolderVerdict::Own) {
+        logLine(L"nao uso %s: %s", folder.c_str(), folderRefusal(verdict));
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
-DWORD prepareWorkFolder(const std::wstring& tempFolder, std::wstring& workFolder) {
-    workFolder = tempFolder + kWorkFolderName;
+DWORD prepareWorkFolder(const std::wstring& tempFolder, std::wstring& workFolder,
+                        bool& freshFolder) {
+    workFolder = pathIn(tempFolder, kWorkFolderName);
+    freshFolder = false;
     TokenUserBuffer user{};
     UniqueLocal descriptor;
     DWORD error = readTokenUser(user);
@@ -228,21 +267,22 @@ DWORD prepareWorkFolder(const std::wstring& tempFolder, std::wstring& workFolder
         error = protectedFolderSecurity(user.sid(), descriptor);
     }
     if (error == 0) {
-        error = createFolder(workFolder, descriptor.get());
-    }
-    if (error == ERROR_ALREADY_EXISTS) {
         // A folder that fails is left as it is: nothing is written through it, run from it or
         // deleted in it. The run loses only what it could have resumed.
-        FolderFacts facts;
-        if (const DWORD examined = examineFolder(workFolder, tempFolder, user.sid(), facts);
-            examined != 0) {
-            logLine(L"nao uso %s: nao a consegui examinar (%lu)", workFolder.c_str(), examined);
-        } else if (const FolderVerdict verdict = judgeWorkFolder(facts);
-                   verdict != FolderVerdict::Own) {
-            logLine(L"nao uso %s: %s", workFolder.c_str(), folderRefusal(verdict));
-        } else {
-            return 0; // what an earlier run left there is resumed
+        error = createFolder(workFolder, descriptor.get());
+        switch (afterCreatingFixedFolder(error)) {
+        case FixedFolderStep::Use:
+            return 0;
+        case FixedFolderStep::Examine:
+            if (existingFolderIsOwn(workFolder, tempFolder, user.sid())) {
+                return 0; // what an earlier run left there is resumed
+            }
+            break;
+        case FixedFolderStep::Fresh:
+            logLine(L"nao uso %s (%lu)", workFolder.c_str(), error);
+            break;
         }
+        freshFolder = true;
         error = createFreshFolder(tempFolder, descriptor.get(), workFolder);
     }
     if (error != 0) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 inline constexpr const wchar_t* kWorkFolderName = L"Skyloom-Setup";
@@ -45,10 +46,21 @@ enum class FolderVerdict { Own, ReparsePoint, NotAFolder, Elsewhere, ForeignOwne
 
 [[nodiscard]] FolderVerdict judgeWorkFolder(const FolderFacts& facts);
 
+// name inside folder, whether or not the folder's path ends in a backslash (a temporary folder
+// does; a final path does only at a drive's root).
+[[nodiscard]] std::wstring pathIn(std::wstring_view folder, std::wstring_view name);
+
+// What start-up does after trying to create the fixed folder: use the new folder, examine the
+// one there, or make a fresh one.
+enum class FixedFolderStep { Use, Examine, Fresh };
+[[nodiscard]] FixedFolderStep afterCreatingFixedFolder(DWORD error);
+
 // Why a folder is not used, for the log line "nao uso %s: %s".
 [[nodiscard]] const wchar_t* folderRefusal(FolderVerdict verdict);
 
 // Creates tempFolder + "Skyloom-Setup" with a DACL for the trusted set alone, or uses the one
-// there when it is the program's own; else leaves it alone, logs why and creates a fresh
-// folder. Returns 0 with the folder's path, or the error after "nao consegui criar %s (%lu)".
-[[nodiscard]] DWORD prepareWorkFolder(const std::wstring& tempFolder, std::wstring& workFolder);
+// there when it is the program's own; else (it fails in any way) leaves it alone, logs why and
+// creates a fresh folder, which no later run will find (freshFolder). Returns 0 with the
+// folder's path, or the error after "nao consegui criar %s (%lu)".
+[[nodiscard]] DWORD prepareWorkFolder(const std::wstring& tempFolder, std::wstring& workFolder,
+                                      bool& freshFolder);

@@ -26,17 +26,14 @@ SetupResult workerOutcome(SetupJob& job, const WorkerSteps& steps) {
     // A Cancel seen here must not start a download of its own.
     if (resultInfo(r).failsTrustCheck && job.resumedDownload && !job.cancelRequested.load()) {
         logLine(L"a verificacao falhou depois de uma retoma: recomeca do zero, uma vez");
-        closeVerifiedFile(job);
-        (void)deleteInstallerFile(job);
+        (void)discardInstallerFile(job);
         job.downloaded.store(0);
         job.total.store(0);
         job.resumedDownload = false;
         r = downloadAndVerify(job, steps);
     }
     if (resultInfo(r).failsTrustCheck) {
-        // Closed first: the read handle's sharing forbids deleting the file.
-        closeVerifiedFile(job);
-        (void)deleteInstallerFile(job);
+        (void)discardInstallerFile(job);
     }
     return r;
 }

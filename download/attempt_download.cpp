@@ -12,11 +12,36 @@
 #include <cstddef>
 #include <memory>
 
-// The cause of a failure reads the flags by these numbers, without the system header.
+// The cause of a failure reads the flags and the errors by these numbers, without the system
+// headers.
 static_assert(kInvalidCertificate == WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CERT &&
               kInvalidCertificateAuthority == WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA &&
               kCertificateDateInvalid == WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID &&
               kSecurityChannelError == WINHTTP_CALLBACK_STATUS_FLAG_SECURITY_CHANNEL_ERROR);
+static_assert(kErrorTimeout == ERROR_WINHTTP_TIMEOUT &&
+              kErrorNameNotResolved == ERROR_WINHTTP_NAME_NOT_RESOLVED &&
+              kErrorCannotConnect == ERROR_WINHTTP_CANNOT_CONNECT &&
+              kErrorConnectionError == ERROR_WINHTTP_CONNECTION_ERROR &&
+              kErrorSecureCertDateInvalid == ERROR_WINHTTP_SECURE_CERT_DATE_INVALID &&
+              kErrorSecureCertNameInvalid == ERROR_WINHTTP_SECURE_CERT_CN_INVALID &&
+              kErrorClientCertificateNeeded == ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED &&
+              kErrorSecureInvalidCa == ERROR_WINHTTP_SECURE_INVALID_CA &&
+              kErrorSecureCertRevFailed == ERROR_WINHTTP_SECURE_CERT_REV_FAILED &&
+              kErrorSecureChannelError == ERROR_WINHTTP_SECURE_CHANNEL_ERROR &&
+              kErrorSecureInvalidCert == ERROR_WINHTTP_SECURE_INVALID_CERT &&
+              kErrorSecureCertRevoked == ERROR_WINHTTP_SECURE_CERT_REVOKED &&
+              kErrorSecureFailure == ERROR_WINHTTP_SECURE_FAILURE &&
+              kErrorSecureCertWrongUsage == ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE &&
+              kStatusProxyAuthenticationRequired == HTTP_STATUS_PROXY_AUTH_REQ);
+static_assert(kErrorSharingViolation == ERROR_SHARING_VIOLATION &&
+              kErrorLockViolation == ERROR_LOCK_VIOLATION &&
+              kErrorAppHelpBlock == ERROR_APPHELP_BLOCK &&
+              kErrorDisabledByPolicy == ERROR_ACCESS_DISABLED_BY_POLICY);
+// mingw-w64 10 does not name these two; the Windows SDK does.
+#ifdef ERROR_VIRUS_INFECTED
+static_assert(kErrorVirusInfected == ERROR_VIRUS_INFECTED &&
+              kErrorVirusDeleted == ERROR_VIRUS_DELETED);
+#endif
 
 namespace {
 
@@ -46,18 +71,49 @@ class [[nodiscard]] PublishedRequest {
     HINTERNET request_;
 };
 
-// Registered for secure failures only: WinHTTP calls it on this thread, inside the send, with
-// the send's context, which carries where the flags go.
+// Registered for secure failures only: WinHTTP calls it inside the send, with the send's
+// context, which carries where the flags go. Without a context (a call outside the send) there
+// is nowhere to put them.
 void CALLBACK noteSecureFailure(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information,
                                 DWORD length) {
-    if (status == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE && information != nullptr &&
-        length >= sizeof(DWORD)) {
-        *reinterpret_cast<std::uint32_t*>(context) = *static_cast<const DWORD*>(information);
+    if (status == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE && context != 0 &&
+        information != nullptr && length >= sizeof(DWORD)) {
+        reinterpret_cast<std::atomic<std::uint32_t>*>(context)->store(
+            *static_cast<const DWORD*>(information));
     }
 }
 
 SetupResult cancelledOr(const SetupJob& job, SetupResult otherwise) {
-    return job.cancelRequested.load() ? SetupResult::Cancelled : otherwise;
+    return attemptCode(job.cancelRequested.load(), otherwise);
+}
+
+// Sends the request and waits for the answer's headers; 0, or the error of the call that
+// failed (ERROR_CANCELLED when a Cancel came first). A server (or a proxy that inspects TLS)
+// that asks for a client certificate gets the request once more, saying there is none: the
+// error may come from the send or the receive.
+[[nodiscard]] DWORD sendAndReceive(SetupJob& job, HINTERNET request) {
+    const auto context = reinterpret_cast<DWORD_PTR>(&job.secureFailureFlags);
+    bool resent = false;
+    for (;;) {
+        if (job.cancelRequested.load()) {
+            return ERROR_CANCELLED;
+        }
+        if (WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
+                               0, 0, context) &&
+            WinHttpReceiveResponse(request, nullptr)) {
+            return 0;
+        }
+        const DWORD error = GetLastError();
+        if (!resendWithoutClientCertificate(error, resent) || job.cancelRequested.load()) {
+            return error;
+        }
+        resent = true;
+        logLine(L"o servidor pede um certificado de cliente: volto a pedir sem nenhum");
+        if (!WinHttpSetOption(request, WINHTTP_OPTION_CLIENT_CERT_CONTEXT,
+                              WINHTTP_NO_CLIENT_CERT_CONTEXT, 0)) {
+            return GetLastError();
+        }
+    }
 }
 
 // Streams the body onto the end of the file, which holds `at.resumeOffset` bytes of the
@@ -115,6 +171,7 @@ AttemptOutcome streamBody(SetupJob& job, HINTERNET request, HANDLE file, FilePos
 
 AttemptOutcome attemptDownload(SetupJob& job, const std::wstring& url, HANDLE file,
                                FilePosition at) {
+    job.restartedFromZero = false;
     CrackedUrl parts;
     if (const DWORD error = crackUrl(url, parts); error != 0) {
         job.detail = error;
@@ -154,10 +211,13 @@ AttemptOutcome attemptDownload(SetupJob& job, const std::wstring& url, HANDLE fi
     const PublishedRequest request(job.activeRequest, opened);
     // A Cancel between the last look at the flag and the publication found the slot empty and
     // closed nothing: seen here, or the send would wait out the server's time-outs.
+    // From here on a Cancel may close the request under any call on it, so each call is
+    // preceded by a look at the flag. That narrows the window but cannot close it: a call that
+    // meets the closed handle fails with an invalid handle, and the attempt then ends as
+    // cancelled. Only this thread opens WinHTTP handles, so the value is not reused meanwhile.
     if (job.cancelRequested.load()) {
         return {SetupResult::Cancelled, at};
     }
-
     if (at.resumeOffset > 0) {
         wchar_t range[kRangeHeaderCapacity];
         formatWide(range, L"Range: bytes=%lld-", at.resumeOffset);
@@ -165,17 +225,23 @@ AttemptOutcome attemptDownload(SetupJob& job, const std::wstring& url, HANDLE fi
                                        WINHTTP_ADDREQ_FLAG_ADD);
         job.resumedDownload = true;
     }
-    job.secureFailureFlags = 0;
+    job.secureFailureFlags.store(0);
+    if (job.cancelRequested.load()) {
+        return {SetupResult::Cancelled, at};
+    }
     (void)WinHttpSetStatusCallback(request.get(), noteSecureFailure,
                                    WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
-    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                            WINHTTP_NO_REQUEST_DATA, 0, 0,
-                            reinterpret_cast<DWORD_PTR>(&job.secureFailureFlags)) ||
-        !WinHttpReceiveResponse(request.get(), nullptr)) {
-        const DWORD error = GetLastError();
+    if (const DWORD error = sendAndReceive(job, request.get()); error != 0) {
+        if (error == ERROR_CANCELLED) {
+            return {SetupResult::Cancelled, at};
+        }
         job.detail = error;
         logLine(L"%s -> sem resposta (%lu)", url.c_str(), error);
         return {cancelledOr(job, SetupResult::NetworkError), at};
+    }
+    // The status and the headers the decision reads are asked of the request too.
+    if (job.cancelRequested.load()) {
+        return {SetupResult::Cancelled, at};
     }
 
     DWORD status = 0;
@@ -191,9 +257,7 @@ AttemptOutcome attemptDownload(SetupJob& job, const std::wstring& url, HANDLE fi
     if (!judgement.transfer) {
         // A Cancel that closed the request before the status was read leaves status 0: the
         // refusal that follows is the Cancel's doing, not the server's.
-        const SetupResult code =
-            judgement.code == SetupResult::Ok ? judgement.code : cancelledOr(job, judgement.code);
-        return {code, judgement.position};
+        return {cancelledOr(job, judgement.code), judgement.position};
     }
     return streamBody(job, request.get(), file, judgement.position);
 }

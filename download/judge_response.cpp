@@ -52,6 +52,7 @@ Judgement restartFromZero(const ResponseIo& io, SetupJob& job, HANDLE file, File
     if (!emptyTheFile(io, job, file)) {
         return ending(SetupResult::LocalError, at);
     }
+    job.restartedFromZero = true;
     return ending(code, {0, knownTotalAfter});
 }
 

@@ -1,5 +1,6 @@
 #include "download/transfer_rules.h"
 
+#include "app/job/failure_cause.h"
 #include "download/response_rules.h"
 
 ChunkVerdict judgeChunk(std::int64_t resumeOffset, std::uint32_t bytesRead, std::int64_t size) {
@@ -20,4 +21,12 @@ SetupResult writeFailure(std::uint32_t error) {
 
 std::int64_t megabytesNeededAfterDiskFull(std::int64_t size, std::int64_t resumeOffset) {
     return wholeMegabytes(spaceNeeded(size, resumeOffset));
+}
+
+SetupResult attemptCode(bool cancelRequested, SetupResult code) {
+    return cancelRequested && code != SetupResult::Ok ? SetupResult::Cancelled : code;
+}
+
+bool resendWithoutClientCertificate(std::uint32_t error, bool alreadyResent) {
+    return error == kErrorClientCertificateNeeded && !alreadyResent;
 }

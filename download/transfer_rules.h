@@ -30,3 +30,11 @@ enum class ChunkVerdict {
 // MiB still needed when the disk fills up with `resumeOffset` bytes written before the chunk.
 [[nodiscard]] std::int64_t megabytesNeededAfterDiskFull(std::int64_t size,
                                                         std::int64_t resumeOffset);
+
+// The attempt's code once a Cancel may have closed the request: a refusal or a failure that
+// follows a Cancel is the Cancel's doing, not the server's. A file proved complete stays so.
+[[nodiscard]] SetupResult attemptCode(bool cancelRequested, SetupResult code);
+
+// A server, or a proxy that inspects TLS, that asks for a client certificate (12044) gets the
+// request once more, saying there is none.
+[[nodiscard]] bool resendWithoutClientCertificate(std::uint32_t error, bool alreadyResent);

@@ -1,6 +1,7 @@
 #pragma once
 // The time-stamped UTF-8 log: one append-only write per line, so the lines of two threads or
-// two processes never mix inside a line.
+// two processes never mix inside a line. This process's threads take turns; other processes
+// are kept apart by a byte-range lock.
 
 #include "log/log_line.h"
 
@@ -13,8 +14,10 @@
 // Set before the first line and left alone afterwards.
 extern std::wstring logPath;
 
-// How long one line waits for the lock that keeps writers apart before it goes without.
+// How long one line waits for the lock that keeps the writers of all processes apart before it
+// goes without, and how long the lines after it then go without trying.
 inline constexpr DWORD kLogLockWaitMs = 500;
+inline constexpr DWORD kLogLockGiveUpMs = 10'000;
 
 void logLine(const wchar_t* format, ...);
 

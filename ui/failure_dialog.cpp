@@ -18,7 +18,8 @@ int showFailureDialog(SetupJob& job, bool allowRetry) {
     FailureTexts texts;
     buildFailureTexts(catalog,
                       FailureFacts{toInt(job.result), job.detail, job.retryMinutes,
-                                   job.neededMegabytes, job.secureFailureFlags},
+                                   job.neededMegabytes, job.secureFailureFlags.load(),
+                                   job.restartedFromZero},
                       logPath.c_str(), texts);
 
     TASKDIALOGCONFIG config{};

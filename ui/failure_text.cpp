@@ -62,6 +62,10 @@ const wchar_t* adviceText(const MessageCatalog& catalog, FailureCause cause) {
         return catalog.policyAdvice;
     case FailureCause::FileHeld:
         return catalog.fileHeldAdvice;
+    case FailureCause::ServerChanged:
+        return catalog.serverChangedAdvice;
+    case FailureCause::SecureChannel:
+        return catalog.secureChannelAdvice;
     case FailureCause::Unknown:
         break;
     }
@@ -114,7 +118,8 @@ void buildFailureTexts(const MessageCatalog& catalog, const FailureFacts& facts,
         used = copyText(texts.content, kFailureTextCapacity, message);
         break;
     }
-    const FailureCause cause = failureCause(facts.result, facts.detail, facts.secureFailureFlags);
+    const FailureCause cause =
+        failureCause(facts.result, facts.detail, facts.secureFailureFlags, facts.restartedFromZero);
     if (const wchar_t* advice = adviceText(catalog, cause)) {
         used = appendWhole(texts.content, kFailureTextCapacity, used, L" ", advice, L"");
     }

@@ -22,6 +22,7 @@ struct FailureFacts {
     std::int32_t retryMinutes;
     std::int64_t neededMegabytes;
     std::uint32_t secureFailureFlags = 0;
+    bool restartedFromZero = false;
 };
 
 struct FailureTexts {

@@ -37,6 +37,10 @@ const std::array<MessageCatalog, 6> kCatalogs = {{
         L"Your antivirus blocked or removed the file: look in its quarantine or its history.",
         L"A policy on this computer keeps the program from running: ask whoever manages it.",
         L"Another program is using the file: close it and try again.",
+        L"The server's answers didn't fit together: the file may have changed on the server. Try "
+        L"again later, or use the full installer.",
+        L"The secure connection to the server couldn't be set up: a device on the network may be "
+        L"breaking it, or this computer and the server share no secure protocol.",
         L"Download the full installer",
     },
     // Portuguese
@@ -73,6 +77,11 @@ const std::array<MessageCatalog, 6> kCatalogs = {{
         L"O antivírus bloqueou ou removeu o ficheiro: vê a quarentena ou o histórico dele.",
         L"Uma política deste computador não deixa o programa ser executado: fala com quem o gere.",
         L"Outro programa está a usar o ficheiro: fecha-o e tenta novamente.",
+        L"As respostas do servidor não batem certo: o ficheiro pode ter mudado no servidor. Tenta "
+        L"novamente mais tarde, ou usa o instalador completo.",
+        L"Não foi possível estabelecer a ligação segura ao servidor: um aparelho da rede pode "
+        L"estar "
+        L"a interrompê-la, ou este computador e o servidor não têm um protocolo seguro em comum.",
         L"Descarregar o instalador completo",
     },
     // Spanish
@@ -110,6 +119,10 @@ const std::array<MessageCatalog, 6> kCatalogs = {{
         L"Una directiva de este equipo impide que se ejecute el programa: pregunta a quien lo "
         L"administra.",
         L"Otro programa está usando el archivo: ciérralo e inténtalo de nuevo.",
+        L"Las respuestas del servidor no concuerdan: puede que el archivo haya cambiado en el "
+        L"servidor. Inténtalo más tarde o usa el instalador completo.",
+        L"No se pudo establecer la conexión segura con el servidor: un dispositivo de la red puede "
+        L"estar cortándola, o este equipo y el servidor no comparten ningún protocolo seguro.",
         L"Descargar el instalador completo",
     },
     // French
@@ -146,6 +159,12 @@ const std::array<MessageCatalog, 6> kCatalogs = {{
         L"Une stratégie de cet ordinateur empêche le programme de s'exécuter : demande à la "
         L"personne qui le gère.",
         L"Un autre programme utilise le fichier : ferme-le et réessaie.",
+        L"Les réponses du serveur ne concordent pas : le fichier a peut-être changé sur le "
+        L"serveur. "
+        L"Réessaie plus tard, ou utilise l'installateur complet.",
+        L"La connexion sécurisée au serveur n'a pas pu être établie : un appareil du réseau la "
+        L"coupe peut-être, ou cet ordinateur et le serveur n'ont aucun protocole sécurisé en "
+        L"commun.",
         L"Télécharger l'installateur complet",
     },
     // German
@@ -185,6 +204,12 @@ const std::array<MessageCatalog, 6> kCatalogs = {{
         L"Eine Richtlinie auf diesem Computer verhindert, dass das Programm ausgeführt wird: Frag "
         L"die Person, die ihn verwaltet.",
         L"Ein anderes Programm verwendet die Datei: Schließe es und versuche es erneut.",
+        L"Die Antworten des Servers passen nicht zusammen: Die Datei hat sich auf dem Server "
+        L"vielleicht geändert. Versuche es später erneut oder verwende das vollständige "
+        L"Installationsprogramm.",
+        L"Die sichere Verbindung zum Server konnte nicht aufgebaut werden: Ein Gerät im Netzwerk "
+        L"unterbricht sie vielleicht, oder dieser Computer und der Server haben kein gemeinsames "
+        L"sicheres Protokoll.",
         L"Vollständiges Installationsprogramm herunterladen",
     },
     // Italian
@@ -221,6 +246,12 @@ const std::array<MessageCatalog, 6> kCatalogs = {{
         L"Un criterio di questo computer impedisce l'esecuzione del programma: chiedi a chi lo "
         L"gestisce.",
         L"Un altro programma sta usando il file: chiudilo e riprova.",
+        L"Le risposte del server non corrispondono: il file potrebbe essere cambiato sul server. "
+        L"Riprova più tardi, oppure usa il programma di installazione completo.",
+        L"Non è stato possibile stabilire la connessione sicura al server: un dispositivo della "
+        L"rete "
+        L"potrebbe interromperla, o questo computer e il server non hanno un protocollo sicuro in "
+        L"comune.",
         L"Scarica il programma di installazione completo",
     },
 }};

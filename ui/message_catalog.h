@@ -31,6 +31,8 @@ struct MessageCatalog {
     const wchar_t* antivirusAdvice;
     const wchar_t* policyAdvice;
     const wchar_t* fileHeldAdvice;
+    const wchar_t* serverChangedAdvice;
+    const wchar_t* secureChannelAdvice;
     const wchar_t* fullInstallerLink; // the text of the link to the full installer
 };
 

@@ -6,47 +6,30 @@ namespace {
 
 using enum FailureCause;
 
-// WinHTTP's errors (winhttp.h) and the system's (winerror.h), by number: no system header here.
-constexpr std::uint32_t kTimeout = 12002;
-constexpr std::uint32_t kNameNotResolved = 12007;
-constexpr std::uint32_t kCannotConnect = 12029;
-constexpr std::uint32_t kConnectionError = 12030;
-constexpr std::uint32_t kSecureCertDateInvalid = 12037;
-constexpr std::uint32_t kSecureCertNameInvalid = 12038;
-constexpr std::uint32_t kSecureInvalidCa = 12045;
-constexpr std::uint32_t kSecureCertRevFailed = 12057;
-constexpr std::uint32_t kSecureChannelError = 12157;
-constexpr std::uint32_t kSecureInvalidCert = 12169;
-constexpr std::uint32_t kSecureCertRevoked = 12170;
-constexpr std::uint32_t kSecureFailure = 12175;
-constexpr std::uint32_t kSecureCertWrongUsage = 12179;
-constexpr std::uint32_t kSharingViolation = 32;
-constexpr std::uint32_t kLockViolation = 33;
-constexpr std::uint32_t kVirusInfected = 225;
-constexpr std::uint32_t kVirusDeleted = 226;
-constexpr std::uint32_t kAppHelpBlock = 1259;
-constexpr std::uint32_t kDisabledByPolicy = 1260;
-constexpr std::uint32_t kProxyAuthenticationRequired = 407;
-
 FailureCause tlsCause(std::uint32_t error, std::uint32_t flags) {
     switch (error) {
-    case kSecureFailure:
+    case kErrorSecureFailure:
         // A clock years off makes every certificate look out of date, and often its chain
         // unverifiable too: the clock is the thing to check first.
         if (flags & kCertificateDateInvalid) {
             return CertificateDates;
         }
-        return flags & ~kSecurityChannelError ? CertificateUntrusted : Unknown;
-    case kSecureCertDateInvalid:
+        if (flags & ~kSecurityChannelError) {
+            return CertificateUntrusted;
+        }
+        return flags == kSecurityChannelError ? SecureChannel : Unknown;
+    case kErrorSecureCertDateInvalid:
         return CertificateDates;
-    // Wine 8 fails an unknown root's handshake with the channel error, not with 12045.
-    case kSecureChannelError:
-    case kSecureInvalidCa:
-    case kSecureCertNameInvalid:
-    case kSecureCertRevFailed:
-    case kSecureInvalidCert:
-    case kSecureCertRevoked:
-    case kSecureCertWrongUsage:
+    // No channel at all: no protocol or cipher in common, or something in between that breaks
+    // the handshake. (Wine 8 also fails an unknown root's handshake this way.)
+    case kErrorSecureChannelError:
+        return SecureChannel;
+    case kErrorSecureInvalidCa:
+    case kErrorSecureCertNameInvalid:
+    case kErrorSecureCertRevFailed:
+    case kErrorSecureInvalidCert:
+    case kErrorSecureCertRevoked:
+    case kErrorSecureCertWrongUsage:
         return CertificateUntrusted;
     default:
         return Unknown;
@@ -55,11 +38,11 @@ FailureCause tlsCause(std::uint32_t error, std::uint32_t flags) {
 
 FailureCause networkCause(std::uint32_t error, std::uint32_t flags) {
     switch (error) {
-    case kNameNotResolved:
+    case kErrorNameNotResolved:
         return NameNotResolved;
-    case kCannotConnect:
-    case kConnectionError:
-    case kTimeout:
+    case kErrorCannotConnect:
+    case kErrorConnectionError:
+    case kErrorTimeout:
         return NoConnection;
     default:
         return tlsCause(error, flags);
@@ -69,14 +52,14 @@ FailureCause networkCause(std::uint32_t error, std::uint32_t flags) {
 // Opening, checking, writing or starting the file: a system error.
 FailureCause fileCause(std::uint32_t error) {
     switch (error) {
-    case kVirusInfected:
-    case kVirusDeleted:
+    case kErrorVirusInfected:
+    case kErrorVirusDeleted:
         return Antivirus;
-    case kDisabledByPolicy:
-    case kAppHelpBlock:
+    case kErrorDisabledByPolicy:
+    case kErrorAppHelpBlock:
         return Policy;
-    case kSharingViolation:
-    case kLockViolation:
+    case kErrorSharingViolation:
+    case kErrorLockViolation:
         return FileHeld;
     default:
         return Unknown;
@@ -91,19 +74,21 @@ constexpr std::uint32_t fromWin32(std::uint32_t error) {
 } // namespace
 
 FailureCause failureCause(std::int32_t result, std::uint32_t detail,
-                          std::uint32_t secureFailureFlags) {
+                          std::uint32_t secureFailureFlags, bool restartedFromZero) {
     switch (static_cast<SetupResult>(result)) {
     case SetupResult::NetworkError:
         return networkCause(detail, secureFailureFlags);
     case SetupResult::TransferIncomplete:
-        return NoConnection;
+        // A changed total, an odd Content-Range or a 416 that proves nothing: the file changed
+        // on the server, and the connection is fine.
+        return restartedFromZero ? ServerChanged : NoConnection;
     case SetupResult::UnexpectedStatus:
-        if (detail == kProxyAuthenticationRequired) {
+        if (detail == kStatusProxyAuthenticationRequired) {
             return ProxySignIn;
         }
         return detail >= 400 && detail <= 599 ? ServerRefused : Unknown;
     case SetupResult::SignatureInvalid:
-        if (detail == fromWin32(kVirusInfected) || detail == fromWin32(kVirusDeleted)) {
+        if (detail == fromWin32(kErrorVirusInfected) || detail == fromWin32(kErrorVirusDeleted)) {
             return Antivirus;
         }
         return Unknown;
@@ -136,6 +121,11 @@ const wchar_t* failureCauseLogText(FailureCause cause) {
         return L"causa: uma politica do sistema nao deixa correr o programa";
     case FileHeld:
         return L"causa: o ficheiro esta' ocupado por outro programa";
+    case ServerChanged:
+        return L"causa: as respostas do servidor nao batem certo: o ficheiro mudou no servidor";
+    case SecureChannel:
+        return L"causa: a ligacao segura nao se estabeleceu (sem protocolo comum, ou algo na rede "
+               L"a corta)";
     case Unknown:
         break;
     }

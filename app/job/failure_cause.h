@@ -16,6 +16,8 @@ enum class FailureCause {
     Antivirus,
     Policy,
     FileHeld,
+    ServerChanged, // the server's answers disagree: the file changed under the download
+    SecureChannel, // no TLS channel: no common protocol or cipher, or a device breaking it
 };
 
 // Bits of WINHTTP_CALLBACK_STATUS_FLAG_*, the flags of a secure failure: Windows fails the send
@@ -27,8 +29,33 @@ inline constexpr std::uint32_t kInvalidCertificateAuthority = 0x00000008;
 inline constexpr std::uint32_t kCertificateDateInvalid = 0x00000020;
 inline constexpr std::uint32_t kSecurityChannelError = 0x80000000;
 
+// WinHTTP's errors (winhttp.h), the system's (winerror.h) and one HTTP status, by number: no
+// system header here. The download checks them against the headers.
+inline constexpr std::uint32_t kErrorTimeout = 12002;
+inline constexpr std::uint32_t kErrorNameNotResolved = 12007;
+inline constexpr std::uint32_t kErrorCannotConnect = 12029;
+inline constexpr std::uint32_t kErrorConnectionError = 12030;
+inline constexpr std::uint32_t kErrorSecureCertDateInvalid = 12037;
+inline constexpr std::uint32_t kErrorSecureCertNameInvalid = 12038;
+inline constexpr std::uint32_t kErrorClientCertificateNeeded = 12044;
+inline constexpr std::uint32_t kErrorSecureInvalidCa = 12045;
+inline constexpr std::uint32_t kErrorSecureCertRevFailed = 12057;
+inline constexpr std::uint32_t kErrorSecureChannelError = 12157;
+inline constexpr std::uint32_t kErrorSecureInvalidCert = 12169;
+inline constexpr std::uint32_t kErrorSecureCertRevoked = 12170;
+inline constexpr std::uint32_t kErrorSecureFailure = 12175;
+inline constexpr std::uint32_t kErrorSecureCertWrongUsage = 12179;
+inline constexpr std::uint32_t kErrorSharingViolation = 32;
+inline constexpr std::uint32_t kErrorLockViolation = 33;
+inline constexpr std::uint32_t kErrorVirusInfected = 225;
+inline constexpr std::uint32_t kErrorVirusDeleted = 226;
+inline constexpr std::uint32_t kErrorAppHelpBlock = 1259;
+inline constexpr std::uint32_t kErrorDisabledByPolicy = 1260;
+inline constexpr std::uint32_t kStatusProxyAuthenticationRequired = 407;
+
+// restartedFromZero: the last attempt ended by emptying the file (SetupJob).
 [[nodiscard]] FailureCause failureCause(std::int32_t result, std::uint32_t detail,
-                                        std::uint32_t secureFailureFlags);
+                                        std::uint32_t secureFailureFlags, bool restartedFromZero);
 
 // The log's line for the cause (Portuguese, plain ASCII); null for Unknown.
 [[nodiscard]] const wchar_t* failureCauseLogText(FailureCause cause);

@@ -5,6 +5,7 @@ void resetForRun(SetupJob& job) {
     job.dialogDone = false;
     job.result = SetupResult::Ok;
     job.detail = 0;
-    job.secureFailureFlags = 0;
+    job.restartedFromZero = false;
+    job.secureFailureFlags.store(0);
     job.phase.exchange(JobPhase::Connecting);
 }

@@ -19,6 +19,9 @@ struct SetupJob {
     bool noWindow = false;
     bool noRun = false;
     std::wstring workFolder;
+    // A fresh folder with a random name, made because the fixed one failed: no later run finds
+    // what stays in it.
+    bool freshWorkFolder = false;
     std::wstring installerPath;
     // Read handle on the checked installer, read sharing only: while it is open nobody can
     // write, replace or delete the file.
@@ -33,6 +36,9 @@ struct SetupJob {
     std::atomic<HINTERNET> activeRequest{nullptr};
 
     bool resumedDownload = false;
+    // The last attempt ended by emptying the file so that the next asks from zero: the
+    // server's answers did not fit together.
+    bool restartedFromZero = false;
     bool dialogDone = false;
     // Main thread only: a worker that outlived its wait may still use verifiedFile, the file
     // and the folder, so nothing cleans them up under it.
@@ -41,8 +47,8 @@ struct SetupJob {
     SetupResult result = SetupResult::Ok;
     std::uint32_t detail = 0;
     // The flags of the last send that failed its TLS checks on Windows (12175): written by
-    // WinHTTP's status callback on the worker thread, through the send's context.
-    std::uint32_t secureFailureFlags = 0;
+    // WinHTTP's status callback, through the send's context, on whichever thread it runs.
+    std::atomic<std::uint32_t> secureFailureFlags{0};
     std::int32_t retryMinutes = 0;
     std::int64_t neededMegabytes = 0;
 

@@ -99,5 +99,5 @@ def test_static_imports_from_system32_delay_loads_writable(shipped):
     # they are not protected, and the program's own System32 loading covers these DLLs.
     delayed = shipped.delay_imports()
     assert sorted(name.lower() for name, _ in delayed) == [
-        "comctl32.dll", "crypt32.dll", "version.dll", "winhttp.dll", "wintrust.dll"]
+        "crypt32.dll", "version.dll", "winhttp.dll", "wintrust.dll"]
     assert {shipped.section_of(table) for _, table in delayed} == {".data"}

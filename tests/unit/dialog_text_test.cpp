@@ -65,6 +65,18 @@ TEST(FailureTexts, MessageValueCodeTextAndIconByResult) {
          false},
         {"network", {10, 12029, 0, 0}, plus(en.noConnectionAdvice), false, L"10/0x00002EFD", false},
         {"broken", {14, 0, 0, 0}, plus(en.noConnectionAdvice), false, L"14/0x00000000", false},
+        {"changed",
+         {14, 206, 0, 0, 0, true},
+         plus(en.serverChangedAdvice),
+         false,
+         L"14/0x000000CE",
+         false},
+        {"no channel",
+         {10, 12157, 0, 0},
+         plus(en.secureChannelAdvice),
+         false,
+         L"10/0x00002F7D",
+         false},
         {"name", {10, 12007, 0, 0}, plus(en.nameNotResolvedAdvice), false, L"10/0x00002EE7", false},
         {"proxy", {12, 407, 0, 0}, plus(en.proxySignInAdvice), false, L"12/0x00000197", false},
         // Windows' form of a TLS failure: the flags came through the status callback.
@@ -180,17 +192,22 @@ TEST(FailureTexts, EachBufferCutsAtItsCapacity) {
         std::wstring fixed; // every fixed text and format of the catalogue
         std::size_t contentLength;
         std::wstring contentEnd;
+        bool linked = false; // the link follows whole
     };
     const std::wstring pair = L"\xD83D\xDE00"; // one character, two units
+    const std::size_t link = linkOf(english()).size();
     const Case cases[] = {
         {"fixed text longer", 12, std::wstring(1500, L'a'), 1023, L"aaa"},
         {"fits exactly", 12, std::wstring(1023, L'b'), 1023, L"bbb"},
         {"one short", 12, std::wstring(1022, L'c'), 1022, L"ccc"},
         // A fixed text is copied, not read as a format.
-        {"percent kept", 13, L"100% sure %s %d", 15, L"%s %d"},
+        {"percent kept", 13, L"100% sure %s %d", 15, L"%s %d", true},
         // A cut that falls inside a surrogate pair drops the half.
         {"pair at the cut", 12, std::wstring(1022, L'd') + pair, 1022, L"ddd"},
         {"format longer", 41, std::wstring(1100, L'e') + L"%d", 1023, L"eee"},
+        // The link goes in whole or not at all, also at the last unit.
+        {"link fits exactly", 12, std::wstring(1023 - link, L'f'), 1023 - link, L"fff", true},
+        {"link one unit over", 12, std::wstring(1024 - link, L'g'), 1024 - link, L"ggg"},
     };
     for (const Case& c : cases) {
         MessageCatalog catalog = english();
@@ -203,6 +220,7 @@ TEST(FailureTexts, EachBufferCutsAtItsCapacity) {
         EXPECT_EQ(content.size(), c.contentLength) << c.name;
         EXPECT_EQ(endOf(content, c.contentEnd.size()), c.contentEnd) << c.name;
         EXPECT_EQ(texts.content[kFailureTextCapacity - 1], L'\0') << c.name;
+        EXPECT_EQ(std::wstring(texts.content).ends_with(linkOf(catalog)), c.linked) << c.name;
 
         // The sentence is cut at 1199 units; the details still end with the whole code text.
         const std::wstring sentence = texts.logSentence;

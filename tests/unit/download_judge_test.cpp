@@ -173,6 +173,7 @@ TEST_F(JudgeResponse, EmptyingThatFailsIsALocalErrorWithTheSystemError) {
     job.downloaded.store(2'000'000);
     EXPECT_EQ(judge(416).code, SetupResult::LocalError);
     EXPECT_EQ(job.detail, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(job.restartedFromZero) << "the file was not emptied";
     EXPECT_EQ(resumeOffset, 2'000'000);
     EXPECT_EQ(job.downloaded.load(), 2'000'000);
 
@@ -201,6 +202,7 @@ TEST_F(JudgeResponse, A206ThatContinuesTheFileIsTransferred) {
     EXPECT_EQ(fake.truncations, 0);
     EXPECT_EQ(fake.freeSpaceQueries, 1);
     EXPECT_EQ(job.detail, kUntouched);
+    EXPECT_FALSE(job.restartedFromZero);
 }
 
 TEST_F(JudgeResponse, A206ThatDoesNotFitEmptiesTheFileWithDetail206) {
@@ -215,6 +217,7 @@ TEST_F(JudgeResponse, A206ThatDoesNotFitEmptiesTheFileWithDetail206) {
         job.detail = kUntouched;
         const Judgement j = judge(206);
         EXPECT_EQ(j.code, SetupResult::TransferIncomplete) << (header ? header : L"(none)");
+        EXPECT_TRUE(job.restartedFromZero);
         EXPECT_EQ(job.detail, 206u);
         EXPECT_EQ(resumeOffset, 0);
         EXPECT_EQ(job.downloaded.load(), 0);
@@ -247,6 +250,7 @@ TEST_F(JudgeResponse, A200ToARangeRequestEmptiesTheFileAndGoesOnFromZero) {
     EXPECT_EQ(job.downloaded.load(), 0);
     EXPECT_EQ(knownTotal, 3'000'000);
     EXPECT_EQ(job.total.load(), 3'000'000);
+    EXPECT_FALSE(job.restartedFromZero) << "the same attempt goes on";
 }
 
 TEST_F(JudgeResponse, A200ToARangeRequestThatWillNotBeTransferredLeavesTheFile) {

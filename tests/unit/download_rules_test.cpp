@@ -383,6 +383,24 @@ TEST(TransferRules, WhatAFailedWriteMeans) {
     EXPECT_EQ(megabytesNeededAfterDiskFull(419'430'400, 1), 799);
 }
 
+TEST(TransferRules, ACancelTurnsEveryEndingButSuccessIntoCancelledAndOneResend) {
+    const struct {
+        bool cancelled;
+        SetupResult code, expected;
+    } endings[] = {
+        {false, SetupResult::UnexpectedStatus, SetupResult::UnexpectedStatus},
+        {true, SetupResult::UnexpectedStatus, SetupResult::Cancelled},
+        {true, SetupResult::TransferIncomplete, SetupResult::Cancelled},
+        {true, SetupResult::Ok, SetupResult::Ok}, // a 416 that proved the file complete
+    };
+    for (const auto& e : endings) {
+        EXPECT_EQ(attemptCode(e.cancelled, e.code), e.expected) << e.cancelled << toInt(e.code);
+    }
+    EXPECT_TRUE(resendWithoutClientCertificate(12044, false));
+    EXPECT_FALSE(resendWithoutClientCertificate(12044, true)) << "once only";
+    EXPECT_FALSE(resendWithoutClientCertificate(12045, false));
+}
+
 TEST(RetryPolicy, PausesOfNoneTwoAndFourSeconds) {
     EXPECT_EQ(kAttemptsPerUrl, 3);
     EXPECT_EQ(pauseSlices(0) * kPauseSliceMs, 0u);

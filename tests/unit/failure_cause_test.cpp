@@ -11,6 +11,7 @@ struct CauseCase {
     std::uint32_t detail;
     std::uint32_t flags;
     FailureCause expected;
+    bool restarted = false;
 };
 
 TEST(FailureCause, FromTheLastAttemptsCodeDetailAndTlsFlags) {
@@ -18,14 +19,18 @@ TEST(FailureCause, FromTheLastAttemptsCodeDetailAndTlsFlags) {
         {10, 12007, 0, NameNotResolved},
         {10, 12029, 0, NoConnection},
         {14, 0, 0, NoConnection},
+        // The attempt ended by emptying the file: the server's answers did not fit together.
+        {14, 206, 0, ServerChanged, true},
+        {10, 12029, 0, NoConnection, true},
         // Windows: 12175, and the flags from the status callback; the clock before the chain.
         {10, 12175, kInvalidCertificateAuthority, CertificateUntrusted},
         {10, 12175, kCertificateDateInvalid, CertificateDates},
         {10, 12175, kCertificateDateInvalid | kInvalidCertificateAuthority, CertificateDates},
-        {10, 12175, kSecurityChannelError, Unknown},
+        {10, 12175, kSecurityChannelError, SecureChannel},
+        {10, 12175, kSecurityChannelError | kInvalidCertificate, CertificateUntrusted},
         {10, 12175, 0, Unknown},
         // Wine: no callback, the error of the one check (12157 for an unknown root in Wine 8).
-        {10, 12157, 0, CertificateUntrusted},
+        {10, 12157, 0, SecureChannel},
         {10, 12045, 0, CertificateUntrusted},
         {10, 12038, 0, CertificateUntrusted},
         {10, 12037, 0, CertificateDates},
@@ -50,7 +55,7 @@ TEST(FailureCause, FromTheLastAttemptsCodeDetailAndTlsFlags) {
         {41, 225, 0, Unknown},
     };
     for (const CauseCase& c : cases) {
-        EXPECT_EQ(failureCause(c.result, c.detail, c.flags), c.expected)
+        EXPECT_EQ(failureCause(c.result, c.detail, c.flags, c.restarted), c.expected)
             << c.result << "/" << c.detail << "/" << std::hex << c.flags;
     }
 }

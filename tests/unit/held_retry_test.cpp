@@ -67,14 +67,14 @@ TEST(HeldRetryPolicy, OnlySharingAndLockViolationsAndForAFolderNotEmptyAreBrief)
     }
 }
 
-TEST(HeldRetryPolicy, FolderLeftUnreportedOnlyForFailuresWithoutTheirOwnLine) {
+TEST(HeldRetryPolicy, LeftUnreportedOnlyForFailuresWithoutTheirOwnLine) {
     const struct {
         DWORD error;
         bool reported;
     } cases[] = {{0, false},   {2, false}, {3, false},  {32, false},
                  {145, false}, {5, true},  {123, true}, {267, true}};
     for (const auto& c : cases) {
-        EXPECT_EQ(folderLeftUnreported(c.error), c.reported) << c.error;
+        EXPECT_EQ(failureLeftUnreported(c.error), c.reported) << c.error;
     }
 }
 

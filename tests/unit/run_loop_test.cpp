@@ -1,3 +1,4 @@
+#include "app/cleanup.h"
 #include "app/guarded_entry.h"
 #include "app/job/setup_job.h"
 #include "app/run_loop.h"
@@ -299,6 +300,25 @@ INSTANTIATE_TEST_SUITE_P(
                     true,
                     true}),
     [](const testing::TestParamInfo<RunLoopCase>& info) { return std::string(info.param.name); });
+
+TEST(RunLoopOutcome, TheDialogAndTheWaitTellHowTheWorkerEnded) {
+    EXPECT_EQ(workerEndAfterDialog(true, true), WorkerEnd::Ended);
+    // The final phase was the worker's last access to the job: a slow end is still an end.
+    EXPECT_EQ(workerEndAfterDialog(true, false), WorkerEnd::Ended);
+    EXPECT_EQ(workerEndAfterDialog(false, true), WorkerEnd::Cancelled);
+    EXPECT_EQ(workerEndAfterDialog(false, false), WorkerEnd::StillRunning);
+}
+
+TEST(RunLoopOutcome, AFreshFolderIsNamedWhenTheWorkerKeepsTheFile) {
+    ScratchFolder scratch(L"skyloom-run-loop-fresh");
+    SetupJob job;
+    job.workFolder = L"C:\\T\\Skyloom-Setup-0A1B2C3D";
+    job.freshWorkFolder = true;
+    noteWorkLeftToWorker(job);
+    EXPECT_EQ(scratch.logMessages(),
+              std::vector<std::string>{"o trabalho nao acabou: o ficheiro fica em "
+                                       "C:\\T\\Skyloom-Setup-0A1B2C3D"});
+}
 
 // The entry point cleans up after an exception: the worker must be stopped before that, or
 // the clean-up would pull the file from under it.

@@ -63,6 +63,22 @@ TEST(WorkFolder, UsedOnlyWhenNobodyElseCanRepointOrWriteIt) {
     }
 }
 
+TEST(WorkFolder, AnyFailureOfTheFixedFolderButItsExistenceLeadsToAFreshOne) {
+    const struct {
+        DWORD error;
+        FixedFolderStep step;
+    } cases[] = {
+        {0, FixedFolderStep::Use},
+        {ERROR_ALREADY_EXISTS, FixedFolderStep::Examine},
+        {ERROR_ACCESS_DENIED, FixedFolderStep::Fresh}, // left delete pending by the last run
+        {ERROR_FILE_EXISTS, FixedFolderStep::Fresh},
+        {ERROR_PATH_NOT_FOUND, FixedFolderStep::Fresh},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(afterCreatingFixedFolder(c.error), c.step) << c.error;
+    }
+}
+
 TEST(PlainFile, OnlyAnOrdinaryFileWithOneName) {
     const struct {
         DWORD attributes, links, expected;
@@ -73,6 +89,16 @@ TEST(PlainFile, OnlyAnOrdinaryFileWithOneName) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(plainFileError(c.attributes, c.links), c.expected) << c.attributes << c.links;
+    }
+}
+
+TEST(PlainFile, OnlyAFileSystemWithoutPosixDeleteFallsBackToTheClassicOne) {
+    for (DWORD error : {87u, 50u, 1u, 120u}) {
+        EXPECT_TRUE(posixDeleteUnsupported(error)) << error;
+    }
+    // Access and sharing stay with the held-file retry.
+    for (DWORD error : {0u, 5u, 32u, 33u, 2u}) {
+        EXPECT_FALSE(posixDeleteUnsupported(error)) << error;
     }
 }
 
