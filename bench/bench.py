@@ -535,7 +535,7 @@ def main():
     parser.add_argument("--sizes", default="1,100,400",
                         help="installer sizes in MiB, of 1, 100 and 400")
     parser.add_argument("--layouts", default=",".join(LAYOUTS),
-                        help="where the payload lies: resource, overlay or both")
+                        help="where the payload lies: resource, overlay, or resource,overlay")
     parser.add_argument("--no-resume", action="store_true", help="skip the resumed run")
     args = parser.parse_args()
     sizes = [int(s) for s in args.sizes.split(",")]

@@ -110,7 +110,7 @@ def padded(size):
     return bytes(range(256)) * (size // 256)
 
 
-@pytest.mark.parametrize("name, script, url, code, detail", [
+WORKER_FAILURES = [
     ("not_found", [Reply(404, body=b"no")], None, 12, 404),
     ("busy", [Reply(429, headers={"Retry-After": "120"})], None, 11, 0),
     ("too_small", [Reply(200, body=b"x" * 1000)], None, 13, 0),
@@ -126,7 +126,11 @@ def padded(size):
     # signature in either (the table no longer ends the file); Windows may name the digest.
     ("truncated_signed_file", "truncated", None, 20, (NO_SIGNATURE, BAD_DIGEST)),
     ("signed_file_with_bytes_appended", "appended", None, 20, (NO_SIGNATURE, BAD_DIGEST)),
-])
+]
+
+
+@pytest.mark.parametrize("name, script, url, code, detail", WORKER_FAILURES,
+                         ids=[row[0] for row in WORKER_FAILURES])
 def test_worker_failure_reaches_the_exit_code(workspace, name, script, url, code, detail):
     files = {"unsigned": lambda: installer(signer=None),
              "tampered": lambda: installer(tamper=True),
@@ -201,7 +205,7 @@ def test_restart_that_fails_again_gives_the_second_code(workspace):
 @pytest.mark.parametrize("planted, reason", [
     ("link", "e' uma ligacao"),
     ("folder everyone may write to", "outros podem escrever nela"),
-])
+], ids=["link", "folder everyone may write to"])
 def test_working_folder_of_someone_else_is_left_alone(workspace, planted, reason):
     # Made before the run under the working folder's name, with a partial installer file in it:
     # a link to a folder of another's choosing, or a folder that Wine shows Everyone may write
