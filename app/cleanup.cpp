@@ -42,10 +42,30 @@ void noteWorkLeftToWorker(const SetupJob& job) {
     }
 }
 
+namespace {
+
+// The installer's private temporary folder goes only when it is empty: what the installer left
+// there (its logs) is kept, and the working folder with it. Never followed if it were a link:
+// RemoveDirectoryW removes a link itself.
+bool installerLeftFiles(const SetupJob& job) {
+    if (job.installerTempFolder.empty() || RemoveDirectoryW(job.installerTempFolder.c_str())) {
+        return false;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        return false;
+    }
+    logLine(L"a pasta fica: %s: o instalador deixou ficheiros em %s (%lu)", job.workFolder.c_str(),
+            job.installerTempFolder.c_str(), error);
+    return true;
+}
+
+} // namespace
+
 void cleanUpJob(SetupJob& job) {
     // A file still held after the waits has its own line; the folder then stays too.
     (void)discardInstallerFile(job);
-    if (!job.workFolder.empty()) {
+    if (!job.workFolder.empty() && !installerLeftFiles(job)) {
         const wchar_t* folder = job.workFolder.c_str();
         const DWORD error = retryWhileHeld(HeldThing::Folder, folder, [folder] {
             return RemoveDirectoryW(folder) ? DWORD{0} : GetLastError();

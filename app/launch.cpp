@@ -1,16 +1,82 @@
 #include "app/launch.h"
 
-#include "app/job/setup_job.h"
+#include "app/work_folder.h"
 #include "base/handles.h"
+#include "build_config.h"
 #include "log/diagnostic_log.h"
 
-std::wstring installerCommandLine(const std::wstring& installerPath) {
-    return L"\"" + installerPath + L"\"";
+namespace {
+
+constexpr std::uint32_t kRestartNeeded = 3010;    // ERROR_SUCCESS_REBOOT_REQUIRED
+constexpr std::uint32_t kRestartInitiated = 1641; // ERROR_SUCCESS_REBOOT_INITIATED
+static_assert(kRestartNeeded == ERROR_SUCCESS_REBOOT_REQUIRED &&
+              kRestartInitiated == ERROR_SUCCESS_REBOOT_INITIATED);
+
+// TMP and TEMP for the installer, set just before it starts: the worker has finished by then,
+// and nothing else of this process reads them. Written without the trailing backslash, as
+// Windows writes them. 0, or the error of the private folder that could not be made.
+[[nodiscard]] DWORD giveInstallerItsTemp(SetupJob& job) {
+    std::wstring folder;
+    switch (job.installerTemp) {
+    case InstallerTemp::Inherited:
+        return 0;
+    case InstallerTemp::ProgramTemp:
+        folder = job.tempFolder;
+        break;
+    case InstallerTemp::PrivateFolder: {
+        bool fresh = false;
+        if (const DWORD error = prepareOwnFolder(job.workFolder, L"tmp",
+                                                 trustedUserFor(job.token, true), folder, fresh);
+            error != 0) {
+            return error;
+        }
+        job.installerTempFolder = folder;
+        break;
+    }
+    }
+    while (folder.size() > 3 && folder.back() == L'\\') {
+        folder.pop_back();
+    }
+    (void)SetEnvironmentVariableW(L"TMP", folder.c_str());
+    (void)SetEnvironmentVariableW(L"TEMP", folder.c_str());
+    logLine(L"TEMP do instalador: %s", folder.c_str());
+    return 0;
+}
+
+} // namespace
+
+std::wstring installerCommandLine(const std::wstring& installerPath, std::wstring_view quietArgs) {
+    std::wstring line = L"\"" + installerPath + L"\"";
+    if (!quietArgs.empty()) {
+        line += L' ';
+        line += quietArgs;
+    }
+    return line;
+}
+
+bool installerSucceeded(std::uint32_t exitCode) {
+    return exitCode == 0 || exitCode == kRestartNeeded || exitCode == kRestartInitiated;
+}
+
+InstallerTemp chooseInstallerTemp(bool system, bool programTempIsInherited,
+                                  bool programTempOpenToOthers) {
+    if (programTempOpenToOthers) {
+        return InstallerTemp::PrivateFolder;
+    }
+    return system && !programTempIsInherited ? InstallerTemp::ProgramTemp
+                                             : InstallerTemp::Inherited;
 }
 
 SetupResult launchInstaller(SetupJob& job) {
+    if (const DWORD error = giveInstallerItsTemp(job); error != 0) {
+        job.detail = error;
+        return SetupResult::LaunchFailed;
+    }
+    // A run without a window makes the installer quiet too, when the build says how.
+    const std::wstring_view quiet = job.noWindow ? SKYLOOM_INSTALLER_QUIET_ARGS : L"";
     // CreateProcessW may write into the command line it is given.
-    std::wstring commandLine = installerCommandLine(job.installerPath);
+    std::wstring commandLine = installerCommandLine(job.installerPath, quiet);
+    logLine(L"a arrancar: %s", commandLine.c_str());
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -29,9 +95,15 @@ SetupResult launchInstaller(SetupJob& job) {
     (void)GetExitCodeProcess(processHandle.get(), &exitCode);
     processHandle.reset();
     logLine(L"o instalador acabou com %lu", exitCode);
-    if (exitCode == 0) {
-        return SetupResult::Ok;
+    if (!installerSucceeded(exitCode)) {
+        job.detail = exitCode;
+        return SetupResult::InstallerFailed;
     }
-    job.detail = exitCode;
-    return SetupResult::InstallerFailed;
+    if (exitCode == kRestartNeeded) {
+        logLine(L"instalado; e' preciso reiniciar o computador");
+    } else if (exitCode == kRestartInitiated) {
+        logLine(L"instalado; o instalador ja' mandou reiniciar o computador");
+    }
+    job.installerExitCode = exitCode;
+    return SetupResult::Ok;
 }

@@ -1,13 +1,28 @@
 #pragma once
+#include "app/job/setup_job.h"
 #include "app/job/setup_result.h"
 
 #include <string>
+#include <string_view>
 
-struct SetupJob;
+// The installer's whole command line: its own path in double quotes, then the quiet arguments
+// after one space when there are any.
+[[nodiscard]] std::wstring installerCommandLine(const std::wstring& installerPath,
+                                                std::wstring_view quietArgs);
 
-// The installer's whole command line: its own path in double quotes, nothing else.
-std::wstring installerCommandLine(const std::wstring& installerPath);
+// 0, and the two codes by which an installer reports success with a restart: 3010 (needed)
+// and 1641 (started). Deployment tools read them so.
+[[nodiscard]] bool installerSucceeded(std::uint32_t exitCode);
 
-// Starts the checked installer and waits for it without limit. Ok for exit code 0,
-// InstallerFailed with the code in detail otherwise, LaunchFailed when it does not start.
+// Which temporary folder the installer gets. Installers unpack DLLs and helpers there: a
+// folder others may write to lets them plant one, so such a folder is replaced by a private one.
+// SYSTEM's own folder (SystemTemp) is not the one its inherited TEMP names, so it is handed on.
+// Anywhere else the environment stays as it is, and installer logs land where support staff
+// look for them.
+[[nodiscard]] InstallerTemp chooseInstallerTemp(bool system, bool programTempIsInherited,
+                                                bool programTempOpenToOthers);
+
+// Starts the checked installer and waits for it without limit. Ok for a success (its exit code
+// in installerExitCode), InstallerFailed with the code in detail otherwise, LaunchFailed when it
+// does not start.
 [[nodiscard]] SetupResult launchInstaller(SetupJob& job);

@@ -15,12 +15,11 @@
 const RunLoopSteps kRunLoopSteps{runWorker, showProgressDialog, showFailureDialog, launchInstaller,
                                  kWorkerWaitMilliseconds};
 
-WorkerEnd workerEndAfterDialog(bool dialogDone, bool workerStopped) {
-    // A dialog that saw the final phase closed after the worker's last access to the job.
+DialogEnd dialogEnd(bool dialogDone, bool dialogCreated) {
     if (dialogDone) {
-        return WorkerEnd::Ended;
+        return DialogEnd::SawFinalPhase;
     }
-    return workerStopped ? WorkerEnd::Cancelled : WorkerEnd::StillRunning;
+    return dialogCreated ? DialogEnd::ClosedFirst : DialogEnd::NeverAppeared;
 }
 
 namespace {
@@ -51,8 +50,29 @@ WorkerEnd runWorkerWithDialog(SetupJob& job, const RunLoopSteps& steps) {
         job.workerMayStillRun = !stopAfterDialog(job, thread.get(), steps.workerWaitMilliseconds);
         throw;
     }
-    const bool stopped = stopAfterDialog(job, thread.get(), steps.workerWaitMilliseconds);
-    return workerEndAfterDialog(job.dialogDone, stopped);
+    switch (dialogEnd(job.dialogDone, job.dialogCreated)) {
+    case DialogEnd::NeverAppeared:
+        // Nobody pressed anything: the run goes on as without a window, to its end.
+        logLine(L"a janela de progresso nao apareceu: continuo sem janela");
+        job.noWindow = true;
+        (void)WaitForSingleObject(thread.get(), INFINITE);
+        return WorkerEnd::Ended;
+    case DialogEnd::SawFinalPhase:
+        // The final phase was the worker's last access to the job: a slow end is still an end.
+        (void)WaitForSingleObject(thread.get(), steps.workerWaitMilliseconds);
+        return WorkerEnd::Ended;
+    case DialogEnd::ClosedFirst:
+        break;
+    }
+    return stopAfterDialog(job, thread.get(), steps.workerWaitMilliseconds)
+               ? WorkerEnd::Cancelled
+               : WorkerEnd::StillRunning;
+}
+
+// The failure dialog could not be shown: the log says what it would have, as without a window.
+void noteFailureDialogNotShown() {
+    logLine(L"a janela de erro nao apareceu");
+    logLine(L"o instalador completo esta' em %s", SKYLOOM_FULL_INSTALLER_URL);
 }
 
 // What the user can do, in the log's words; without a window also the way out that the
@@ -103,9 +123,15 @@ int runSetupCycleWith(SetupJob& job, const RunLoopSteps& steps) {
         if (job.result != SetupResult::Ok) {
             noteFailure(job);
             logLine(L"erro %d (detalhe %lu)", toInt(job.result), job.detail);
-            if (!job.noWindow && steps.failureDialog(job, true) == IDRETRY) {
-                logLine(L"tentar de novo");
-                continue;
+            if (!job.noWindow) {
+                const int answer = steps.failureDialog(job, true);
+                if (answer == IDRETRY) {
+                    logLine(L"tentar de novo");
+                    continue;
+                }
+                if (answer == kFailureDialogNotShown) {
+                    noteFailureDialogNotShown();
+                }
             }
             cleanUpJob(job);
             return toInt(job.result);
@@ -119,11 +145,13 @@ int runSetupCycleWith(SetupJob& job, const RunLoopSteps& steps) {
         if (launched != SetupResult::Ok) {
             job.result = launched;
             noteFailure(job);
-            if (!job.noWindow) {
-                (void)steps.failureDialog(job, false);
+            if (!job.noWindow && steps.failureDialog(job, false) == kFailureDialogNotShown) {
+                noteFailureDialogNotShown();
             }
         }
         cleanUpJob(job);
-        return toInt(launched);
+        // A success is the installer's own code: 0, or one that asks for a restart.
+        return launched == SetupResult::Ok ? static_cast<int>(job.installerExitCode)
+                                           : toInt(launched);
     }
 }

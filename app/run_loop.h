@@ -28,8 +28,14 @@ enum class WorkerEnd {
     NotStarted,   // the thread could not be created
 };
 
-// After the progress dialog closed and the wait for the worker (workerStopped: it ended).
-[[nodiscard]] WorkerEnd workerEndAfterDialog(bool dialogDone, bool workerStopped);
+// How the progress dialog ended.
+enum class DialogEnd {
+    SawFinalPhase, // it closed itself: the worker is done with the job
+    ClosedFirst,   // the user closed it: a Cancel
+    NeverAppeared, // no window at all: the run goes on without one
+};
+
+[[nodiscard]] DialogEnd dialogEnd(bool dialogDone, bool dialogCreated);
 
 // Returns the process exit code. When the worker did not end after a cancel it may still be
 // using the job: the caller must then end the process without destroying the job.

@@ -1,8 +1,12 @@
 #include "app/startup.h"
 
 #include "app/job/setup_job.h"
+#include "app/launch.h"
 #include "app/options.h"
+#include "app/single_instance.h"
+#include "app/window_policy.h"
 #include "app/work_folder.h"
+#include "base/file_security.h"
 #include "build_config.h"
 #include "log/diagnostic_log.h"
 #include "platform/system_library.h"
@@ -56,39 +60,145 @@ void loadDialogIcons(SetupJob& job, HINSTANCE instance) {
                    GetSystemMetrics(SM_CYSMICON), &job.smallIcon);
 }
 
+namespace {
+
+// The temporary folder as the rules need it: its final path (empty when it cannot be read), and
+// whether anyone outside the ordinary trusted set may write to it. A folder that cannot be
+// examined counts as open to others.
+struct TempFolderFacts {
+    std::wstring finalPath;
+    bool openToOthers = true;
+};
+
+TempFolderFacts examineTempFolder(const std::wstring& tempFolder, PSID user) {
+    TempFolderFacts facts;
+    const UniqueFile folder(CreateFileW(tempFolder.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                        nullptr));
+    if (!folder) {
+        return facts;
+    }
+    if (finalPathOf(folder.get(), facts.finalPath) != 0) {
+        facts.finalPath.clear();
+    }
+    SecurityFacts security;
+    facts.openToOthers = readSecurityFacts(folder.get(), SE_FILE_OBJECT, user, security) != 0 ||
+                         strangersMayWrite(security);
+    return facts;
+}
+
+// Two names of one folder, with or without the trailing backslash.
+bool sameFolder(std::wstring a, std::wstring b) {
+    for (std::wstring* path : {&a, &b}) {
+        while (!path->empty() && path->back() == L'\\') {
+            path->pop_back();
+        }
+    }
+    return samePath(a, b);
+}
+
+std::wstring inheritedTemp() {
+    wchar_t value[kTempFolderBufferSize] = {};
+    const DWORD length = GetEnvironmentVariableW(L"TEMP", value, kTempFolderBufferSize);
+    return length > 0 && length < kTempFolderBufferSize ? std::wstring(value, length) : L"";
+}
+
+// SYSTEM and elevated runs refuse junctions that non-administrators made, wherever a path
+// passes through one. Kernel32 before Windows 11 and Wine lack the policy: nothing changes then.
+void guardRedirection(const TokenFacts& token) {
+    if (!token.system && !token.elevated) {
+        return;
+    }
+    constexpr auto kRedirectionTrustPolicy = static_cast<PROCESS_MITIGATION_POLICY>(16);
+    struct RedirectionTrust {
+        DWORD flags; // bit 0: enforce, bit 1: audit
+    } policy{1};
+    using SetPolicy = BOOL(WINAPI*)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
+    if (const SetPolicy set = procAddress<SetPolicy>(GetModuleHandleW(L"kernel32.dll"),
+                                                     "SetProcessMitigationPolicy")) {
+        (void)set(kRedirectionTrustPolicy, &policy, sizeof policy);
+    }
+}
+
+// Opens the log once, checked; a file refused gives way to a fresh one beside it. Returns the
+// line that says so, for after the run header ("" when there is none).
+std::wstring openTheLog(bool defaultPath, const TempFolderFacts& temp, PSID user) {
+    LogFileRules rules;
+    if (defaultPath) {
+        // Only the default name lies where others may have made it first; a --log path is the
+        // user's own choice, and log shares are owned by machine accounts.
+        if (!temp.finalPath.empty()) {
+            rules.expectedFinalPath = pathIn(temp.finalPath, kLogFileName);
+        }
+        rules.ownerMustBeTrusted = temp.openToOthers;
+        rules.trustedUser = user;
+    }
+    const std::wstring wanted = logPath;
+    LogFileVerdict verdict = LogFileVerdict::Use;
+    if (openLogWith(wanted, rules, verdict) != 0 || verdict == LogFileVerdict::Use) {
+        return {};
+    }
+    UniqueFile fresh;
+    std::wstring freshPath;
+    if (openFreshLogFile(wanted, fresh, freshPath) != 0) {
+        return {};
+    }
+    useLogFile(std::move(fresh), freshPath);
+    return wanted + L" nao serve (" + logFileRefusal(verdict) + L")";
+}
+
+} // namespace
+
 std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance, const std::wstring& tempFolder,
                               const std::vector<std::wstring_view>& args) {
     CommandLineOptions options = parseOptions(args);
     job.urls = std::move(options.urls);
-    job.noWindow = options.noWindow;
     job.noRun = options.noRun;
-    if (options.logPath) {
-        logPath = *options.logPath;
-    }
+    job.tempFolder = tempFolder;
     if (job.urls.empty()) {
         job.urls.assign(kBuiltInUrls.begin(), kBuiltInUrls.end());
     }
     job.catalog = &selectCatalog(options.languageRequest);
 
+    // A token that cannot be read leaves the ordinary facts: not SYSTEM, not elevated.
+    (void)readTokenFacts(job.token);
+    guardRedirection(job.token);
+    const WindowFacts windowFacts = readWindowFacts(job.token, options.noWindow);
+    const WindowDecision window = decideWindow(windowFacts);
+    job.noWindow = window.noWindow != NoWindowReason::None;
+    job.addressAsText = window.addressAsText;
+
+    const TempFolderFacts temp = examineTempFolder(tempFolder, job.token.user());
+    if (options.logPath) {
+        logPath = *options.logPath;
+    }
+    const std::wstring logRefused = openTheLog(!options.logPath, temp, job.token.user());
+
     logLine(L"=== Skyloom-Setup %s (lingua %s%s%s) ===", kSetupVersion, job.catalog->languageCode,
             job.noWindow ? L", sem janela" : L"", job.noRun ? L", sem executar" : L"");
+    if (!logRefused.empty()) {
+        logLine(L"o registo fica em %s: %s", logPath.c_str(), logRefused.c_str());
+    }
+    if (const wchar_t* line = noWindowLine(window.noWindow)) {
+        logLine(L"%s", line);
+    }
 
-    // Held, never closed, until the process ends; a null handle means no protection.
-    HANDLE mutex = CreateMutexW(nullptr, TRUE, kSingleInstanceMutexName);
-    const DWORD mutexError = GetLastError();
-    if (mutex != nullptr && mutexError == ERROR_ALREADY_EXISTS) {
-        logLine(L"ja' ha' um a correr");
+    if (anotherRunHolds(windowFacts.sessionZero, job.token.user())) {
         return toInt(SetupResult::AlreadyRunning);
     }
 
     std::wstring workFolder;
-    if (prepareWorkFolder(tempFolder, workFolder, job.freshWorkFolder) != 0) {
+    if (prepareWorkFolder(tempFolder, trustedUserFor(job.token, true), workFolder,
+                          job.freshWorkFolder) != 0) {
         return toInt(SetupResult::LocalError);
     }
     // Recorded only once it is the program's own: the clean-up after a failure goes by this
     // field, and removes no other folder.
     job.workFolder = std::move(workFolder);
     job.installerPath = job.workFolder + kInstallerFileName;
+    job.installerTemp = chooseInstallerTemp(
+        job.token.system, sameFolder(tempFolder, inheritedTemp()), temp.openToOthers);
     // Only a run with a window shows them.
     if (!job.noWindow) {
         loadDialogIcons(job, instance);

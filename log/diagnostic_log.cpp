@@ -40,28 +40,48 @@ std::atomic<ULONGLONG> lockGivenUpUntil{0};
     }
 }
 
-// One line: open, lock across processes, append, unlock, close.
+// The file the lines go to, kept from its first line to the end of the process. Only touched
+// with threadsLock held.
+struct OpenLog {
+    std::wstring path;
+    LogFileRules rules;
+    UniqueFile file;
+};
+OpenLog openLog;
+
+// The file for the next line: the one kept, or logPath opened afresh when it is another path or
+// its last open failed (a folder that did not exist yet).
+HANDLE logFileForLine() {
+    if (openLog.path != logPath) {
+        openLog.path = logPath;
+        openLog.rules = {};
+        openLog.file.reset();
+    }
+    if (!openLog.file) {
+        LogFileVerdict verdict = LogFileVerdict::Use;
+        (void)openLogFile(openLog.path, openLog.rules, openLog.file, verdict);
+    }
+    return openLog.file.get();
+}
+
+// One line: lock across processes, append, unlock.
 void writeLine(const char* utf8, DWORD bytes) {
-    // Append access only: every write lands at the then current end of the file. Read access
-    // is there only for the byte-range lock below, which needs read or write data access.
-    UniqueFile file(CreateFileW(logPath.c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
+    const HANDLE file = logFileForLine();
+    if (file == INVALID_HANDLE_VALUE) {
         return;
     }
     // Windows makes each append atomic, but not every file system that emulates append does
     // (Wine computes the end and then writes, so two writers can land on the same offset). An
-    // exclusive lock on one byte far past any real end serialises the writers of all threads
-    // and processes. If it cannot be taken the line is written all the same.
+    // exclusive lock on one byte far past any real end serialises the writers of all processes.
+    // If it cannot be taken the line is written all the same.
     OVERLAPPED lockRange{};
     lockRange.Offset = 0xFFFFFFF0;
     lockRange.OffsetHigh = 0x7FFFFFFF;
-    const bool locked = lockForOneLine(file.get(), lockRange);
+    const bool locked = lockForOneLine(file, lockRange);
     DWORD written = 0;
-    (void)WriteFile(file.get(), utf8, bytes, &written, nullptr);
+    (void)WriteFile(file, utf8, bytes, &written, nullptr);
     if (locked) {
-        (void)UnlockFileEx(file.get(), 0, 1, 0, &lockRange);
+        (void)UnlockFileEx(file, 0, 1, 0, &lockRange);
     }
 }
 
@@ -72,6 +92,32 @@ std::size_t formatLogLine(wchar_t (&line)[kLogLineCapacity], const SYSTEMTIME& t
     const LogTime fields{time.wYear,   time.wMonth,  time.wDay,         time.wHour,
                          time.wMinute, time.wSecond, time.wMilliseconds};
     return formatLogLine(line, fields, format, args);
+}
+
+DWORD openLogWith(const std::wstring& path, const LogFileRules& rules, LogFileVerdict& verdict) {
+    AcquireSRWLockExclusive(&threadsLock);
+    logPath = path;
+    openLog.path = path;
+    openLog.rules = rules;
+    verdict = LogFileVerdict::Use;
+    const DWORD error = openLogFile(path, rules, openLog.file, verdict);
+    ReleaseSRWLockExclusive(&threadsLock);
+    return error;
+}
+
+void useLogFile(UniqueFile file, const std::wstring& path) {
+    AcquireSRWLockExclusive(&threadsLock);
+    logPath = path;
+    openLog.path = path;
+    openLog.rules = {};
+    openLog.file = std::move(file);
+    ReleaseSRWLockExclusive(&threadsLock);
+}
+
+void closeLog() {
+    AcquireSRWLockExclusive(&threadsLock);
+    openLog = {};
+    ReleaseSRWLockExclusive(&threadsLock);
 }
 
 void logLine(const wchar_t* format, ...) {

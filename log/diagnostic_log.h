@@ -3,6 +3,7 @@
 // two processes never mix inside a line. This process's threads take turns; other processes
 // are kept apart by a byte-range lock.
 
+#include "log/log_file.h"
 #include "log/log_line.h"
 
 #include <windows.h>
@@ -11,7 +12,7 @@
 #include <cstddef>
 #include <string>
 
-// Set before the first line and left alone afterwards.
+// The path of the log file. A line written after it changed opens the new path.
 extern std::wstring logPath;
 
 // How long one line waits for the lock that keeps the writers of all processes apart before it
@@ -20,6 +21,18 @@ inline constexpr DWORD kLogLockWaitMs = 500;
 inline constexpr DWORD kLogLockGiveUpMs = 10'000;
 
 void logLine(const wchar_t* format, ...);
+
+// Makes `path` the log, opened now under `rules` and kept for every later line. Returns the
+// error of the open (the lines are then lost, as with any log that cannot be opened), else 0
+// with the verdict: a refused file is not written.
+[[nodiscard]] DWORD openLogWith(const std::wstring& path, const LogFileRules& rules,
+                                LogFileVerdict& verdict);
+
+// Makes an open file the log: the fresh one made after a refusal.
+void useLogFile(UniqueFile file, const std::wstring& path);
+
+// Lets go of the log file, so that it can be deleted; the next line opens logPath again.
+void closeLog();
 
 // formatLogLine with the fields of a SYSTEMTIME.
 std::size_t formatLogLine(wchar_t (&line)[kLogLineCapacity], const SYSTEMTIME& time,

@@ -12,23 +12,26 @@
 int showFailureDialog(SetupJob& job, bool allowRetry) {
     const TaskDialogIndirectFunction taskDialog = findTaskDialog();
     if (taskDialog == nullptr) {
-        return IDCLOSE;
+        return kFailureDialogNotShown;
     }
     const MessageCatalog& catalog = *job.catalog;
     FailureTexts texts;
     buildFailureTexts(catalog,
                       FailureFacts{toInt(job.result), job.detail, job.retryMinutes,
                                    job.neededMegabytes, job.secureFailureFlags.load(),
-                                   job.restartedFromZero},
+                                   job.restartedFromZero, job.addressAsText},
                       logPath.c_str(), texts);
 
     TASKDIALOGCONFIG config{};
     config.cbSize = sizeof config;
     config.hwndParent = nullptr;
     config.hInstance = nullptr;
-    // The link to the full installer needs the flag and the callback.
-    config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_ENABLE_HYPERLINKS;
-    config.pfCallback = failureDialogCallback;
+    config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION;
+    // The link to the full installer needs the flag and the callback; an elevated run has none.
+    if (!job.addressAsText) {
+        config.dwFlags |= TDF_ENABLE_HYPERLINKS;
+        config.pfCallback = failureDialogCallback;
+    }
     config.dwCommonButtons =
         allowRetry ? TDCBF_RETRY_BUTTON | TDCBF_CLOSE_BUTTON : TDCBF_CLOSE_BUTTON;
     config.pszWindowTitle = catalog.productName;
@@ -40,7 +43,7 @@ int showFailureDialog(SetupJob& job, bool allowRetry) {
     config.cxWidth = kDialogWidth;
     int button = IDCLOSE;
     if (FAILED(taskDialog(&config, &button, nullptr, nullptr))) {
-        return IDCLOSE;
+        return kFailureDialogNotShown;
     }
     return button;
 }

@@ -1,6 +1,9 @@
 #pragma once
 struct SetupJob;
 
+// What showFailureDialog returns when the dialog could not be shown at all: no button has it.
+inline constexpr int kFailureDialogNotShown = 0;
+
 // Explains a failed run; returns the button that closed the dialog (IDRETRY, IDCLOSE,
-// IDCANCEL), IDCLOSE when it could not be shown.
+// IDCANCEL), kFailureDialogNotShown when it could not be shown.
 [[nodiscard]] int showFailureDialog(SetupJob& job, bool allowRetry);

@@ -123,11 +123,18 @@ void buildFailureTexts(const MessageCatalog& catalog, const FailureFacts& facts,
     if (const wchar_t* advice = adviceText(catalog, cause)) {
         used = appendWhole(texts.content, kFailureTextCapacity, used, L" ", advice, L"");
     }
-    // The link's address is the built-in one, and a click opens that whatever the markup says
-    // (ui/full_installer_link.h); the markup names it as Windows' task dialog documents links.
-    (void)appendWhole(texts.content, kFailureTextCapacity, used,
-                      L"\n\n<a href=\"" SKYLOOM_FULL_INSTALLER_URL L"\">",
-                      catalog.fullInstallerLink, L"</a>");
+    if (facts.addressAsText) {
+        // Shown without TDF_ENABLE_HYPERLINKS, where any markup would show as it is.
+        (void)appendWhole(texts.content, kFailureTextCapacity, used, L"\n\n",
+                          catalog.fullInstallerLink, L": " SKYLOOM_FULL_INSTALLER_URL);
+    } else {
+        // The link's address is the built-in one, and a click opens that whatever the markup
+        // says (ui/full_installer_link.h); the markup names it as Windows' task dialog documents
+        // links.
+        (void)appendWhole(texts.content, kFailureTextCapacity, used,
+                          L"\n\n<a href=\"" SKYLOOM_FULL_INSTALLER_URL L"\">",
+                          catalog.fullInstallerLink, L"</a>");
+    }
 
     formatWide(texts.logSentence, catalog.logLocationFormat, logPath ? logPath : L"");
     formatWide(texts.details, L"%s\n(%s)", texts.logSentence, texts.codeText);

@@ -23,6 +23,8 @@ struct FailureFacts {
     std::int64_t neededMegabytes;
     std::uint32_t secureFailureFlags = 0;
     bool restartedFromZero = false;
+    // An elevated run: the full installer's address as plain text, never a link.
+    bool addressAsText = false;
 };
 
 struct FailureTexts {
@@ -37,7 +39,8 @@ struct FailureTexts {
 
 // Fills all four buffers afresh; logPath may be null (then it counts as empty). The content is
 // the message, the advice for the failure's cause and, as its last paragraph, the link to the
-// full installer; advice and link go in whole or not at all.
+// full installer (or its text and address, as plain text); advice and link go in whole or not
+// at all.
 void buildFailureTexts(const MessageCatalog& catalog, const FailureFacts& facts,
                        const wchar_t* logPath, FailureTexts& texts);
 

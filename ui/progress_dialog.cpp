@@ -36,6 +36,7 @@ HRESULT progressDialogNotify(const MessageSink& sink, UINT notification, WPARAM 
                              SetupJob& job) {
     switch (notification) {
     case TDN_CREATED:
+        job.dialogCreated = true;
         sendIcon(sink, ICON_BIG, job.largeIcon);
         sendIcon(sink, ICON_SMALL, job.smallIcon);
         progressCreated(sink, progressFace);
@@ -82,7 +83,7 @@ TaskDialogIndirectFunction findTaskDialog() {
 }
 
 void showProgressDialog(SetupJob& job) {
-    // Not shown leaves dialogDone false: the run loop then ends the run as cancelled.
+    // Not shown leaves dialogCreated false: the run loop then goes on without a window.
     const TaskDialogIndirectFunction taskDialog = findTaskDialog();
     if (taskDialog == nullptr) {
         return;
@@ -105,7 +106,6 @@ void showProgressDialog(SetupJob& job) {
     config.lpCallbackData = reinterpret_cast<LONG_PTR>(&job);
     config.cxWidth = kDialogWidth;
     int button = 0;
-    // How the dialog ended is in dialogDone; a dialog that could not be shown leaves it false,
-    // which the run loop treats as a cancel.
+    // How the dialog ended is in dialogDone and dialogCreated.
     (void)taskDialog(&config, &button, nullptr, nullptr);
 }

@@ -20,7 +20,7 @@ using TaskDialogIndirectFunction = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int
 [[nodiscard]] TaskDialogIndirectFunction findTaskDialog();
 
 // Shows progress until the worker reaches a final phase (then sets dialogDone) or the user
-// cancels.
+// cancels. A dialog that appears sets dialogCreated.
 void showProgressDialog(SetupJob& job);
 
 // The task dialog callback, its messages going to sink instead of the window: reached directly

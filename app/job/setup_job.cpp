@@ -3,6 +3,7 @@
 void resetForRun(SetupJob& job) {
     job.cancelRequested.exchange(false);
     job.dialogDone = false;
+    job.dialogCreated = false;
     job.result = SetupResult::Ok;
     job.detail = 0;
     job.restartedFromZero = false;

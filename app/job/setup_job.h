@@ -2,6 +2,7 @@
 // The one record of a run, shared by the main thread and the worker thread.
 
 #include "app/job/setup_result.h"
+#include "base/file_security.h"
 
 #include <windows.h>
 #include <winhttp.h>
@@ -13,11 +14,26 @@
 
 struct MessageCatalog;
 
+// Which temporary folder the installer is given (TMP and TEMP).
+enum class InstallerTemp {
+    Inherited,     // this process's own environment, untouched
+    ProgramTemp,   // the program's temporary folder (SYSTEM's SystemTemp)
+    PrivateFolder, // "tmp" in the working folder: the temporary folder is open to others
+};
+
 struct SetupJob {
     const MessageCatalog* catalog = nullptr;
     std::vector<std::wstring> urls;
     bool noWindow = false;
     bool noRun = false;
+    // The process's token, read once at start-up.
+    TokenFacts token;
+    // Elevated: the failure dialog gives the full installer's address as text, not as a link.
+    bool addressAsText = false;
+    std::wstring tempFolder; // the program's, ending in a backslash
+    InstallerTemp installerTemp = InstallerTemp::Inherited;
+    // The private temporary folder made for the installer, once it is made.
+    std::wstring installerTempFolder;
     std::wstring workFolder;
     // A fresh folder with a random name, made because the fixed one failed: no later run finds
     // what stays in it.
@@ -35,6 +51,8 @@ struct SetupJob {
     // Whoever takes a non-null handle out of this slot by exchange closes it.
     std::atomic<HINTERNET> activeRequest{nullptr};
 
+    // The progress dialog of this run appeared (TDN_CREATED): one that never did is no Cancel.
+    bool dialogCreated = false;
     bool resumedDownload = false;
     // The last attempt ended by emptying the file so that the next asks from zero: the
     // server's answers did not fit together.
@@ -45,6 +63,9 @@ struct SetupJob {
     bool workerMayStillRun = false;
 
     SetupResult result = SetupResult::Ok;
+    // The installer's own exit code after a success (0, or the two restart codes): the process
+    // ends with it.
+    std::uint32_t installerExitCode = 0;
     std::uint32_t detail = 0;
     // The flags of the last send that failed its TLS checks on Windows (12175): written by
     // WinHTTP's status callback, through the send's context, on whichever thread it runs.

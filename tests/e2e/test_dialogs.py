@@ -216,15 +216,28 @@ def test_failed_installer_offers_close_only(workspace):
     with https_server(real=installer()) as server:
         run, driven = workspace.run_windowed(
             "--url", server.url(), "--lingua", "en", steps=["press:8"],
-            env={"SKYLOOM_TEST_EXIT_CODE": "3010"})
+            env={"SKYLOOM_TEST_EXIT_CODE": "1603"})
     assert run.code == 41
-    assert run.lines[-1] == "o instalador acabou com 3010"
+    assert run.lines[-1] == "o instalador acabou com 1603"
     failure = settled(driven.windows()[-1])
     assert failure.instruction == HEADING
-    assert failure.content.startswith("The installation didn't finish (code 3010). Try again")
-    assert failure.details.endswith("\n(41/0x00000BC2)")
+    assert failure.content.startswith("The installation didn't finish (code 1603). Try again")
+    assert failure.details.endswith("\n(41/0x00000643)")
     assert failure.buttons.keys() == {IDCLOSE}
     assert failure.default_button == IDCLOSE
+    assert_cleaned_up(workspace)
+
+
+def test_elevated_run_names_the_full_installer_without_a_link(workspace):
+    # Started as administrator: a click must never start a browser with the raised rights.
+    with https_server([Reply(404, body=b"no")]) as server:
+        run, driven = workspace.run_windowed("--url", server.url(), steps=["press:8"],
+                                             elevated=True)
+    assert run.code == 12
+    failure = settled(driven.windows()[-1])
+    url = build_setting("SKYLOOM_FULL_INSTALLER_URL")
+    assert failure.content == f"{DOWNLOAD_FAILED} {REFUSED}\n\n{FULL_INSTALLER}: {url}"
+    assert failure.links == []
     assert_cleaned_up(workspace)
 
 

@@ -50,8 +50,9 @@ def report_of(path: pathlib.Path) -> dict:
     return dict(line.split("=", 1) for line in lines)
 
 
+# 3010 and 1641 are successes that ask for a restart: deployment tools read the code itself.
 @pytest.mark.parametrize("installer_code, exit_code", [
-    (0, 0), (3010, 41), (100, 41), (0xC0000005, 41),
+    (0, 0), (3010, 3010), (100, 41), (0xC0000005, 41),
 ])
 def test_launch_and_installer_exit_code(workspace, installer_code, exit_code):
     report = workspace.root / "report.txt"
@@ -72,12 +73,62 @@ def test_launch_and_installer_exit_code(workspace, installer_code, exit_code):
     for operation in ("open_for_write", "rename", "delete"):
         assert seen[operation].startswith("0 "), (operation, seen[operation])
     assert seen["inherited_handle"] == "absent"
+    # The folder this process was given: the workspace's, open to its owner alone.
+    assert seen["temp"] == win_path(workspace.temp)
     started = [line for line in run.lines if line.startswith("o instalador arrancou (pid ")]
     assert len(started) == 1
-    # After a failure without a window the log ends with the way out.
-    ended = run.lines[-1] if exit_code == 0 else run.lines[-2]
-    assert ended == f"o instalador acabou com {installer_code}"
+    assert f'a arrancar: "{installer_path}"' in run.lines
+    # After a failure without a window the log ends with the way out; a restart is no failure.
+    after = {0: [], 3010: ["instalado; e' preciso reiniciar o computador"]}.get(
+        installer_code, [full_installer_line()])
+    assert run.lines[-1 - len(after):] == [f"o instalador acabou com {installer_code}", *after]
     assert not any(line.startswith("erro ") for line in run.lines)
+    assert_cleaned_up(workspace)
+
+
+def test_temporary_folder_others_may_write_to_gives_the_installer_its_own(workspace):
+    # Wine shows Everyone with write access on a folder of mode 0777: the installer then gets a
+    # folder inside the working folder instead, which goes with it when it is left empty.
+    workspace.temp.chmod(0o777)
+    report = workspace.root / "report.txt"
+    with https_server(real=installer()) as server:
+        run = workspace.run_setup("--sem-janela", "--url", server.url(),
+                                  env={"SKYLOOM_TEST_REPORT": win_path(report)})
+    assert run.code == 0, run.lines
+    private = win_path(workspace.work_folder / "tmp")
+    assert report_of(report)["temp"] == private
+    assert f"TEMP do instalador: {private}" in run.lines
+    assert_cleaned_up(workspace)
+
+
+def test_planted_log_is_not_written_and_the_lines_go_to_a_fresh_one(workspace):
+    # The log's name made first as a second name of another file: Wine reports the link count.
+    other = workspace.root / "someone-elses.txt"
+    other.write_bytes(b"not a log\r\n")
+    os.link(other, workspace.log_file)
+    with https_server(real=installer()) as server:
+        run = workspace.run_setup("--sem-janela", "--sem-executar", "--url", server.url())
+    assert run.code == 0
+    assert other.read_bytes() == b"not a log\r\n"
+    fresh = [p for p in workspace.temp.iterdir() if re.fullmatch(r"Skyloom-Setup-[0-9A-F]{8}\.log",
+                                                                  p.name)]
+    assert len(fresh) == 1
+    lines = Workspace.messages(workspace.read_log(fresh[0]))
+    assert lines[1] == (f"o registo fica em {win_path(fresh[0])}: "
+                        f"{win_path(workspace.log_file)} nao serve (tem outro nome)")
+    assert lines[-1] == "verificado; --sem-executar: nao corre"
+
+
+def test_no_display_is_no_cancel(workspace):
+    # No --sem-janela and nowhere to show a window: the run goes on without one, to its end.
+    report = workspace.root / "report.txt"
+    with https_server(real=installer()) as server:
+        run = workspace.run_setup("--url", server.url(), unix_env={"DISPLAY": ""},
+                                  env={"SKYLOOM_TEST_REPORT": win_path(report)})
+    assert run.code == 0, run.lines
+    assert "a janela de progresso nao apareceu: continuo sem janela" in run.lines
+    assert report.exists()
+    assert run.lines[-1] == "o instalador acabou com 0"
     assert_cleaned_up(workspace)
 
 
@@ -295,8 +346,9 @@ def test_installer_file_that_cannot_be_opened_gives_50(workspace):
         run = workspace.run_setup("--sem-janela", "--url", server.url())
     assert run.code == 50
     folder = win_path(workspace.work_folder)
-    assert run.lines[-3:] == ["erro 50 (detalhe 5)", "a pasta esta' ocupada: espero (145)",
-                              f"desisto: {folder} (145)"]
+    assert run.lines[-4:] == ["erro 50 (detalhe 5)",
+                              f"nao consegui apagar {win_path(workspace.installer)} (5)",
+                              "a pasta esta' ocupada: espero (145)", f"desisto: {folder} (145)"]
     assert server.requests == []
     # Clean-up removes only files and an empty folder: this folder stays, and is logged.
     assert workspace.installer.is_dir()

@@ -1,6 +1,7 @@
 """Start-up of the real Skyloom-Setup.exe under Wine: run header, language, single instance,
 working folder, log file."""
 
+import re
 import socket
 import threading
 
@@ -111,8 +112,12 @@ def test_missing_temporary_folder_exits_50(workspace):
                               env={"TEMP": win_path(missing), "TMP": win_path(missing)},
                               log_path=log)
     assert run.code == 50
-    assert run.lines[-1] == f"nao consegui criar {win_path(missing)}\\Skyloom-Setup (3)"
-    assert len(run.lines) == 2
+    # The fixed name fails, then the fresh folder that would take its place.
+    fixed = f"{win_path(missing)}\\Skyloom-Setup"
+    assert run.lines[1] == f"nao uso {fixed} (3)"
+    assert re.fullmatch(re.escape(f"nao consegui criar {fixed}-") + r"[0-9A-F]{8} \(3\)",
+                        run.lines[2]), run.lines
+    assert len(run.lines) == 3
     assert not missing.exists()
 
 

@@ -61,8 +61,8 @@ def test_report_tells_how_it_was_started_and_what_it_may_do(plain, tmp_path):
                        {"SKYLOOM_TEST_REPORT": win_path(report), "SKYLOOM_TEST_EXIT_CODE": "7"})
     assert done.code == 7
     values = read_report(report)
-    assert list(values) == ["command_line", "current_directory", "own_path", "open_for_write",
-                            "rename", "delete", "inherited_handle"]
+    assert list(values) == ["command_line", "current_directory", "own_path", "temp",
+                            "open_for_write", "rename", "delete", "inherited_handle"]
     assert values["own_path"].lower() == win_path(installer).lower()
     assert "two words" in values["command_line"]
     assert values["current_directory"].lower().rstrip("\\") == win_path(os.getcwd()).lower()

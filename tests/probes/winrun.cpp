@@ -1,7 +1,10 @@
-// winrun [NAME=VALUE]... [--inherit-file=PATH] -- PROGRAM [ARG]...
+// winrun [NAME=VALUE]... [--inherit-file=PATH] [--elevated] -- PROGRAM [ARG]...
 // Starts PROGRAM with the given environment variables set (TEMP, for instance, which Wine
 // otherwise takes from the prefix), waits for it and exits with its exit code, which it also
 // prints as "exit=N" (full 32 bits: the Unix exit status keeps only 8).
+// Windows starts a user's programs with the limited half of an administrator's token; Wine 8
+// starts every program with the elevated half. PROGRAM gets the limited half, as on Windows,
+// unless --elevated asks for it "as administrator".
 // --inherit-file opens PATH with an inheritable handle, hands it down to PROGRAM and names its
 // value in SKYLOOM_TEST_INHERITED_HANDLE: a program PROGRAM starts without inheritance must
 // not see it.
@@ -34,13 +37,39 @@ std::wstring quoteArgument(const std::wstring& arg) {
     return out;
 }
 
+// The limited token linked to this process's elevated one; null when there is none.
+HANDLE limitedToken() {
+    HANDLE own = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &own)) {
+        return nullptr;
+    }
+    TOKEN_ELEVATION_TYPE type{};
+    TOKEN_LINKED_TOKEN linked{};
+    DWORD size = 0;
+    HANDLE primary = nullptr;
+    if (GetTokenInformation(own, TokenElevationType, &type, sizeof type, &size) &&
+        type == TokenElevationTypeFull &&
+        GetTokenInformation(own, TokenLinkedToken, &linked, sizeof linked, &size)) {
+        DuplicateTokenEx(linked.LinkedToken, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation,
+                         TokenPrimary, &primary);
+        CloseHandle(linked.LinkedToken);
+    }
+    CloseHandle(own);
+    return primary;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
     int i = 1;
     BOOL inherit = FALSE;
+    bool elevated = false;
     for (; i < argc && std::wstring(argv[i]) != L"--"; ++i) {
         std::wstring pair = argv[i];
+        if (pair == L"--elevated") {
+            elevated = true;
+            continue;
+        }
         if (pair.rfind(L"--inherit-file=", 0) == 0) {
             SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
             HANDLE file = CreateFileW(pair.substr(15).c_str(), GENERIC_READ, FILE_SHARE_READ,
@@ -72,8 +101,17 @@ int wmain(int argc, wchar_t** argv) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, inherit, 0, nullptr, nullptr,
-                        &startup, &process)) {
+    HANDLE token = elevated ? nullptr : limitedToken();
+    const BOOL started =
+        token != nullptr
+            ? CreateProcessAsUserW(token, nullptr, commandLine.data(), nullptr, nullptr, inherit, 0,
+                                   nullptr, nullptr, &startup, &process)
+            : CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, inherit, 0, nullptr,
+                             nullptr, &startup, &process);
+    if (token != nullptr) {
+        CloseHandle(token);
+    }
+    if (!started) {
         std::fprintf(stderr, "winrun: CreateProcess failed (%lu)\n", GetLastError());
         return 255;
     }

@@ -63,6 +63,7 @@ std::wstring selfReport() {
     GetModuleFileNameW(nullptr, buffer, 32768);
     const std::wstring self = buffer;
     text += L"own_path=" + self + L"\n";
+    text += L"temp=" + environmentValue(L"TEMP") + L"\n";
 
     HANDLE writer = CreateFileW(self.c_str(), GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

@@ -28,13 +28,16 @@ def win_path(path) -> str:
     return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
 
 
-def windows_command(exe, args=(), env=None, inherit_file=None):
+def windows_command(exe, args=(), env=None, inherit_file=None, elevated=False):
     """Command line that starts exe under Wine through winrun, with env set on the Windows side
     (Wine takes TEMP and TMP from the prefix, not from the Unix environment). inherit_file: a
-    file that winrun opens with an inheritable handle and hands down to exe."""
+    file that winrun opens with an inheritable handle and hands down to exe. exe runs with a
+    user's limited token, as on Windows, unless elevated."""
     pairs = [f"{k}={v}" for k, v in (env or {}).items()]
     if inherit_file is not None:
         pairs.append(f"--inherit-file={win_path(inherit_file)}")
+    if elevated:
+        pairs.append("--elevated")
     return [str(WINE_RUN), str(WINRUN), *pairs, "--", win_path(exe), *map(str, args)]
 
 
@@ -53,17 +56,19 @@ def _exit_code(stdout: str, returncode: int) -> int:
 
 
 def run_windows(exe, args=(), env=None, timeout=180, cwd=None, unix_env=None,
-                inherit_file=None) -> Finished:
+                inherit_file=None, elevated=False) -> Finished:
     """unix_env: variables for Wine itself, such as LC_ALL, which sets the UI language."""
-    done = subprocess.run(windows_command(exe, args, env, inherit_file), capture_output=True,
+    done = subprocess.run(windows_command(exe, args, env, inherit_file, elevated),
+                          capture_output=True,
                           text=True,
                           timeout=timeout, errors="replace", cwd=cwd,
                           env={**os.environ, **(unix_env or {})})
     return Finished(_exit_code(done.stdout, done.returncode), done.stdout, done.stderr)
 
 
-def start_windows(exe, args=(), env=None, unix_env=None) -> subprocess.Popen:
-    return subprocess.Popen(windows_command(exe, args, env), stdout=subprocess.PIPE,
+def start_windows(exe, args=(), env=None, unix_env=None, elevated=False) -> subprocess.Popen:
+    return subprocess.Popen(windows_command(exe, args, env, elevated=elevated),
+                            stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE, text=True, errors="replace",
                             env={**os.environ, **(unix_env or {})})
 
@@ -260,20 +265,25 @@ class Workspace:
         log = self.read_log(log_path)
         return SetupRun(done.code, log, self.messages(log), done.stdout)
 
-    def start_setup(self, *args, env=None, unix_env=None) -> subprocess.Popen:
-        return start_windows(SETUP_EXE, args, {**self.env, **(env or {})}, unix_env)
+    def start_setup(self, *args, env=None, unix_env=None, elevated=False) -> subprocess.Popen:
+        return start_windows(SETUP_EXE, args, {**self.env, **(env or {})}, unix_env, elevated)
 
     def run_windowed(self, *args, steps=(), env=None, timeout=180, unix_env=None, on_view=None,
-                     redraw=False):
+                     redraw=False, elevated=False):
         """A run with its windows, driven by the dialog driver's steps: (SetupRun, DriverRun).
         on_view and redraw: see DialogDriver."""
         driver = DialogDriver(steps, on_view=on_view, redraw=redraw)
-        setup = self.start_setup(*args, env=env, unix_env=unix_env)
+        setup = self.start_setup(*args, env=env, unix_env=unix_env, elevated=elevated)
         done = finish(setup, timeout)
         ended = time.monotonic()
         driven = driver.finish(timeout)
         log = self.read_log()
-        return SetupRun(done.code, log, self.messages(log), done.stdout, ended), driven
+        lines = self.messages(log)
+        # A run that quietly went without its windows would pass many a dialog test for nothing.
+        headers = [line for line in lines if line.startswith("=== Skyloom-Setup")]
+        assert headers and "sem janela" not in headers[-1], headers
+        assert "a janela de progresso nao apareceu: continuo sem janela" not in lines
+        return SetupRun(done.code, log, lines, done.stdout, ended), driven
 
 
 def ended(process, timeout=120) -> int:

@@ -60,6 +60,46 @@ TEST(LogLine, CutNeverSplitsASurrogatePair) {
     EXPECT_EQ(whole.substr(whole.size() - 4), L"\U0001F600\r\n");
 }
 
+// Which log file is written. Wine shows a file-level link only through the final path and
+// never a stranger as owner, so those rows live here only.
+TEST(LogFileRules, OnlyAFileOfItsOwnWithOneNameWhereItShouldBe) {
+    const std::wstring expected = L"\\\\?\\C:\\Windows\\Temp\\Skyloom-Setup.log";
+    const LogFileRules byDefault{expected, true, nullptr};
+    const LogFileRules given{}; // --log: the user's own path
+    const auto file = [&](DWORD attributes, DWORD tag, DWORD links, bool existed, bool owner) {
+        return LogFileFacts{attributes, tag, links, expected, existed, owner};
+    };
+    constexpr DWORD kLink = FILE_ATTRIBUTE_REPARSE_POINT;
+    const struct {
+        const char* name;
+        LogFileFacts facts;
+        const LogFileRules& rules;
+        LogFileVerdict verdict;
+    } cases[] = {
+        {"new", file(0, 0, 1, false, false), byDefault, LogFileVerdict::Use},
+        {"an earlier run's", file(0, 0, 1, true, true), byDefault, LogFileVerdict::Use},
+        {"a stranger's", file(0, 0, 1, true, false), byDefault, LogFileVerdict::ForeignOwner},
+        {"a stranger's, given", file(0, 0, 1, true, false), given, LogFileVerdict::Use},
+        {"symbolic link", file(kLink, IO_REPARSE_TAG_SYMLINK, 1, true, true), given,
+         LogFileVerdict::Link},
+        {"mount point", file(kLink, IO_REPARSE_TAG_MOUNT_POINT, 1, true, true), byDefault,
+         LogFileVerdict::Link},
+        {"cloud placeholder", file(kLink, 0x9000001A, 1, true, true), given, LogFileVerdict::Use},
+        {"hard link", file(0, 0, 2, true, true), given, LogFileVerdict::SecondName},
+        {"elsewhere",
+         {0, 0, 1, L"\\\\?\\Z:\\x.log", true, true},
+         byDefault,
+         LogFileVerdict::Elsewhere},
+        {"other letter case",
+         {0, 0, 1, L"\\\\?\\c:\\windows\\temp\\SKYLOOM-SETUP.LOG", false, true},
+         byDefault,
+         LogFileVerdict::Use},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(judgeLogFile(c.facts, c.rules), c.verdict) << c.name;
+    }
+}
+
 class LogFile : public testing::Test {
   protected:
     std::string contents() const { return scratch_.logText(); }

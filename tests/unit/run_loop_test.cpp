@@ -2,12 +2,14 @@
 #include "app/guarded_entry.h"
 #include "app/job/setup_job.h"
 #include "app/run_loop.h"
+#include "build_config.h"
 #include "log/diagnostic_log.h"
 #include "scratch_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <new>
 #include <string>
 #include <vector>
@@ -19,8 +21,9 @@ using enum SetupResult;
 // What one cycle's worker does, and how the dialogs answer.
 struct Cycle {
     SetupResult result;
-    bool userCancels = false; // the progress dialog closes before the worker ends
-    int failureAnswer = IDCLOSE;
+    bool userCancels = false;    // the progress dialog closes before the worker ends
+    int failureAnswer = IDCLOSE; // 0: the failure dialog cannot be shown
+    bool dialogAppears = true;
 };
 
 struct Script {
@@ -64,6 +67,10 @@ DWORD WINAPI fakeWorker(LPVOID argument) {
 
 void fakeProgressDialog(SetupJob& job) {
     const Cycle& cycle = script.cycles.at(script.dialogs++);
+    if (!cycle.dialogAppears) {
+        return;
+    }
+    job.dialogCreated = true;
     if (cycle.userCancels) {
         return;
     }
@@ -183,6 +190,9 @@ TEST_P(RunLoop, EndsWithItsExitCode) {
 }
 
 const std::vector<bool> kNoDialog{};
+const std::string kFullInstallerLine =
+    "o instalador completo esta' em " +
+    std::string(std::begin(SKYLOOM_FULL_INSTALLER_URL), std::end(SKYLOOM_FULL_INSTALLER_URL) - 1);
 
 INSTANTIATE_TEST_SUITE_P(
     Table, RunLoop,
@@ -254,6 +264,26 @@ INSTANTIATE_TEST_SUITE_P(
                     1,
                     {}},
         RunLoopCase{"window_launched_ok", {{Ok}}, false, false, Ok, 0, kNoDialog, 1, {}},
+        // Nobody pressed anything: no Cancel, the run ends as without a window.
+        RunLoopCase{"progress_dialog_never_appears",
+                    {{NetworkError, false, IDRETRY, false}},
+                    false,
+                    false,
+                    Ok,
+                    10,
+                    kNoDialog,
+                    0,
+                    {"a janela de progresso nao apareceu: continuo sem janela", kFullInstallerLine,
+                     "erro 10 (detalhe 7)"}},
+        RunLoopCase{"failure_dialog_not_shown",
+                    {{UnexpectedStatus, false, 0}},
+                    false,
+                    false,
+                    Ok,
+                    12,
+                    {true},
+                    0,
+                    {"erro 12 (detalhe 7)", "a janela de erro nao apareceu", kFullInstallerLine}},
         RunLoopCase{"user_cancel_wins_over_result",
                     {{Ok, true}},
                     false,
@@ -301,12 +331,11 @@ INSTANTIATE_TEST_SUITE_P(
                     true}),
     [](const testing::TestParamInfo<RunLoopCase>& info) { return std::string(info.param.name); });
 
-TEST(RunLoopOutcome, TheDialogAndTheWaitTellHowTheWorkerEnded) {
-    EXPECT_EQ(workerEndAfterDialog(true, true), WorkerEnd::Ended);
-    // The final phase was the worker's last access to the job: a slow end is still an end.
-    EXPECT_EQ(workerEndAfterDialog(true, false), WorkerEnd::Ended);
-    EXPECT_EQ(workerEndAfterDialog(false, true), WorkerEnd::Cancelled);
-    EXPECT_EQ(workerEndAfterDialog(false, false), WorkerEnd::StillRunning);
+TEST(RunLoopOutcome, HowTheProgressDialogEnded) {
+    EXPECT_EQ(dialogEnd(true, true), DialogEnd::SawFinalPhase);
+    EXPECT_EQ(dialogEnd(false, true), DialogEnd::ClosedFirst);
+    // No window at all is no Cancel.
+    EXPECT_EQ(dialogEnd(false, false), DialogEnd::NeverAppeared);
 }
 
 TEST(RunLoopOutcome, AFreshFolderIsNamedWhenTheWorkerKeepsTheFile) {

@@ -27,6 +27,7 @@ class ScratchFolder {
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
     ~ScratchFolder() {
+        closeLog();
         logPath = savedLogPath_;
         removeFiles();
         RemoveDirectoryW(path_.c_str());

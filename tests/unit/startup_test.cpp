@@ -1,6 +1,9 @@
 #include "app/job/result_codes.h"
 #include "app/job/setup_job.h"
+#include "app/launch.h"
+#include "app/single_instance.h"
 #include "app/startup.h"
+#include "app/window_policy.h"
 
 #include <gtest/gtest.h>
 
@@ -30,6 +33,74 @@ TEST(ChooseTempFolder, OnlyALengthThatFitsIsAFolder) {
     for (const Case& c : cases) {
         EXPECT_EQ(chooseTempFolder(c.returned, c.buffer), c.expected) << c.returned;
     }
+}
+
+// What deployment tools do to a run; Wine shows none of SYSTEM, session 0 or an invisible
+// station, so these rows stand in for them.
+TEST(WindowPolicy, NoWindowWhereNobodySeesItAndNoLinkWhenElevated) {
+    using enum NoWindowReason;
+    const struct {
+        const char* name;
+        WindowFacts facts;
+        NoWindowReason noWindow;
+        bool addressAsText;
+    } cases[] = {
+        {"a user's run", {}, None, false},
+        {"the option", {true}, Option, false},
+        {"SYSTEM", {false, true, true, false}, System, false},
+        {"session 0", {false, false, true, true}, SessionZero, false},
+        {"an invisible station", {false, false, false, false}, InvisibleStation, false},
+        {"elevated", {false, false, false, true, true}, None, true},
+        {"elevated, the option", {true, false, false, true, true}, Option, true},
+        {"SYSTEM in session 0", {false, true, true, false, true}, System, true},
+    };
+    for (const auto& c : cases) {
+        const WindowDecision decision = decideWindow(c.facts);
+        EXPECT_EQ(decision.noWindow, c.noWindow) << c.name;
+        EXPECT_EQ(decision.addressAsText, c.addressAsText) << c.name;
+        EXPECT_EQ(noWindowLine(c.noWindow) != nullptr, c.noWindow != None && c.noWindow != Option)
+            << c.name;
+    }
+}
+
+// Session 0, where "Local\" is global and a stranger may make the name first.
+TEST(SingleInstance, InSessionZeroOnlyATrustedOwnerIsAnotherRun) {
+    using enum MutexOpen;
+    using enum InstanceVerdict;
+    const struct {
+        bool sessionZero;
+        MutexOpen open;
+        bool ownerTrusted;
+        InstanceVerdict verdict;
+    } cases[] = {
+        {false, Created, false, Alone},        {false, Existed, false, AnotherRun},
+        {false, Denied, false, Alone},         {false, Failed, false, Alone},
+        {true, Created, false, Alone},         {true, Existed, true, AnotherRun},
+        {true, Existed, false, StrangerHolds}, {true, Denied, false, StrangerHolds},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(judgeInstance(c.sessionZero, c.open, c.ownerTrusted), c.verdict)
+            << c.sessionZero << static_cast<int>(c.open) << c.ownerTrusted;
+    }
+}
+
+TEST(Launch, CommandLineTempFolderAndSuccessCodes) {
+    EXPECT_EQ(installerCommandLine(L"C:\\T\\a b\\S.exe", L""), L"\"C:\\T\\a b\\S.exe\"");
+    EXPECT_EQ(installerCommandLine(L"C:\\S.exe", L"/quiet /log C:\\x"),
+              L"\"C:\\S.exe\" /quiet /log C:\\x");
+    for (std::uint32_t code : {0u, 3010u, 1641u}) {
+        EXPECT_TRUE(installerSucceeded(code)) << code;
+    }
+    for (std::uint32_t code : {1u, 1602u, 1603u, 3011u, 0x80000000u}) {
+        EXPECT_FALSE(installerSucceeded(code)) << code;
+    }
+    using enum InstallerTemp;
+    // system, the program's folder is the inherited TEMP, open to others
+    EXPECT_EQ(chooseInstallerTemp(false, true, false), Inherited);
+    EXPECT_EQ(chooseInstallerTemp(false, true, true), PrivateFolder);
+    EXPECT_EQ(chooseInstallerTemp(true, false, false), ProgramTemp); // SystemTemp
+    EXPECT_EQ(chooseInstallerTemp(true, true, true), PrivateFolder); // C:\Windows\Temp
+    EXPECT_EQ(chooseInstallerTemp(false, false, false), Inherited);
 }
 
 TEST(BuiltInUrls, TwoHttpsUrlsWithFixedPaths) {

@@ -61,6 +61,7 @@ TEST_F(TrustCheck, FileThatCannotBeOpenedIsALocalError) {
     };
     for (const Case& c : cases) {
         heldWaitedMs = 0;
+        closeLog(); // kept open by the last line
         DeleteFileW(scratch_.logFile().c_str());
         HANDLE holder = INVALID_HANDLE_VALUE;
         if (c.holderAccess != 0) {

@@ -24,8 +24,10 @@ const std::vector<AceFacts> kOurs{{true, true, FILE_ALL_ACCESS}, stranger(0x1200
 FolderFacts facts(std::vector<AceFacts> aces = kOurs, std::wstring finalPath = kOwn,
                   DWORD attributes = kFolder, bool ownerTrusted = true, bool hasDacl = true,
                   std::wstring temp = kTemp) {
-    return {attributes, std::move(finalPath), std::move(temp), ownerTrusted,
-            hasDacl,    std::move(aces)};
+    return {attributes,
+            std::move(finalPath),
+            std::move(temp),
+            {ownerTrusted, hasDacl, std::move(aces)}};
 }
 
 TEST(WorkFolder, UsedOnlyWhenNobodyElseCanRepointOrWriteIt) {
@@ -57,9 +59,17 @@ TEST(WorkFolder, UsedOnlyWhenNobodyElseCanRepointOrWriteIt) {
         {"rename it away", facts({stranger(DELETE)}), OthersMayWrite},
         {"rewrite its DACL", facts({stranger(WRITE_DAC)}), OthersMayWrite},
         {"generic write for files", facts({stranger(GENERIC_WRITE)}), OthersMayWrite},
+        // Enough to make the empty folder a junction later.
+        {"write its attributes", facts({stranger(FILE_WRITE_ATTRIBUTES)}), OthersMayWrite},
+        // An entry type read wrongly would put its mask anywhere.
+        {"an entry of an unknown type", facts({aceFactsOf(0x13, 0, true)}), OthersMayWrite},
+        {"an object entry of the user's",
+         facts({aceFactsOf(ACCESS_ALLOWED_OBJECT_ACE_TYPE, FILE_ADD_FILE, true)}), OthersMayWrite},
+        {"a conditional denial",
+         facts({aceFactsOf(ACCESS_DENIED_CALLBACK_ACE_TYPE, GENERIC_ALL, false)}), Own},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(judgeWorkFolder(c.facts), c.expected) << c.name;
+        EXPECT_EQ(judgeOwnFolder(c.facts, L"Skyloom-Setup"), c.expected) << c.name;
     }
 }
 

@@ -1,0 +1,88 @@
+#pragma once
+// Who may change a file, a folder or a mutex: the process's token, the SIDs it trusts, and what
+// an object's owner and DACL grant to everyone else. Wherever a name lies in a folder others may
+// write to (C:\Windows\Temp, which GetTempPathW gives SYSTEM), a link, a file or a folder planted
+// under it would choose what the program writes, runs or deletes: such a name is used only when
+// nobody outside the trusted set can have made it or can change it.
+
+#include "base/handles.h"
+
+#include <windows.h>
+
+#include <aclapi.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What a stranger must not hold: adding or removing entries, deleting or renaming the object,
+// rewriting its attributes (enough to make an empty folder a junction later), its DACL or owner
+// (and so granting any of the rest). Generic rights in an entry count as what they map to.
+inline constexpr std::uint32_t kForeignRights =
+    FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES | DELETE |
+    WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+// The process's token, as far as trust goes.
+struct TokenFacts {
+    // A TOKEN_USER with room for the largest SID.
+    alignas(TOKEN_USER) BYTE userBytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+    bool system = false;   // the user is LocalSystem
+    bool elevated = false; // TokenElevation
+    PSID user() const { return reinterpret_cast<const TOKEN_USER*>(userBytes)->User.Sid; }
+};
+
+[[nodiscard]] DWORD readTokenFacts(TokenFacts& facts);
+
+// Whom a check trusts besides SYSTEM and the Administrators: the token's user (null: nobody
+// else). An elevated run trusts only SYSTEM and the Administrators for what it will run, since
+// any unelevated process of the same user could have made the name first.
+[[nodiscard]] PSID trustedUserFor(const TokenFacts& token, bool elevatedSet);
+
+[[nodiscard]] bool trustedSid(PSID sid, PSID user);
+
+// One entry of a DACL. Entries that only pass down to what a folder holds count too: a file made
+// in it would inherit them.
+struct AceFacts {
+    bool allows;  // grants rights; denials grant nothing
+    bool trusted; // its SID is in the trusted set (false when it cannot be told)
+    std::uint32_t mask;
+};
+
+// An entry of the given type. Every allowing and denying type keeps its mask right after the
+// header; only the plain and the conditional allowing types keep the SID right after the mask, so
+// the object types count as a stranger's. A type not known to allow or deny counts as a stranger
+// holding every right: its mask may not sit where the known types keep theirs.
+[[nodiscard]] AceFacts aceFactsOf(std::uint8_t type, std::uint32_t mask, bool sidTrusted);
+
+// The owner and the DACL of an object.
+struct SecurityFacts {
+    bool ownerTrusted = false;
+    bool hasDacl = false; // false: a null DACL, which grants everyone everything
+    std::vector<AceFacts> aces;
+};
+
+// A null DACL or an allowing entry of a stranger with any of the foreign rights.
+[[nodiscard]] bool strangersMayWrite(const SecurityFacts& facts);
+
+[[nodiscard]] DWORD readSecurityFacts(HANDLE object, SE_OBJECT_TYPE type, PSID user,
+                                      SecurityFacts& facts);
+
+// "-" and eight hexadecimal digits, random, for a fresh name made beside one that failed.
+[[nodiscard]] std::wstring freshSuffix(int attempt);
+
+// name inside folder, whether or not the folder's path ends in a backslash (a temporary folder
+// does; a final path does only at a drive's root).
+[[nodiscard]] std::wstring pathIn(std::wstring_view folder, std::wstring_view name);
+
+// Two paths of the same object as the file system compares names: ordinal, any letter case.
+[[nodiscard]] bool samePath(const std::wstring& a, const std::wstring& b);
+
+// GetFinalPathNameByHandleW, grown until the path fits.
+[[nodiscard]] DWORD finalPathOf(HANDLE handle, std::wstring& path);
+
+// A descriptor whose protected DACL grants `rights` to SYSTEM, the Administrators and `user`
+// (when not null) alone; `inherit` passes it down to everything made inside. Given at creation:
+// a DACL set afterwards would leave a moment in which the object is open to others.
+[[nodiscard]] DWORD protectedSecurity(PSID user, const wchar_t* rights, bool inherit,
+                                      UniqueLocal& descriptor);
