@@ -1,5 +1,5 @@
 # Cross build for 64-bit Windows with clang 16 and lld 16 against Debian's mingw-w64 runtime
-# and GCC's C++ runtime (posix threads): the build that has control-flow guard.
+# and GCC's C++ runtime: the build that has control-flow guard.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 set(SKYLOOM_TARGET x86_64-w64-mingw32)
@@ -14,13 +14,15 @@ set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# clang does not recognise Debian's "12-posix" GCC folder: name its C++ headers and libraries.
-set(SKYLOOM_GCC_DIR /usr/lib/gcc/x86_64-w64-mingw32/12-posix)
-set(CMAKE_CXX_FLAGS_INIT "-nostdinc++ -isystem ${SKYLOOM_GCC_DIR}/include/c++ \
--isystem ${SKYLOOM_GCC_DIR}/include/c++/x86_64-w64-mingw32 \
--isystem ${SKYLOOM_GCC_DIR}/include/c++/backward")
+# GCC's C++ runtime in its two thread models, as Debian installs them (g++-mingw-w64-x86-64-posix
+# and -win32). clang does not recognise Debian's "12-posix" and "12-win32" folders: CMakeLists.txt
+# names the headers and libraries of the model each target takes (SKYLOOM_THREAD_MODEL).
+set(SKYLOOM_GCC_RUNTIME_DIR_posix /usr/lib/gcc/x86_64-w64-mingw32/12-posix)
+set(SKYLOOM_GCC_RUNTIME_DIR_win32 /usr/lib/gcc/x86_64-w64-mingw32/12-win32)
+# CMake's own checks build a library, not a program: a program needs libgcc, which only a
+# target's thread model finds.
+set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 # /usr/bin/ld.lld is lld 14, which refuses the directives of clang 16's objects.
-set(SKYLOOM_LINK_INIT "--ld-path=/usr/lib/llvm-16/bin/ld.lld -L${SKYLOOM_GCC_DIR} -lpthread")
-set(CMAKE_EXE_LINKER_FLAGS_INIT ${SKYLOOM_LINK_INIT})
-set(CMAKE_SHARED_LINKER_FLAGS_INIT ${SKYLOOM_LINK_INIT})
+set(CMAKE_EXE_LINKER_FLAGS_INIT --ld-path=/usr/lib/llvm-16/bin/ld.lld)
+set(CMAKE_SHARED_LINKER_FLAGS_INIT --ld-path=/usr/lib/llvm-16/bin/ld.lld)
 set(SKYLOOM_DLLTOOL /usr/lib/llvm-16/bin/llvm-dlltool)
