@@ -38,12 +38,18 @@ struct MessageCatalog {
 
 inline constexpr std::size_t kCatalogItemCount = sizeof(MessageCatalog) / sizeof(const wchar_t*);
 
-// en, pt, es, fr, de, it.
-extern const std::array<MessageCatalog, 6> kCatalogs;
+// en, pt, es, fr, de, it: each language's items in the order of the fields above, each ended by
+// a NUL, as UTF-8. widenCatalog (ui/catalog_widening.h) makes a MessageCatalog of one.
+inline constexpr std::size_t kCatalogCount = 6;
+extern const std::array<std::u8string_view, kCatalogCount> kCatalogTexts;
 
-// The catalogue whose code equals the request exactly, else the one of the UI language's
-// primary language (a LANGID), else English.
-const MessageCatalog& catalogFor(std::wstring_view languageRequest, std::uint16_t uiLanguage);
+// UTF-16 units enough for any of them, NULs included.
+inline constexpr std::size_t kCatalogUnitCapacity = 4096;
 
-// catalogFor with the user's UI language.
+// Which of kCatalogTexts: the one whose code equals the request exactly, else the one of the UI
+// language's primary language (a LANGID), else English.
+std::size_t catalogIndexFor(std::wstring_view languageRequest, std::uint16_t uiLanguage);
+
+// The catalogue of catalogIndexFor with the user's UI language, widened at start-up: the one
+// call's result serves the whole process.
 const MessageCatalog& selectCatalog(std::wstring_view languageRequest);

@@ -3,11 +3,14 @@
 #include <windows.h>
 
 #include "base/wide_format.h"
+#include "ui/catalog_widening.h"
 #include "ui/message_catalog.h"
+#include "widened_catalogs.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -31,29 +34,100 @@ TEST(SelectCatalog, RequestThenPrimaryUiLanguage) {
         {L"", 0x0411, L"en"},   {L"", 0x0000, L"en"},      {L"de ", 0x0409, L"en"},
     };
     for (const LanguageCase& c : cases) {
-        EXPECT_EQ(catalogFor(c.request, c.uiLanguage).languageCode, c.expected)
+        EXPECT_EQ(widenedCatalog(catalogIndexFor(c.request, c.uiLanguage)).languageCode, c.expected)
             << "request [" << std::string(c.request.begin(), c.request.end()) << "] langid "
             << c.uiLanguage;
     }
 }
 
+// The platform's own UTF-8 decoder for one stored item.
+std::wstring systemWidened(std::u8string_view item) {
+    const char* bytes = reinterpret_cast<const char*>(item.data());
+    const int size = static_cast<int>(item.size());
+    std::wstring wide(item.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, size, wide.data(), size));
+    return wide;
+}
+
 TEST(Catalogs, SixLanguagesInOrderTwentySixItems) {
     const wchar_t* codes[] = {L"en", L"pt", L"es", L"fr", L"de", L"it"};
-    ASSERT_EQ(kCatalogs.size(), 6u);
+    ASSERT_EQ(kCatalogTexts.size(), 6u);
     ASSERT_EQ(kCatalogItemCount, 26u);
-    for (std::size_t i = 0; i < kCatalogs.size(); ++i) {
-        EXPECT_STREQ(kCatalogs[i].languageCode, codes[i]);
-        EXPECT_STREQ(kCatalogs[i].productName, L"Skyloom");
+    for (std::size_t i = 0; i < kCatalogTexts.size(); ++i) {
+        // As many units as the text has bytes are enough (the start-up buffer's bound).
+        std::vector<wchar_t> units(kCatalogTexts[i].size());
+        MessageCatalog c{};
+        ASSERT_TRUE(widenCatalog(kCatalogTexts[i], units, c)) << codes[i];
+        EXPECT_STREQ(c.languageCode, codes[i]);
+        EXPECT_STREQ(c.productName, L"Skyloom");
+        std::u8string_view rest = kCatalogTexts[i];
         for (std::size_t k = 0; k < kCatalogItemCount; ++k) {
-            EXPECT_FALSE(item(kCatalogs[i], k).empty()) << codes[i] << " item " << k;
+            // Each item is the stored one, whole, as the system widens it.
+            const std::u8string_view stored = rest.substr(0, rest.find(u8'\0'));
+            rest.remove_prefix(stored.size() + 1);
+            EXPECT_EQ(item(c, k), systemWidened(stored)) << codes[i] << " item " << k;
+            EXPECT_FALSE(item(c, k).empty()) << codes[i] << " item " << k;
             // The failure dialog reads its content as markup: a '<' could make a link.
-            EXPECT_EQ(item(kCatalogs[i], k).find(L'<'), std::wstring::npos) << codes[i] << k;
+            EXPECT_EQ(item(c, k).find(L'<'), std::wstring::npos) << codes[i] << k;
+        }
+    }
+}
+
+TEST(Catalogs, WideningRefusesWhatIsNotWholeItems) {
+    const std::u8string others = [] {
+        std::u8string text;
+        for (std::size_t k = 1; k < kCatalogItemCount; ++k) {
+            text += u8"x";
+            text += u8'\0';
+        }
+        return text;
+    }();
+    const auto bytes = [](std::string_view s) { return std::u8string(s.begin(), s.end()); };
+    struct Case {
+        const char* name;
+        std::u8string text;
+        std::size_t units;
+        bool whole;
+        std::wstring first;
+        std::wstring last;
+    };
+    const std::u8string nul(1, u8'\0');
+    const std::u8string pairLast = others + u8"ab\U0001F600" + nul;
+    const std::size_t exact = 2 * (kCatalogItemCount - 1) + 5; // "x" and NUL each, then 5 units
+    const Case cases[] = {
+        {"two, three and four bytes", u8"\u00e9\u2026\U0001F600" + nul + others, 100, true,
+         L"\u00e9\u2026\xD83D\xDE00", L"x"},
+        {"exactly enough units", pairLast, exact, true, L"x", L"ab\xD83D\xDE00"},
+        {"no room for the last NUL", pairLast, exact - 1, false, L"x", L""},
+        {"pair cut at the end", pairLast, exact - 2, false, L"x", L""},
+        {"overlong", bytes("\xC0\xAF") + nul + others, 100, false, L"", L""},
+        {"encoded surrogate", bytes("\xED\xA0\x80") + nul + others, 100, false, L"", L""},
+        {"above U+10FFFF", bytes("\xF4\x90\x80\x80") + nul + others, 100, false, L"", L""},
+        {"no such lead byte", bytes("\xF8\x90\x80\x80") + nul + others, 100, false, L"", L""},
+        {"lone continuation", bytes("a\x80") + nul + others, 100, false, L"", L""},
+        {"cut sequence", bytes("\xE2\x80") + nul + others, 100, false, L"", L""},
+        {"one item short", others, 100, false, L"x", L""},
+        {"one item more", u8"a" + nul + others + u8"b" + nul, 100, false, L"a", L"x"},
+        {"last NUL missing", u8"a" + nul + others.substr(0, others.size() - 1), 100, false, L"a",
+         L""},
+    };
+    for (const Case& c : cases) {
+        std::vector<wchar_t> units(c.units, L'?');
+        MessageCatalog catalog{};
+        EXPECT_EQ(widenCatalog(c.text, units, catalog), c.whole) << c.name;
+        EXPECT_EQ(item(catalog, 0), c.first) << c.name;
+        EXPECT_EQ(item(catalog, kCatalogItemCount - 1), c.last) << c.name;
+        // Whole or not, every field is a NUL-ended text: widened whole, or empty from the failure.
+        for (std::size_t k = 1; k + 1 < kCatalogItemCount; ++k) {
+            EXPECT_TRUE(item(catalog, k) == L"x" || (!c.whole && item(catalog, k).empty()))
+                << c.name << " item " << k;
         }
     }
 }
 
 TEST(Catalogs, ProgressFacesEndWithOneEllipsisCharacter) {
-    for (const MessageCatalog& c : kCatalogs) {
+    for (std::size_t i = 0; i < kCatalogCount; ++i) {
+        const MessageCatalog& c = widenedCatalog(i);
         for (const wchar_t* text : {c.connectingText, c.downloadingText, c.checkingText}) {
             const std::wstring s = text;
             EXPECT_EQ(s.back(), L'\u2026') << c.languageCode;
@@ -64,7 +138,8 @@ TEST(Catalogs, ProgressFacesEndWithOneEllipsisCharacter) {
 
 TEST(Catalogs, SupportAddressEndsItems9To11And12) {
     const std::wstring ending = L" " SKYLOOM_SUPPORT_EMAIL L".";
-    for (const MessageCatalog& c : kCatalogs) {
+    for (std::size_t i = 0; i < kCatalogCount; ++i) {
+        const MessageCatalog& c = widenedCatalog(i);
         for (const wchar_t* text :
              {c.invalidInstallerText, c.installFailedFormat, c.genericFailureFormat}) {
             const std::wstring s = text;
@@ -81,12 +156,12 @@ TEST(Catalogs, UnitWordAndFormats) {
         const wchar_t* disk;
     };
     const Case cases[] = {
-        {kCatalogs[0], L"12 MB of 240 MB", L"About 523 MB are needed."},
-        {kCatalogs[1], L"12 MB de 240 MB", L"cerca de 523 MB."},
-        {kCatalogs[2], L"12 MB de 240 MB", L"unos 523 MB."},
-        {kCatalogs[3], L"12 Mo sur 240 Mo", L"environ 523 Mo."},
-        {kCatalogs[4], L"12 MB von 240 MB", L"etwa 523 MB ben\u00f6tigt."},
-        {kCatalogs[5], L"12 MB di 240 MB", L"circa 523 MB."},
+        {widenedCatalog(0), L"12 MB of 240 MB", L"About 523 MB are needed."},
+        {widenedCatalog(1), L"12 MB de 240 MB", L"cerca de 523 MB."},
+        {widenedCatalog(2), L"12 MB de 240 MB", L"unos 523 MB."},
+        {widenedCatalog(3), L"12 Mo sur 240 Mo", L"environ 523 Mo."},
+        {widenedCatalog(4), L"12 MB von 240 MB", L"etwa 523 MB ben\u00f6tigt."},
+        {widenedCatalog(5), L"12 MB di 240 MB", L"circa 523 MB."},
     };
     for (const Case& c : cases) {
         wchar_t line[128];
@@ -99,7 +174,7 @@ TEST(Catalogs, UnitWordAndFormats) {
 }
 
 TEST(Catalogs, FrenchTextsUseDeBeforeConsonantAndPlainSpaces) {
-    const MessageCatalog& fr = kCatalogs[3];
+    const MessageCatalog& fr = widenedCatalog(3);
     EXPECT_STREQ(fr.downloadingText, L"T\u00e9l\u00e9chargement de Skyloom\u2026");
     const std::wstring invalid = fr.invalidInstallerText;
     EXPECT_NE(invalid.find(L"Quorvane : il"), std::wstring::npos);

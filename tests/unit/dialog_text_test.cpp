@@ -4,6 +4,7 @@
 #include "ui/failure_text.h"
 #include "ui/message_catalog.h"
 #include "ui/progress_dialog.h"
+#include "widened_catalogs.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,7 @@
 namespace {
 
 const MessageCatalog& english() {
-    return kCatalogs[0];
+    return widenedCatalog(0);
 }
 
 std::wstring endOf(const std::wstring& text, std::size_t n) {
@@ -155,7 +156,8 @@ TEST(FailureTexts, MessageValueCodeTextAndIconByResult) {
 
 // Every code the result table sends to the dialog gets the text its message names.
 TEST(FailureTexts, MessageAgreesWithTheResultTable) {
-    for (const MessageCatalog& catalog : kCatalogs) {
+    for (std::size_t i = 0; i < kCatalogCount; ++i) {
+        const MessageCatalog& catalog = widenedCatalog(i);
         for (const ResultInfo& info : kResultTable) {
             const wchar_t* expected = nullptr;
             switch (info.message) {

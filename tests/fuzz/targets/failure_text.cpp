@@ -4,6 +4,7 @@
 
 #include "build_config.h"
 #include "fuzz_support.h"
+#include "tests/unit/widened_catalogs.h"
 #include "ui/failure_text.h"
 #include "ui/message_catalog.h"
 
@@ -23,7 +24,7 @@ std::size_t lengthWithin(const wchar_t* text, std::size_t capacity) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     FuzzedDataProvider data(bytes, size);
     const MessageCatalog& catalog =
-        kCatalogs[data.ConsumeIntegralInRange<std::size_t>(0, kCatalogs.size() - 1)];
+        widenedCatalog(data.ConsumeIntegralInRange<std::size_t>(0, kCatalogCount - 1));
     const FailureFacts facts{
         data.ConsumeIntegral<std::int32_t>(), data.ConsumeIntegral<std::uint32_t>(),
         data.ConsumeIntegral<std::int32_t>(), data.ConsumeIntegral<std::int64_t>(),
