@@ -7,6 +7,7 @@
 #include "download/judge_response.h"
 #include "download/transfer_rules.h"
 #include "download/url_parts.h"
+#include "download/validator_file.h"
 #include "log/diagnostic_log.h"
 
 #include <cstddef>
@@ -121,7 +122,9 @@ SetupResult cancelledOr(const SetupJob& job, SetupResult otherwise) {
 AttemptOutcome streamBody(SetupJob& job, HINTERNET request, HANDLE file, FilePosition at) {
     const std::int64_t size = at.knownTotal;
     std::int64_t resumeOffset = at.resumeOffset;
-    const auto ended = [&](SetupResult code) { return AttemptOutcome{code, {resumeOffset, size}}; };
+    const auto ended = [&](SetupResult code) {
+        return AttemptOutcome{code, {resumeOffset, size, at.kept}};
+    };
     job.phase.store(JobPhase::Downloading);
     // Zero-filled, and only once the decision has allowed the transfer. Its allocation failure
     // leaves as std::bad_alloc; the caller's guards then close the handles.
@@ -223,6 +226,7 @@ AttemptOutcome attemptDownload(SetupJob& job, const std::wstring& url, HANDLE fi
         formatWide(range, L"Range: bytes=%lld-", at.resumeOffset);
         (void)WinHttpAddRequestHeaders(request.get(), range, static_cast<DWORD>(-1),
                                        WINHTTP_ADDREQ_FLAG_ADD);
+        addIfRange(request.get(), at.kept);
         job.resumedDownload = true;
     }
     job.secureFailureFlags.store(0);

@@ -3,7 +3,9 @@
 #include "app/job/result_codes.h"
 #include "app/job/setup_job.h"
 #include "base/handles.h"
+#include "download/judge_response.h"
 #include "download/retry_policy.h"
+#include "download/validator_file.h"
 #include "log/diagnostic_log.h"
 #include "platform/held_retry.h"
 #include "platform/plain_file.h"
@@ -13,6 +15,23 @@ namespace {
 
 void sleepFor(DWORD milliseconds) {
     Sleep(milliseconds);
+}
+
+// Validators kept without a strong one cannot tell this release's bytes from another's, so
+// the bytes go before any Range is asked for. False with job.detail set when emptying fails.
+[[nodiscard]] bool startOverUnlessProvable(SetupJob& job, HANDLE file, FilePosition& position) {
+    if (position.resumeOffset == 0 || resumeProof(position.kept) != ResumeProof::Unprovable) {
+        return true;
+    }
+    logLine(L"validadores sem prova forte: recomeca do zero");
+    (void)dropValidators(job.installerPath.c_str());
+    if (!truncateToEmpty(file)) {
+        job.detail = GetLastError();
+        return false;
+    }
+    position = {0, position.knownTotal, {}};
+    job.downloaded.store(0);
+    return true;
 }
 
 // A Cancel ends the pause within one slice.
@@ -58,10 +77,16 @@ SetupResult downloadInstallerWith(SetupJob& job, const RetrySteps& steps) {
     if (!GetFileSizeEx(file.get(), &size)) {
         size.QuadPart = 0;
     }
-    FilePosition position{size.QuadPart, 0};
+    FilePosition position{size.QuadPart, 0, {}};
     const LARGE_INTEGER zero{};
     (void)SetFilePointerEx(file.get(), zero, nullptr, FILE_END);
     job.downloaded.store(position.resumeOffset);
+    // Only bytes on disk have a release; an empty file's next answer keeps its own.
+    if (position.resumeOffset > 0) {
+        position.kept = loadValidators(job.installerPath.c_str());
+    } else {
+        (void)dropValidators(job.installerPath.c_str());
+    }
 
     SetupResult code = SetupResult::NetworkError;
     for (const std::wstring& url : job.urls) {
@@ -73,6 +98,9 @@ SetupResult downloadInstallerWith(SetupJob& job, const RetrySteps& steps) {
             // Seen before connecting again, so a Cancel never waits on another server.
             if (job.cancelRequested.load()) {
                 return SetupResult::Cancelled;
+            }
+            if (!startOverUnlessProvable(job, file.get(), position)) {
+                return SetupResult::LocalError;
             }
             const AttemptOutcome outcome = steps.attempt(job, url, file.get(), position);
             code = outcome.code;

@@ -2,6 +2,7 @@
 
 #include "app/job/setup_job.h"
 #include "download/response_rules.h"
+#include "download/validator_file.h"
 #include "log/diagnostic_log.h"
 
 namespace {
@@ -37,6 +38,8 @@ Judgement ending(SetupResult code, FilePosition at) {
 
 // Empties the file and leaves its pointer at 0; false with job.detail set when that fails.
 [[nodiscard]] bool emptyTheFile(const ResponseIo& io, SetupJob& job, HANDLE file) {
+    // First: validators left beside an emptied file would speak for the next release's bytes.
+    (void)io.dropValidators(job.installerPath.c_str());
     if (!io.truncate(file)) {
         job.detail = GetLastError();
         return false;
@@ -53,7 +56,7 @@ Judgement restartFromZero(const ResponseIo& io, SetupJob& job, HANDLE file, File
         return ending(SetupResult::LocalError, at);
     }
     job.restartedFromZero = true;
-    return ending(code, {0, knownTotalAfter});
+    return ending(code, {0, knownTotalAfter, {}});
 }
 
 Judgement judgeBusy(const ResponseIo& io, SetupJob& job, HINTERNET request, FilePosition at) {
@@ -79,6 +82,18 @@ Judgement judgeRangeRefused(const ResponseIo& io, SetupJob& job, HINTERNET reque
     return restartFromZero(io, job, file, at, SetupResult::TransferIncomplete, at.knownTotal);
 }
 
+// The validators an answer carries, as its headers give them.
+struct AnswerTags {
+    AnswerTags(const ResponseIo& io, HINTERNET request) {
+        (void)readHeader(io, request, WINHTTP_QUERY_ETAG, etag);
+        (void)readHeader(io, request, WINHTTP_QUERY_LAST_MODIFIED, lastModified);
+        (void)readHeader(io, request, WINHTTP_QUERY_DATE, date);
+    }
+    wchar_t etag[kEtagCapacity];
+    wchar_t lastModified[kHttpDateCapacity];
+    wchar_t date[kHttpDateCapacity];
+};
+
 // What a 206 or a 200 offers to send: the whole size, and the byte its body starts from.
 struct Offer {
     std::int64_t size;
@@ -100,7 +115,7 @@ Judgement admitOffer(const ResponseIo& io, SetupJob& job, HANDLE file, FilePosit
         logLine(L"o total mudou (%lld -> %lld): recomeca do zero", at.knownTotal, offer.size);
         return restartFromZero(io, job, file, at, SetupResult::TransferIncomplete, offer.size);
     }
-    const FilePosition taken{at.resumeOffset, offer.size};
+    const FilePosition taken{at.resumeOffset, offer.size, at.kept};
     job.total.store(offer.size);
 
     const bool rangeIgnored = offer.start < at.resumeOffset;
@@ -114,12 +129,24 @@ Judgement admitOffer(const ResponseIo& io, SetupJob& job, HANDLE file, FilePosit
         return ending(SetupResult::NotEnoughSpace, taken);
     }
     if (rangeIgnored) {
-        logLine(L"o servidor ignorou o Range: recomeca do zero");
+        // With If-Range, a whole answer is the server's word that its file changed.
+        logLine(ifRangeValue(at.kept).empty() ? L"o servidor ignorou o Range: recomeca do zero"
+                                              : L"outra versao no servidor: recomeca do zero");
         if (!emptyTheFile(io, job, file)) {
             return ending(SetupResult::LocalError, taken);
         }
     }
-    return {true, SetupResult::Ok, offer.size, {offer.start, offer.size}};
+    return {true, SetupResult::Ok, offer.size, {offer.start, offer.size, at.kept}};
+}
+
+// The two ways a 206 that cannot be appended ends: the file emptied, detail 206.
+Judgement restartAfterPartial(const ResponseIo& io, SetupJob& job, HANDLE file, FilePosition at) {
+    Judgement restarted =
+        restartFromZero(io, job, file, at, SetupResult::TransferIncomplete, at.knownTotal);
+    if (restarted.code == SetupResult::TransferIncomplete) {
+        job.detail = 206;
+    }
+    return restarted;
 }
 
 Judgement judgePartial(const ResponseIo& io, SetupJob& job, HINTERNET request, HANDLE file,
@@ -129,12 +156,16 @@ Judgement judgePartial(const ResponseIo& io, SetupJob& job, HINTERNET request, H
     const ContentRange range = partialContentRange(text);
     if (!continuesFile(range, at.resumeOffset)) {
         logLine(L"Content-Range estranho [%s]: recomeca do zero", text);
-        Judgement restarted =
-            restartFromZero(io, job, file, at, SetupResult::TransferIncomplete, at.knownTotal);
-        if (restarted.code == SetupResult::TransferIncomplete) {
-            job.detail = 206;
-        }
-        return restarted;
+        return restartAfterPartial(io, job, file, at);
+    }
+    const AnswerTags tags(io, request);
+    if (!sameRelease(at.kept, tags.etag, tags.lastModified, range.total)) {
+        // A server that ignored If-Range: another release's tail must not follow this head.
+        const bool byEtag = !at.kept.etag.empty();
+        logLine(L"206 de outra versao ([%s] %lld, guardado [%s] %lld): recomeca do zero",
+                byEtag ? tags.etag : tags.lastModified, range.total,
+                byEtag ? at.kept.etag.c_str() : at.kept.lastModified.c_str(), at.kept.total);
+        return restartAfterPartial(io, job, file, at);
     }
     return admitOffer(io, job, file, at, {range.total, at.resumeOffset});
 }
@@ -144,12 +175,21 @@ Judgement judgeWhole(const ResponseIo& io, SetupJob& job, HINTERNET request, HAN
                      FilePosition at) {
     wchar_t text[kContentLengthCapacity];
     const bool present = readHeader(io, request, WINHTTP_QUERY_CONTENT_LENGTH, text);
-    return admitOffer(io, job, file, at, {announcedLength(present, text), 0});
+    Judgement taken = admitOffer(io, job, file, at, {announcedLength(present, text), 0});
+    if (taken.transfer) {
+        // The new bytes' release from now on, kept before the body's first byte.
+        const AnswerTags tags(io, request);
+        taken.position.kept =
+            keptFromAnswer(taken.size, tags.etag, tags.lastModified, tags.date, L"");
+        (void)io.storeValidators(job.installerPath.c_str(), request, taken.position.kept);
+    }
+    return taken;
 }
 
 } // namespace
 
-const ResponseIo kResponseIo{queryHeaderText, truncateToEmpty, freeSpaceOf};
+const ResponseIo kResponseIo{queryHeaderText, truncateToEmpty, freeSpaceOf, dropValidators,
+                             storeValidators};
 
 bool queryHeaderText(HINTERNET request, DWORD headerId, wchar_t* buffer, std::size_t capacity) {
     DWORD bytes = static_cast<DWORD>(capacity * sizeof(wchar_t));

@@ -22,6 +22,11 @@ struct ResponseIo {
     bool (*truncate)(HANDLE file);
     // Bytes free to the caller on the folder's volume; false when the query fails.
     bool (*freeSpace)(const wchar_t* folder, std::int64_t& freeBytes);
+    // The validator file beside the installer: removed before the file is emptied, replaced
+    // by those of an answer taken whole before its body (validator_file.h).
+    DWORD (*dropValidators)(const wchar_t* installerPath);
+    bool (*storeValidators)(const wchar_t* installerPath, HINTERNET request,
+                            ReleaseValidators& kept);
 };
 
 extern const ResponseIo kResponseIo;

@@ -21,6 +21,8 @@ struct FakeWorld {
     bool freeSpaceKnown = true;
     std::int64_t freeBytes = std::int64_t{1} << 40;
     int freeSpaceQueries = 0;
+    std::wstring steps; // "d" a validator file dropped, "t" the file emptied, "s" one stored
+    ReleaseValidators stored;
 };
 
 FakeWorld* world = nullptr;
@@ -45,6 +47,7 @@ bool fakeQueryHeader(HINTERNET, DWORD id, wchar_t* buffer, std::size_t capacity)
 
 bool fakeTruncate(HANDLE) {
     ++world->truncations;
+    world->steps += L't';
     if (world->truncateFails) {
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
@@ -59,7 +62,20 @@ bool fakeFreeSpace(const wchar_t* folder, std::int64_t& freeBytes) {
     return world->freeSpaceKnown;
 }
 
-const ResponseIo kFakeIo{fakeQueryHeader, fakeTruncate, fakeFreeSpace};
+DWORD fakeDropValidators(const wchar_t* installerPath) {
+    EXPECT_STREQ(installerPath, L"C:\\work\\Skyloom-win-Setup.exe");
+    world->steps += L'd';
+    return 0;
+}
+
+bool fakeStoreValidators(const wchar_t*, HINTERNET, ReleaseValidators& kept) {
+    world->steps += L's';
+    world->stored = kept;
+    return true;
+}
+
+const ResponseIo kFakeIo{fakeQueryHeader, fakeTruncate, fakeFreeSpace, fakeDropValidators,
+                         fakeStoreValidators};
 
 constexpr DWORD kUntouched = 0xDEADBEEF;
 
@@ -68,6 +84,7 @@ class JudgeResponse : public ::testing::Test {
     void SetUp() override {
         world = &fake;
         job.workFolder = L"C:\\work";
+        job.installerPath = L"C:\\work\\Skyloom-win-Setup.exe";
         job.detail = kUntouched;
         job.retryMinutes = -1;
         job.neededMegabytes = -1;
@@ -85,9 +102,10 @@ class JudgeResponse : public ::testing::Test {
     // The position the decision returns becomes the one the next call starts from.
     Judgement judge(DWORD status) {
         const Judgement j = judgeResponseWith(kFakeIo, job, nullptr, INVALID_HANDLE_VALUE, status,
-                                              {resumeOffset, knownTotal});
+                                              {resumeOffset, knownTotal, kept});
         resumeOffset = j.position.resumeOffset;
         knownTotal = j.position.knownTotal;
+        kept = j.position.kept;
         return j;
     }
 
@@ -96,6 +114,7 @@ class JudgeResponse : public ::testing::Test {
     SetupJob job;
     std::int64_t resumeOffset = 0;
     std::int64_t knownTotal = 0;
+    ReleaseValidators kept;
 };
 
 TEST_F(JudgeResponse, BusyServerGivesMinutesAndLeavesTheRestAlone) {
@@ -409,6 +428,74 @@ TEST_F(JudgeResponse, FreeSpaceExactlyEnoughOrOneByteShort) {
     fake.freeBytes = 0;
     resumeOffset = 1'000'000;
     EXPECT_TRUE(judge(206).transfer);
+}
+
+TEST_F(JudgeResponse, A206GoesOnOnlyFromTheKeptRelease) {
+    // The file holds 1,000,000 bytes of the release whose validators were kept.
+    const auto resumeWith = [&](const wchar_t* etag) {
+        fake = {};
+        fake.headers[WINHTTP_QUERY_CONTENT_RANGE] = L"bytes 1000000-2999999/3000000";
+        if (etag != nullptr) {
+            fake.headers[WINHTTP_QUERY_ETAG] = etag;
+        }
+        fake.headers[WINHTTP_QUERY_LAST_MODIFIED] = L"Sun, 06 Nov 1994 08:49:37 GMT";
+        resumeOffset = 1'000'000;
+        knownTotal = 0;
+        kept = keptFromAnswer(3'000'000, L"\"v1\"", L"Sun, 06 Nov 1994 08:49:37 GMT", L"", L"");
+        job.detail = kUntouched;
+        return judge(206);
+    };
+    const Judgement same = resumeWith(L"\"v1\"");
+    EXPECT_TRUE(same.transfer);
+    EXPECT_EQ(kept.etag, L"\"v1\"") << "kept for the next attempt";
+    EXPECT_EQ(fake.steps, L"");
+
+    // Another release's tail, or one that cannot show the tag: the file goes, and its validators
+    // before it; the next attempt asks without Range.
+    for (const wchar_t* etag : {L"\"v2\"", L"W/\"v1\"", static_cast<const wchar_t*>(nullptr)}) {
+        const Judgement other = resumeWith(etag);
+        EXPECT_EQ(other.code, SetupResult::TransferIncomplete) << (etag ? etag : L"(none)");
+        EXPECT_FALSE(other.transfer);
+        EXPECT_EQ(job.detail, 206u);
+        EXPECT_EQ(resumeOffset, 0);
+        EXPECT_EQ(knownTotal, 0) << "no total taken over from another release";
+        EXPECT_FALSE(hasValidators(kept));
+        EXPECT_EQ(fake.steps, L"dt");
+    }
+}
+
+TEST_F(JudgeResponse, AWholeAnswerKeepsItsOwnValidatorsBeforeItsBody) {
+    // The release changed: the If-Range server sends the new file whole.
+    resumeOffset = 1'000'000;
+    kept = keptFromAnswer(3'000'000, L"\"v1\"", L"", L"", L"");
+    fake.headers[WINHTTP_QUERY_CONTENT_LENGTH] = L"3500000";
+    fake.headers[WINHTTP_QUERY_ETAG] = L"\"v2\"";
+    fake.headers[WINHTTP_QUERY_DATE] = L"Sun, 06 Nov 1994 08:50:37 GMT";
+    const Judgement j = judge(200);
+    EXPECT_TRUE(j.transfer);
+    EXPECT_EQ(resumeOffset, 0);
+    EXPECT_EQ(fake.steps, L"dts");
+    EXPECT_EQ(fake.stored.etag, L"\"v2\"");
+    EXPECT_EQ(fake.stored.total, 3'500'000);
+    EXPECT_EQ(fake.stored.date, L"Sun, 06 Nov 1994 08:50:37 GMT");
+    EXPECT_EQ(kept.etag, L"\"v2\"");
+
+    // From an empty file, with a weak tag only: nothing to keep, and what was kept goes.
+    fake = {};
+    fake.headers[WINHTTP_QUERY_CONTENT_LENGTH] = L"3500000";
+    fake.headers[WINHTTP_QUERY_ETAG] = L"W/\"v3\"";
+    resumeOffset = 0;
+    EXPECT_TRUE(judge(200).transfer);
+    EXPECT_EQ(fake.steps, L"s");
+    EXPECT_FALSE(hasValidators(fake.stored));
+    EXPECT_FALSE(hasValidators(kept));
+
+    // An answer that will not be taken keeps nothing.
+    fake = {};
+    fake.headers[WINHTTP_QUERY_CONTENT_LENGTH] = L"100";
+    fake.headers[WINHTTP_QUERY_ETAG] = L"\"v4\"";
+    EXPECT_EQ(judge(200).code, SetupResult::UnexpectedSize);
+    EXPECT_EQ(fake.steps, L"");
 }
 
 } // namespace

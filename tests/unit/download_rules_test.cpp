@@ -1,6 +1,7 @@
 // The pure decisions of the download: URL policy, header readings, size and space tests,
-// what one read and one failed write mean, the retry pauses.
+// what one read and one failed write mean, the retry pauses, the release's validators.
 
+#include "download/release_validators.h"
 #include "download/response_rules.h"
 #include "download/retry_policy.h"
 #include "download/transfer_rules.h"
@@ -407,6 +408,161 @@ TEST(RetryPolicy, PausesOfNoneTwoAndFourSeconds) {
     EXPECT_EQ(pauseSlices(1) * kPauseSliceMs, 2000u);
     EXPECT_EQ(pauseSlices(2) * kPauseSliceMs, 4000u);
     EXPECT_EQ(kReadChunkSize, 262'144u);
+}
+
+TEST(ReleaseValidators, OnlyAStrongQuotedPrintableEtagIsKept) {
+    struct Case {
+        std::wstring etag;
+        bool strong;
+    };
+    const Case cases[] = {
+        {L"\"5f3a-1b\"", true},
+        {L"\"\"", true},
+        {L"W/\"5f3a-1b\"", false},
+        {L"w/\"5f3a-1b\"", false},
+        {L"5f3a-1b", false},
+        {L"\"5f3a-1b", false},
+        {L"\"", false},
+        {L"", false},
+        {L"\"a b\"", false},
+        {L"\"a\"b\"", false},
+        {L"\"caf\u00E9\"", false},
+        {L"\"tab\there\"", false},
+        {L"\"" + std::wstring(254, L'x') + L"\"", true},
+        {L"\"" + std::wstring(255, L'x') + L"\"", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(strongEtag(c.etag), c.strong) << c.etag;
+        EXPECT_EQ(keptFromAnswer(2'000'000, c.etag, L"", L"", L"").etag, c.strong ? c.etag : L"")
+            << c.etag;
+    }
+}
+
+TEST(ReleaseValidators, WhatTheResumeSendsInIfRange) {
+    const wchar_t* kDate = L"Sun, 06 Nov 1994 08:50:37 GMT";
+    struct Case {
+        const wchar_t* etag;
+        const wchar_t* lastModified;
+        const wchar_t* date;
+        ResumeProof proof;
+    };
+    const Case cases[] = {
+        {L"\"v2\"", L"", L"", ResumeProof::Etag},
+        {L"\"v2\"", L"Sun, 06 Nov 1994 08:50:37 GMT", kDate, ResumeProof::Etag},
+        {L"", L"", L"", ResumeProof::NoneKept},
+        {L"", L"", kDate, ResumeProof::NoneKept},
+        // Last-Modified stands for one version only 60 s or more before the answer's Date.
+        {L"", L"Sun, 06 Nov 1994 08:49:37 GMT", kDate, ResumeProof::LastModified},
+        {L"", L"Sun, 06 Nov 1994 08:49:38 GMT", kDate, ResumeProof::Unprovable},
+        {L"", L"Sun, 06 Nov 1994 08:50:37 GMT", kDate, ResumeProof::Unprovable},
+        {L"", L"Mon, 07 Nov 1994 08:49:37 GMT", kDate, ResumeProof::Unprovable},
+        {L"", L"Sat, 31 Dec 1993 23:59:59 GMT", kDate, ResumeProof::LastModified},
+        {L"", L"Sunday, 06-Nov-94 08:49:37 GMT", kDate, ResumeProof::LastModified},
+        {L"", L"Sun Nov  6 08:49:37 1994", kDate, ResumeProof::LastModified},
+        {L"", L"Sun, 06 Nov 1994 08:49:37 GMT", L"Sun Nov  6 08:50:37 1994",
+         ResumeProof::LastModified},
+        {L"", L"Sun, 06 Nov 1994 08:49:37 GMT", L"", ResumeProof::Unprovable},
+        {L"", L"Sun, 06 Nov 1994 08:49:37 UTC", kDate, ResumeProof::Unprovable},
+        {L"", L"Sun, 31 Nov 1994 08:49:37 GMT", kDate, ResumeProof::Unprovable},
+        {L"", L"Sun, 06 Nov 1994 24:00:00 GMT", kDate, ResumeProof::Unprovable},
+        {L"", L"Sun, 6 Nov 1994 08:49:37 GMT", kDate, ResumeProof::Unprovable},
+        {L"", L"1994-11-06T08:49:37Z", kDate, ResumeProof::Unprovable},
+    };
+    for (const Case& c : cases) {
+        ReleaseValidators kept;
+        kept.total = 2'000'000;
+        kept.etag = c.etag;
+        kept.lastModified = c.lastModified;
+        kept.date = c.date;
+        EXPECT_EQ(resumeProof(kept), c.proof) << c.etag << " " << c.lastModified << " " << c.date;
+        const std::wstring expected = c.proof == ResumeProof::Etag           ? c.etag
+                                      : c.proof == ResumeProof::LastModified ? c.lastModified
+                                                                             : L"";
+        EXPECT_EQ(std::wstring(ifRangeValue(kept)), expected) << c.lastModified;
+    }
+    // 29 February only in a leap year.
+    EXPECT_TRUE(httpDateSeconds(L"Thu, 29 Feb 2024 00:00:00 GMT"));
+    EXPECT_FALSE(httpDateSeconds(L"Fri, 29 Feb 2023 00:00:00 GMT"));
+    EXPECT_EQ(httpDateSeconds(L"Thu, 01 Jan 1970 00:00:00 GMT"), 0);
+    EXPECT_EQ(httpDateSeconds(L"Sun, 06 Nov 1994 08:49:37 GMT"), 784111777);
+}
+
+TEST(ReleaseValidators, A206ContinuesOnlyTheKeptRelease) {
+    ReleaseValidators byEtag;
+    byEtag.total = 3'000'000;
+    byEtag.etag = L"\"v1\"";
+    byEtag.lastModified = L"Sun, 06 Nov 1994 08:49:37 GMT";
+    ReleaseValidators byDate = byEtag;
+    byDate.etag.clear();
+    struct Case {
+        const ReleaseValidators* kept;
+        const wchar_t* etag;
+        const wchar_t* lastModified;
+        std::int64_t total;
+        bool same;
+    };
+    const ReleaseValidators none;
+    const Case cases[] = {
+        {&byEtag, L"\"v1\"", L"", 3'000'000, true},
+        {&byEtag, L"\"v2\"", L"Sun, 06 Nov 1994 08:49:37 GMT", 3'000'000, false},
+        {&byEtag, L"W/\"v1\"", L"", 3'000'000, false},
+        // Without the ETag that was kept, the same date proves nothing.
+        {&byEtag, L"", L"Sun, 06 Nov 1994 08:49:37 GMT", 3'000'000, false},
+        {&byEtag, L"\"v1\"", L"", 3'000'001, false},
+        {&byDate, L"\"v9\"", L"Sun, 06 Nov 1994 08:49:37 GMT", 3'000'000, true},
+        {&byDate, L"", L"Sun, 06 Nov 1994 08:49:38 GMT", 3'000'000, false},
+        {&byDate, L"", L"", 3'000'000, false},
+        {&byDate, L"", L"Sun, 06 Nov 1994 08:49:37 GMT", 2'999'999, false},
+        {&none, L"", L"", 5, true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(sameRelease(*c.kept, c.etag, c.lastModified, c.total), c.same)
+            << c.etag << " " << c.lastModified << " " << c.total;
+    }
+}
+
+TEST(ReleaseValidators, TheFileReadsBackOnlyWhenWholeAndOfThisFormat) {
+    const ReleaseValidators kept =
+        keptFromAnswer(3'000'000, L"\"v1\"", L"Sun, 06 Nov 1994 08:49:37 GMT",
+                       L"Sun, 06 Nov 1994 08:50:37 GMT", L"https://h\u00E9/a");
+    EXPECT_EQ(kept.url, L"https://h?/a");
+    const std::string text = formatValidatorFile(kept);
+    const ParsedValidators back = parseValidatorFile(text);
+    ASSERT_EQ(back.verdict, ValidatorFileVerdict::Usable);
+    EXPECT_EQ(back.kept.total, kept.total);
+    EXPECT_EQ(back.kept.etag, kept.etag);
+    EXPECT_EQ(back.kept.lastModified, kept.lastModified);
+    EXPECT_EQ(back.kept.date, kept.date);
+    EXPECT_EQ(back.kept.url, kept.url);
+    for (std::size_t cut = 0; cut < text.size(); ++cut) {
+        EXPECT_NE(parseValidatorFile(text.substr(0, cut)).verdict, ValidatorFileVerdict::Usable)
+            << cut;
+    }
+    struct Case {
+        std::string bytes;
+        ValidatorFileVerdict verdict;
+    };
+    const std::string head = "skyloom-validadores 1\n";
+    const Case cases[] = {
+        {"", ValidatorFileVerdict::Torn},
+        {text.substr(0, text.size() - 1), ValidatorFileVerdict::Torn},
+        {"skyloom-valid", ValidatorFileVerdict::Torn},
+        {"skyloom-validadores 2\ntotal 3000000\netag \"v1\"\nfim\n",
+         ValidatorFileVerdict::OtherFormat},
+        {std::string(64, '\0'), ValidatorFileVerdict::OtherFormat},
+        {text + std::string(4097 - text.size(), 'x'), ValidatorFileVerdict::TooLong},
+        {head + "total 3000000\nfim\n", ValidatorFileVerdict::Malformed},
+        {head + "total 1048575\netag \"v1\"\nfim\n", ValidatorFileVerdict::Malformed},
+        {head + "total 1048576\netag \"v1\"\nfim\n", ValidatorFileVerdict::Usable},
+        {head + "total 03000000\netag \"v1\"\nfim\n", ValidatorFileVerdict::Malformed},
+        {head + "etag \"v1\"\ntotal 3000000\nfim\n", ValidatorFileVerdict::Malformed},
+        {head + "total 3000000\netag W/\"v1\"\nfim\n", ValidatorFileVerdict::Malformed},
+        {head + "total 3000000\netag \"v1\"\netag \"v2\"\nfim\n", ValidatorFileVerdict::Malformed},
+        {head + "total 3000000\nlast-modified x\nfim\n", ValidatorFileVerdict::Usable},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(parseValidatorFile(c.bytes).verdict, c.verdict) << c.bytes;
+    }
 }
 
 } // namespace

@@ -1,0 +1,87 @@
+#pragma once
+// Which release a partial installer file holds, told by the validators of the answer that
+// started it from zero (RFC 9110: ETag, Last-Modified, Date). A resume sends them back in
+// If-Range, so that a server whose file changed answers with the whole new file, and a 206
+// that does not carry the same ones is not appended to the old head. The pure half: the
+// rules, and the text of the small file that keeps them beside the installer file.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+inline constexpr std::size_t kMaxEtagLength = 256;
+// Header buffers with the terminator: a longer value fails its query and reads as absent.
+inline constexpr std::size_t kEtagCapacity = kMaxEtagLength + 1;
+inline constexpr std::size_t kHttpDateCapacity = 64;
+// "If-Range: " and the longest value kept.
+inline constexpr std::size_t kIfRangeHeaderCapacity = 16 + kMaxEtagLength;
+// A Last-Modified stands for one version of the file only when it is this much older than the
+// answer's Date (RFC 9110 section 8.8.2.2).
+inline constexpr std::int64_t kStrongDateSeconds = 60;
+
+inline constexpr int kValidatorFormat = 1;
+inline constexpr std::size_t kMaxValidatorFileBytes = 4096;
+// Only for the log: what is left of the room once the other fields are in.
+inline constexpr std::size_t kMaxValidatorUrlLength = 2048;
+
+struct ReleaseValidators {
+    std::int64_t total = 0;    // the size the answer announced
+    std::wstring etag;         // strong and quoted, or empty
+    std::wstring lastModified; // as the server sent it, or empty
+    std::wstring date;         // the answer's Date, or empty
+    std::wstring url;          // the URL that served them, for the log only
+};
+
+// Kept at all: a strong ETag or a Last-Modified.
+[[nodiscard]] bool hasValidators(const ReleaseValidators& kept);
+
+// Quoted, not weak ("W/"), printable ASCII without a quote inside, at most 256 characters.
+[[nodiscard]] bool strongEtag(std::wstring_view text);
+
+// What an answer taken whole leaves to keep: the ETag only when strong, the dates only when
+// printable ASCII and short enough to be dates, the URL cut to its room with every character
+// outside printable ASCII as '?'.
+[[nodiscard]] ReleaseValidators keptFromAnswer(std::int64_t total, std::wstring_view etag,
+                                               std::wstring_view lastModified,
+                                               std::wstring_view date, std::wstring_view url);
+
+// Seconds since 1970 of an HTTP-date in any of its three forms (IMF-fixdate, RFC 850 and
+// asctime); nothing when the text is none of them.
+[[nodiscard]] std::optional<std::int64_t> httpDateSeconds(std::wstring_view text);
+
+enum class ResumeProof {
+    NoneKept,     // nothing kept (an older build's partial, a server that sends none): Range only
+    Etag,         // If-Range with the strong ETag
+    LastModified, // If-Range with Last-Modified, verbatim
+    Unprovable,   // kept, but nothing strong: no If-Range and no Range, start from zero
+};
+
+[[nodiscard]] ResumeProof resumeProof(const ReleaseValidators& kept);
+
+// The If-Range value for a proof of Etag or LastModified; empty otherwise.
+[[nodiscard]] std::wstring_view ifRangeValue(const ReleaseValidators& kept);
+
+// A 206 continues the file only when it comes from the kept release: the same total and the
+// same ETag (or, with no ETag kept, the same Last-Modified). A 206 without the ETag that was
+// kept is another release's. With nothing kept every 206 passes, as before.
+[[nodiscard]] bool sameRelease(const ReleaseValidators& kept, std::wstring_view etag,
+                               std::wstring_view lastModified, std::int64_t total);
+
+// The file's text: a format line, one line per field, and an end line that a torn write lacks.
+[[nodiscard]] std::string formatValidatorFile(const ReleaseValidators& kept);
+
+enum class ValidatorFileVerdict { Usable, TooLong, Torn, OtherFormat, Malformed };
+
+struct ParsedValidators {
+    ValidatorFileVerdict verdict = ValidatorFileVerdict::Malformed;
+    ReleaseValidators kept; // only with Usable
+};
+
+// Any bytes: a file that is not exactly what formatValidatorFile writes, with a total in the
+// installer's bounds and a validator kept, is not usable.
+[[nodiscard]] ParsedValidators parseValidatorFile(std::string_view bytes);
+
+// The log's word for a verdict other than Usable.
+[[nodiscard]] const wchar_t* validatorFileProblem(ValidatorFileVerdict verdict);
