@@ -185,7 +185,8 @@ void appendLine(std::string& out, std::string_view key, std::wstring_view value)
 
 // The value of "key value" when `line` is that line; nothing otherwise.
 std::optional<std::wstring> field(std::string_view line, std::string_view key) {
-    if (line.size() <= key.size() || !line.starts_with(key) || line[key.size()] != ' ') {
+    // A value is never empty: an empty field is not written at all.
+    if (line.size() <= key.size() + 1 || !line.starts_with(key) || line[key.size()] != ' ') {
         return std::nullopt;
     }
     std::wstring value;
