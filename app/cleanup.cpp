@@ -1,6 +1,7 @@
 #include "app/cleanup.h"
 
 #include "app/job/setup_job.h"
+#include "download/validator_file.h"
 #include "log/diagnostic_log.h"
 #include "platform/held_retry.h"
 #include "platform/plain_file.h"
@@ -65,6 +66,9 @@ bool installerLeftFiles(const SetupJob& job) {
 void cleanUpJob(SetupJob& job) {
     // A file still held after the waits has its own line; the folder then stays too.
     (void)discardInstallerFile(job);
+    if (!job.installerPath.empty()) {
+        (void)dropValidators(job.installerPath.c_str());
+    }
     if (!job.workFolder.empty() && !installerLeftFiles(job)) {
         const wchar_t* folder = job.workFolder.c_str();
         const DWORD error = retryWhileHeld(HeldThing::Folder, folder, [folder] {

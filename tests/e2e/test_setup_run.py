@@ -304,27 +304,64 @@ def setup_processes():
     return pids
 
 
+def killed_past(workspace, url: str, past: int) -> int:
+    """Starts a run against url and kills it once its file holds more than `past` bytes, as a
+    power cut would; returns the bytes left on disk."""
+    first = workspace.start_setup("--sem-janela", "--sem-executar", "--url", url)
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
+        if workspace.installer.exists() and workspace.installer.stat().st_size > past:
+            break
+        time.sleep(0.1)
+    pids = setup_processes()
+    assert pids, "Skyloom-Setup.exe is not running"
+    for pid in pids:
+        os.kill(pid, signal.SIGKILL)
+    first.communicate(timeout=60)
+    return workspace.installer.stat().st_size
+
+
 def test_killed_run_resumes_from_the_bytes_on_disk(workspace):
     good = installer()
     size = good.stat().st_size
     with ScriptedServer([Reply(200, body=good, rate=200_000)], real=good) as server:
-        first = workspace.start_setup("--sem-janela", "--sem-executar", "--url", server.url())
-        deadline = time.monotonic() + 60
-        while time.monotonic() < deadline:
-            if workspace.installer.exists() and workspace.installer.stat().st_size > 300_000:
-                break
-            time.sleep(0.1)
-        pids = setup_processes()
-        assert pids, "Skyloom-Setup.exe is not running"
-        for pid in pids:
-            os.kill(pid, signal.SIGKILL)
-        first.communicate(timeout=60)
-        on_disk = workspace.installer.stat().st_size
+        on_disk = killed_past(workspace, server.url(), 300_000)
         assert 300_000 <= on_disk < size
         run = workspace.run_setup("--sem-janela", "--sem-executar", "--url", server.url())
     assert server.ranges == [None, f"bytes={on_disk}-"]
     assert f"{server.url()} -> HTTP 206 (a partir de {on_disk})" in run.lines
     assert run.code == 0
+    assert_cleaned_up(workspace)
+
+
+@pytest.mark.parametrize("honours_if_range", [True, False])
+def test_a_release_that_changed_between_two_runs_is_never_spliced(workspace, honours_if_range):
+    # The first run is killed with part of one release on disk; by the second the server has
+    # another one, of the same size. If-Range makes an honest server send the new file whole,
+    # once; the 206 of a server that ignores it carries the new ETag and is not appended.
+    old, new = installer(), installer(product_version=(1, 1, 41, 0))
+    size = new.stat().st_size
+    with ScriptedServer([Reply(200, body=old, rate=200_000, headers={"ETag": '"r40"'})],
+                        if_range=honours_if_range) as server:
+        on_disk = killed_past(workspace, server.url(), 300_000)
+        kept = (workspace.work_folder / "Skyloom-win-Setup.validadores").read_text()
+        assert 'etag "r40"' in kept.splitlines()
+        server.real, server.validators = new, {"ETag": '"r41"'}
+        run = workspace.run_setup("--sem-janela", "--sem-executar", "--url", server.url())
+    assert run.code == 0, run.lines
+    assert "versao do instalador: 1.1.41.0" in run.lines
+    assert not [line for line in run.lines if "WinVerifyTrust" in line or "falhou" in line]
+    resumed = server.requests[1]
+    assert (resumed.range, resumed.if_range) == (f"bytes={on_disk}-", '"r40"')
+    if honours_if_range:
+        assert len(server.requests) == 2
+        assert resumed.sent == size
+        assert "outra versao no servidor: recomeca do zero" in run.lines
+    else:
+        assert [(r.range, r.if_range) for r in server.requests[2:]] == [(None, None)]
+        assert server.requests[2].sent == size
+        assert (f'206 de outra versao (["r41"] {size}, guardado ["r40"] {old.stat().st_size}): '
+                "recomeca do zero") in run.lines
     assert_cleaned_up(workspace)
 
 
