@@ -21,6 +21,10 @@ CommandLineOptions parseOptions(const std::vector<std::wstring_view>& args) {
             if (hasValue) {
                 options.languageRequest = args[++i];
             }
+        } else if (arg == L"--instalador") {
+            if (hasValue) {
+                options.localInstaller = args[++i];
+            }
         }
         // Anything else is ignored without a word.
     }

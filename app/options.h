@@ -1,5 +1,5 @@
 #pragma once
-// The command line: five options, matched whole and case-sensitively.
+// The command line: six options, matched whole and case-sensitively.
 
 #include <optional>
 #include <string>
@@ -12,6 +12,7 @@ struct CommandLineOptions {
     bool noRun = false;
     std::optional<std::wstring> logPath; // the last --log
     std::wstring languageRequest;        // the last --lingua
+    std::wstring localInstaller;         // the last --instalador: copied instead of downloaded
 };
 
 // args: the arguments after the program's own path.

@@ -156,6 +156,7 @@ std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance, const std::wstr
     job.urls = std::move(options.urls);
     job.noRun = options.noRun;
     job.tempFolder = tempFolder;
+    job.localInstaller = std::move(options.localInstaller);
     if (job.urls.empty()) {
         job.urls.assign(kBuiltInUrls.begin(), kBuiltInUrls.end());
     }
@@ -175,8 +176,11 @@ std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance, const std::wstr
     }
     const std::wstring logRefused = openTheLog(!options.logPath, temp, job.token.user());
 
-    logLine(L"=== Skyloom-Setup %s (lingua %s%s%s) ===", kSetupVersion, job.catalog->languageCode,
-            job.noWindow ? L", sem janela" : L"", job.noRun ? L", sem executar" : L"");
+    const bool local = !job.localInstaller.empty();
+    logLine(L"=== Skyloom-Setup %s (lingua %s%s%s%s%s) ===", kSetupVersion,
+            job.catalog->languageCode, job.noWindow ? L", sem janela" : L"",
+            job.noRun ? L", sem executar" : L"", local ? L", instalador " : L"",
+            job.localInstaller.c_str());
     if (!logRefused.empty()) {
         logLine(L"o registo fica em %s: %s", logPath.c_str(), logRefused.c_str());
     }

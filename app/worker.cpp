@@ -3,11 +3,12 @@
 #include "app/cleanup.h"
 #include "app/job/result_codes.h"
 #include "app/job/setup_job.h"
+#include "app/local_installer.h"
 #include "download/download_installer.h"
 #include "log/diagnostic_log.h"
 #include "trust/verify_installer.h"
 
-const WorkerSteps kWorkerSteps{downloadInstaller, verifyInstaller};
+const WorkerSteps kWorkerSteps{obtainInstaller, verifyInstaller};
 
 namespace {
 

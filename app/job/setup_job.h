@@ -39,6 +39,8 @@ struct SetupJob {
     // what stays in it.
     bool freshWorkFolder = false;
     std::wstring installerPath;
+    // --instalador: a full installer at hand, copied to installerPath instead of downloaded.
+    std::wstring localInstaller;
     // Read handle on the checked installer, read sharing only: while it is open nobody can
     // write, replace or delete the file.
     HANDLE verifiedFile = INVALID_HANDLE_VALUE;

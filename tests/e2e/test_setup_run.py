@@ -365,6 +365,36 @@ def test_a_release_that_changed_between_two_runs_is_never_spliced(workspace, hon
     assert_cleaned_up(workspace)
 
 
+@pytest.mark.parametrize("tampered", [False, True])
+def test_a_full_installer_at_hand_replaces_the_download(workspace, tampered):
+    # The file is copied and checked as a download would be; nothing is asked of the server,
+    # not even after a failed check, and the file named stays as it was.
+    at_hand = workspace.root / "media" / "Skyloom-win-Setup.exe"
+    at_hand.parent.mkdir()
+    at_hand.write_bytes(installer(tamper=tampered).read_bytes())
+    before = (at_hand.read_bytes(), at_hand.stat().st_mtime_ns)
+    report = workspace.root / "report.txt"
+    with https_server(real=installer()) as server:
+        run = workspace.run_setup("--sem-janela", "--instalador", win_path(at_hand),
+                                  "--url", server.url(),
+                                  env={"SKYLOOM_TEST_REPORT": win_path(report)})
+    assert server.requests == []
+    assert (at_hand.read_bytes(), at_hand.stat().st_mtime_ns) == before
+    assert run.lines[0] == ("=== Skyloom-Setup 1.0 (lingua en, sem janela, instalador "
+                            f"{win_path(at_hand)}) ===")
+    assert f"copiado: {len(before[0])} bytes" in run.lines
+    if tampered:
+        assert run.code == 20
+        assert f"WinVerifyTrust: 0x{BAD_DIGEST:08X}" in run.lines
+        assert run.lines[-1] == f"erro 20 (detalhe {BAD_DIGEST})"
+        assert not report.exists()
+    else:
+        assert run.code == 0, run.lines
+        assert report_of(report)["own_path"] == win_path(workspace.installer)
+        assert run.lines[-1] == "o instalador acabou com 0"
+    assert_cleaned_up(workspace)
+
+
 def test_inheritance_probe_sees_a_handle_that_is_passed_on(workspace):
     # The check that the bootstrapper passes no handle on must be able to see one.
     report = workspace.root / "report.txt"

@@ -1,0 +1,136 @@
+#include "app/local_installer.h"
+
+#include "app/job/setup_job.h"
+#include "base/handles.h"
+#include "download/download_installer.h"
+#include "download/judge_response.h"
+#include "download/response_rules.h"
+#include "download/transfer_rules.h"
+#include "download/validator_file.h"
+#include "log/diagnostic_log.h"
+#include "platform/held_retry.h"
+#include "platform/plain_file.h"
+
+#include <cstddef>
+#include <memory>
+
+namespace {
+
+SetupResult failed(SetupJob& job, DWORD error, SetupResult code) {
+    job.detail = error;
+    return code;
+}
+
+// Links are followed: what lies behind them is what gets copied, and the copy is checked.
+// Read sharing only, so nobody writes the file while it is read; nobody is kept from
+// deleting or renaming it either way, since the copy is what is used.
+DWORD openSource(const wchar_t* path, UniqueFile& file) {
+    return retryWhileHeld(HeldThing::File, path, [&] {
+        file.reset(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        return file ? DWORD{0} : GetLastError();
+    });
+}
+
+bool enoughRoomFor(const SetupJob& job, std::int64_t size) {
+    ULARGE_INTEGER freeToCaller{};
+    // A volume that cannot tell its free space does not stop the copy, as with a download.
+    if (!GetDiskFreeSpaceExW(job.workFolder.c_str(), &freeToCaller, nullptr, nullptr)) {
+        return true;
+    }
+    const std::int64_t freeBytes = freeToCaller.QuadPart > static_cast<ULONGLONG>(INT64_MAX)
+                                       ? INT64_MAX
+                                       : static_cast<std::int64_t>(freeToCaller.QuadPart);
+    return enoughSpace(freeBytes, spaceNeeded(size, 0));
+}
+
+SetupResult copyBody(SetupJob& job, HANDLE from, HANDLE to, std::int64_t size) {
+    const auto buffer = std::make_unique<std::byte[]>(kReadChunkSize);
+    std::int64_t copied = 0;
+    for (;;) {
+        if (job.cancelRequested.load()) {
+            return SetupResult::Cancelled;
+        }
+        DWORD read = 0;
+        if (!ReadFile(from, buffer.get(), static_cast<DWORD>(kReadChunkSize), &read, nullptr)) {
+            const DWORD error = GetLastError();
+            logLine(L"a leitura de %s parou aos %lld (%lu)", job.localInstaller.c_str(), copied,
+                    error);
+            return failed(job, error, SetupResult::LocalError);
+        }
+        switch (judgeChunk(copied, read, size)) {
+        case ChunkVerdict::Complete:
+            return SetupResult::Ok;
+        case ChunkVerdict::EndedShort:
+        case ChunkVerdict::TooLong:
+            // The size read at the start no longer holds: the file changed under the copy.
+            logLine(L"%s mudou durante a copia (%lld de %lld)", job.localInstaller.c_str(), copied,
+                    size);
+            return failed(job, ERROR_FILE_INVALID, SetupResult::LocalError);
+        case ChunkVerdict::Write:
+            break;
+        }
+        DWORD written = 0;
+        if (!WriteFile(to, buffer.get(), read, &written, nullptr) || written != read) {
+            const DWORD error = GetLastError();
+            if (diskFull(error)) {
+                job.neededMegabytes = megabytesNeededAfterDiskFull(size, copied);
+            }
+            return failed(job, error, writeFailure(error));
+        }
+        copied += read;
+        job.downloaded.store(copied);
+    }
+}
+
+} // namespace
+
+SetupResult copyLocalInstaller(SetupJob& job) {
+    // The dialog shows its checking face from here: nothing is downloaded.
+    job.phase.store(JobPhase::Verifying);
+    const wchar_t* source = job.localInstaller.c_str();
+    logLine(L"instalador local: %s", source);
+    UniqueFile from;
+    if (const DWORD opened = openSource(source, from); opened != 0) {
+        logLine(L"nao consegui abrir %s (%lu)", source, opened);
+        return failed(job, opened, SetupResult::LocalError);
+    }
+    LARGE_INTEGER length{};
+    if (!GetFileSizeEx(from.get(), &length)) {
+        return failed(job, GetLastError(), SetupResult::LocalError);
+    }
+    const std::int64_t size = length.QuadPart;
+    if (!sizeAcceptable(size)) {
+        logLine(L"tamanho fora do esperado: %lld", size);
+        return failed(job, sizeDetail(size), SetupResult::UnexpectedSize);
+    }
+    job.downloaded.store(0);
+    job.total.store(size);
+
+    // What an earlier download left goes: its bytes and the validators of its release.
+    (void)dropValidators(job.installerPath.c_str());
+    UniqueFile to;
+    const DWORD created = retryWhileHeld(HeldThing::File, job.installerPath.c_str(), [&] {
+        return openPlainFile(job.installerPath.c_str(), GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ, OPEN_ALWAYS, to);
+    });
+    if (created != 0) {
+        return failed(job, created, SetupResult::LocalError);
+    }
+    if (!truncateToEmpty(to.get())) {
+        return failed(job, GetLastError(), SetupResult::LocalError);
+    }
+    if (!enoughRoomFor(job, size)) {
+        job.neededMegabytes = wholeMegabytes(spaceNeeded(size, 0));
+        return SetupResult::NotEnoughSpace;
+    }
+    const SetupResult copied = copyBody(job, from.get(), to.get(), size);
+    if (copied == SetupResult::Ok) {
+        logLine(L"copiado: %lld bytes", size);
+    }
+    return copied;
+}
+
+SetupResult obtainInstaller(SetupJob& job) {
+    return job.localInstaller.empty() ? downloadInstaller(job) : copyLocalInstaller(job);
+}
