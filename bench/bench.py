@@ -19,7 +19,10 @@ maps every section of the file for the version calls, so the two differ there.
   curl     the Linux side's curl, for scale.
 A holder process keeps Wine's desktop up for the whole run, as Windows always has one.
 Each round ends with one run of the program per scheme against a server that breaks off at half
-the file, to count the body bytes the server sends over both requests.
+the file, to count the body bytes the server sends over both requests. Last comes a release that
+changed between two runs: the program killed with half of one release on disk, then run again
+against a server that has another release of the same size, once honouring If-Range and once
+ignoring it; the body bytes the server sends in that second run are counted.
 """
 
 import argparse
@@ -54,6 +57,8 @@ TOOLS = ("program", "bare", "bare_ver", "curl")
 LABELS = {"program": "program", "bare": "bare", "bare_ver": "bare+ver", "curl": "curl"}
 LAYOUTS = ("resource", "overlay")
 RESUME_CASE = (100, "resource")
+# The release that replaces the one a killed run left half of.
+CHANGED_VERSION = (1, 1, 41, 0)
 
 
 def wine_env():
@@ -67,8 +72,10 @@ def win_path(path) -> str:
 
 # --- preparing --------------------------------------------------------------------------------
 
-def prepare_build():
-    subprocess.run(["bash", str(SOURCE / "scripts" / "install-deps"), "nginx-light"], check=True)
+def prepare_build(with_nginx=True):
+    if with_nginx:
+        subprocess.run(["bash", str(SOURCE / "scripts" / "install-deps"), "nginx-light"],
+                       check=True)
     # The product as it ships (scripts/build: its toolchain and flags), then the bench's own tool.
     subprocess.run(["bash", str(SOURCE / "scripts" / "build"), str(BUILD)], check=True,
                    stdout=subprocess.DEVNULL)
@@ -80,9 +87,9 @@ def prepare_build():
     subprocess.run([WINESERVER, "-p", "60"], env=wine_env(), check=False)
 
 
-def prepare_installers(cases):
+def prepare_installers(cases, version=None):
     """Signed installers, built once per build folder (testkit.make_test_installer caches them:
-    the 400 MiB one takes a few minutes the first time)."""
+    the 400 MiB one takes a few minutes the first time); `version`: another product version."""
     from testkit.make_test_installer import Variant, build_installer
     from testkit.signing_pki import make_pki
     from testkit.harness import trust_roots
@@ -91,8 +98,11 @@ def prepare_installers(cases):
     trust_roots(*pki.store_roots)
     built = {}
     for size, layout in cases:
-        path = build_installer(Variant(signer=pki["good"], size=SIZE_REQUEST[size], layout=layout),
-                               BUILD / "test-installers")
+        variant = Variant(signer=pki["good"], size=SIZE_REQUEST[size], layout=layout)
+        if version:
+            variant = Variant(signer=pki["good"], size=SIZE_REQUEST[size], layout=layout,
+                              product_version=version)
+        path = build_installer(variant, BUILD / "test-installers")
         actual = path.stat().st_size
         if not MIB <= actual <= SIZE_LIMIT:
             sys.exit(f"the {size} MiB installer has {actual} bytes, outside what the program takes")
@@ -320,8 +330,26 @@ def log_time(line: str) -> float:
 
 # --- the bench ----------------------------------------------------------------------------------
 
+def program_processes():
+    """Pids of the Wine processes that run a Skyloom-Setup.exe in this build's prefix."""
+    prefix = f"WINEPREFIX={BUILD / 'wineprefix'}".encode()
+    pids = []
+    for entry in pathlib.Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            argv = (entry / "cmdline").read_bytes().split(b"\0")
+            environment = (entry / "environ").read_bytes().split(b"\0")
+        except OSError:
+            continue
+        if argv and argv[0].lower().endswith(b"skyloom-setup.exe") and prefix in environment:
+            pids.append(int(entry.name))
+    return pids
+
+
 class Bench:
-    def __init__(self, installers, nginx, pki, work_root):
+    def __init__(self, installers, nginx, pki, work_root, program=None):
+        self.program_exe = program or BUILD / "Skyloom-Setup.exe"
         self.installers = installers
         self.nginx = nginx
         self.pki = pki
@@ -349,7 +377,7 @@ class Bench:
         self._fresh_work()
         watch = CloseWatch(self.work)
         try:
-            m = run_measured([WINE, str(BUILD / "Skyloom-Setup.exe"), "--sem-janela",
+            m = run_measured([WINE, str(self.program_exe), "--sem-janela",
                               "--sem-executar", "--log", win_path(log), "--url", url],
                              env=wine_env())
         finally:
@@ -419,7 +447,7 @@ class Bench:
         with ScriptedServer([Reply(200, body=path, drop_after=half)], tls=tls, real=path) as server:
             self.runs += 1
             log = self.logs / f"run-{self.runs}.log"
-            done = subprocess.run([WINE, str(BUILD / "Skyloom-Setup.exe"), "--sem-janela",
+            done = subprocess.run([WINE, str(self.program_exe), "--sem-janela",
                                    "--sem-executar", "--log", win_path(log),
                                    "--url", server.url()], env=wine_env(),
                                   stdin=subprocess.DEVNULL, capture_output=True)
@@ -429,6 +457,56 @@ class Bench:
         # What the server wrote, counted as it went: bytes in flight when the first answer was
         # cut count too.
         return {"sent": sum(r.sent for r in requests), "size": total, "requests": len(requests)}
+
+    def changed_release(self, old, new, honour) -> dict:
+        """The program killed with half of `old` on disk, then run again against a server that
+        has `new` (of the same size, another ETag) and honours If-Range or ignores it. Counts
+        the body bytes the server sends in the second run."""
+        from testkit.scripted_server import Reply, ScriptedServer
+
+        half = old.stat().st_size // 2
+        tag = {"ETag": '"old"'}
+        self._fresh_work()
+        # The first answer stops at half the file and waits there until the program is killed.
+        first = Reply(200, body=old, headers=tag, stall=(half, 600))
+        with ScriptedServer([first], validators=tag, if_range=honour) as server:
+            self.runs += 1
+            command = [WINE, str(self.program_exe), "--sem-janela", "--sem-executar", "--log",
+                       win_path(self.logs / f"run-{self.runs}.log"), "--url", server.url()]
+            killed = subprocess.Popen(command, env=wine_env(), stdin=subprocess.DEVNULL,
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            # Written up to the stall, less the part of a read the program still holds.
+            deadline = time.monotonic() + 120
+            while time.monotonic() < deadline:
+                if self.target.exists() and self.target.stat().st_size >= half - (256 << 10):
+                    break
+                time.sleep(0.05)
+            for pid in program_processes():
+                os.kill(pid, 9)
+            killed.wait(timeout=60)
+            on_disk = self.target.stat().st_size
+            server.real, server.validators = new, {"ETag": '"new"'}
+            before = len(server.requests)
+            self.runs += 1
+            command[5] = win_path(self.logs / f"run-{self.runs}.log")
+            done = subprocess.run(command, env=wine_env(), stdin=subprocess.DEVNULL,
+                                  capture_output=True)
+            requests = server.requests[before:]
+        if done.returncode != 0:
+            sys.exit(f"the run after the release changed failed ({done.returncode})")
+        return {"sent": sum(r.sent for r in requests), "size": new.stat().st_size,
+                "requests": len(requests), "on_disk": on_disk}
+
+
+def changed_report(changed) -> list:
+    out = ["A release that changed between two runs (the first killed at half the file): body "
+           "bytes the server sent in the second run / the new release's size"]
+    for honour, m in changed.items():
+        how = "honours" if honour else "ignores"
+        out.append(f"{case_name(RESUME_CASE)} http   server {how} If-Range  "
+                   f"{m['sent'] / m['size']:.6f} ({m['sent']:,} of {m['size']:,} bytes, "
+                   f"{m['requests']} requests; {m['on_disk']:,} bytes of the old one on disk)")
+    return out
 
 
 # --- the report ---------------------------------------------------------------------------------
@@ -456,7 +534,7 @@ def case_name(case) -> str:
     return f"{size:>3} MiB {layout:8}"
 
 
-def report(results, resumes, cases, rounds, seconds) -> str:
+def report(results, resumes, changed, cases, rounds, seconds) -> str:
     out = [f"Skyloom-Setup bench, {datetime.datetime.utcnow():%Y-%m-%d %H:%M} UTC: medians of "
            f"{rounds} rounds ({seconds / 60:.1f} min)",
            machine(), ""]
@@ -493,6 +571,9 @@ def report(results, resumes, cases, rounds, seconds) -> str:
         out.append(f"{case_name(RESUME_CASE)} {scheme:6} {median(ratios):.6f} "
                    f"({runs[0]['sent']:,} of {runs[0]['size']:,} bytes, "
                    f"{runs[0]['requests']} requests)")
+    if changed:
+        out.append("")
+        out += changed_report(changed)
     out.append("")
     out.append("The check in two (s): the signature, then the version (program: from its log's "
                "\"assinatura valida\" line)")
@@ -536,7 +617,12 @@ def main():
                         help="installer sizes in MiB, of 1, 100 and 400")
     parser.add_argument("--layouts", default=",".join(LAYOUTS),
                         help="where the payload lies: resource, overlay, or resource,overlay")
-    parser.add_argument("--no-resume", action="store_true", help="skip the resumed run")
+    parser.add_argument("--no-resume", action="store_true",
+                        help="skip the resumed run and the release that changed")
+    parser.add_argument("--changed-release-only", action="store_true",
+                        help="only the release that changed between two runs (no nginx)")
+    parser.add_argument("--program", type=pathlib.Path,
+                        help="the Skyloom-Setup.exe to measure (default: the build folder's)")
     args = parser.parse_args()
     sizes = [int(s) for s in args.sizes.split(",")]
     if any(s not in SIZE_REQUEST for s in sizes):
@@ -547,17 +633,29 @@ def main():
     cases = [(size, layout) for size in sizes for layout in layouts]
     began = time.time()
     print("preparing: build, Wine prefix, test PKI, signed installers", flush=True)
+    if args.changed_release_only:
+        prepare_build(with_nginx=False)
+        old = prepare_installers([RESUME_CASE])[RESUME_CASE]
+        new = prepare_installers([RESUME_CASE], CHANGED_VERSION)[RESUME_CASE]
+        bench = Bench({}, None, None, BUILD / "bench", args.program)
+        text = "\n".join(changed_report({honour: bench.changed_release(old, new, honour)
+                                         for honour in (True, False)}))
+        print()
+        print(f"{args.program or BUILD / 'Skyloom-Setup.exe'}:")
+        print(text)
+        return
     prepare_build()
     installers = prepare_installers(cases)
     pki = tls_pki()
     work_root = BUILD / "bench"
     nginx = Nginx(work_root / "nginx", {p.name: p for p in installers.values()}, pki)
-    bench = Bench(installers, nginx, pki, work_root)
+    bench = Bench(installers, nginx, pki, work_root, args.program)
     holder = subprocess.Popen([WINE, str(BUILD / "bench" / "bare_download.exe"), "--hold"],
                               env=wine_env(), stdin=subprocess.PIPE)
     results = {(case, scheme, tool): [] for case in cases for scheme in ("http", "https")
                for tool in TOOLS}
     resumes = {"http": [], "https": []}
+    changed = {}
     try:
         # Unmeasured: the first runs after the trust store changed are slower than any later.
         for tool in TOOLS:
@@ -574,11 +672,15 @@ def main():
             if not args.no_resume and RESUME_CASE in installers:
                 for scheme in ("http", "https"):
                     resumes[scheme].append(bench.resume(scheme, RESUME_CASE))
+        if not args.no_resume and RESUME_CASE in installers:
+            new = prepare_installers([RESUME_CASE], CHANGED_VERSION)[RESUME_CASE]
+            changed = {honour: bench.changed_release(installers[RESUME_CASE], new, honour)
+                       for honour in (True, False)}
     finally:
         nginx.stop()
         holder.stdin.close()
         holder.wait(timeout=30)
-    text = report(results, {k: v for k, v in resumes.items() if v}, cases, args.rounds,
+    text = report(results, {k: v for k, v in resumes.items() if v}, changed, cases, args.rounds,
                   time.time() - began)
     (work_root / "last-run.txt").write_text(text + "\n")
     print()

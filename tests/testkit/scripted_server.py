@@ -408,7 +408,13 @@ class ScriptedServer:
                  and self.tls is None and isinstance(reply.body, (str, os.PathLike)))
         if plain:
             with open(reply.body, "rb") as f:
-                request.sent += sock.sendfile(f, reply.start, end - reply.start)
+                try:
+                    request.sent += sock.sendfile(f, reply.start, end - reply.start)
+                except OSError:
+                    # What went out before the client left counts too: sendfile leaves the
+                    # file's position after the last byte it sent.
+                    request.sent += f.tell() - reply.start
+                    raise
             if reply.extra:
                 sock.sendall(reply.extra)
                 request.sent += len(reply.extra)
