@@ -3,20 +3,12 @@
 #include "download/response_rules.h"
 
 #include <array>
-#include <charconv>
 
 namespace {
 
 constexpr std::string_view kFormatLine = "skyloom-validadores 1";
 constexpr std::string_view kFormatWord = "skyloom-validadores ";
 constexpr std::string_view kEndLine = "fim";
-
-constexpr std::array<std::wstring_view, 7> kShortDays = {L"Mon", L"Tue", L"Wed", L"Thu",
-                                                         L"Fri", L"Sat", L"Sun"};
-constexpr std::array<std::wstring_view, 7> kLongDays = {
-    L"Monday", L"Tuesday", L"Wednesday", L"Thursday", L"Friday", L"Saturday", L"Sunday"};
-constexpr std::array<std::wstring_view, 12> kMonths = {
-    L"Jan", L"Feb", L"Mar", L"Apr", L"May", L"Jun", L"Jul", L"Aug", L"Sep", L"Oct", L"Nov", L"Dec"};
 
 // substr without its range check: the check's exception would bring the runtime's whole
 // family of them into the program. `from` is clamped to the text.
@@ -27,6 +19,20 @@ std::basic_string_view<Char> slice(std::basic_string_view<Char> text, std::size_
     const std::size_t left = text.size() - from;
     return {text.data() + from, count < left ? count : left};
 }
+
+constexpr std::wstring_view kShortDays = L"MonTueWedThuFriSatSun";
+constexpr std::array<std::wstring_view, 7> kLongDays = {
+    L"Monday", L"Tuesday", L"Wednesday", L"Thursday", L"Friday", L"Saturday", L"Sunday"};
+constexpr std::wstring_view kMonths = L"JanFebMarAprMayJunJulAugSepOctNovDec";
+
+// The three forms of an HTTP-date as patterns: 'a' a short day name, 'A' a long one, 'n' a
+// month, 'D' 'Y' 'h' 'm' 's' one digit of day, year, hour, minute, second, '_' a space or a
+// digit of the day; anything else stands for itself.
+constexpr std::array<std::wstring_view, 3> kDateForms = {
+    L"a, DD n YYYY hh:mm:ss GMT", // IMF-fixdate
+    L"A, DD-n-YY hh:mm:ss GMT",   // RFC 850
+    L"a n _D hh:mm:ss YYYY",      // asctime
+};
 
 bool printable(wchar_t c) {
     return c >= 0x20 && c <= 0x7E;
@@ -40,60 +46,6 @@ bool printableAscii(std::wstring_view text) {
     }
     return true;
 }
-
-// Reads the text left to right; every step either matches and moves on or fails for good.
-class DateReader {
-  public:
-    explicit DateReader(std::wstring_view text) : text_(text) {}
-
-    bool literal(std::wstring_view expected) {
-        if (slice(text_, at_, expected.size()) != expected) {
-            return false;
-        }
-        at_ += expected.size();
-        return true;
-    }
-
-    template <std::size_t N>
-    bool oneOf(const std::array<std::wstring_view, N>& names, int* index = nullptr) {
-        for (std::size_t i = 0; i < N; ++i) {
-            if (literal(names[i])) {
-                if (index != nullptr) {
-                    *index = static_cast<int>(i);
-                }
-                return true;
-            }
-        }
-        return false;
-    }
-
-    bool number(std::size_t count, int& value) {
-        if (text_.size() - at_ < count) {
-            return false;
-        }
-        value = 0;
-        for (std::size_t i = 0; i < count; ++i) {
-            const wchar_t c = text_[at_ + i];
-            if (c < L'0' || c > L'9') {
-                return false;
-            }
-            value = value * 10 + (c - L'0');
-        }
-        at_ += count;
-        return true;
-    }
-
-    bool clock(int& hour, int& minute, int& second) {
-        return number(2, hour) && literal(L":") && number(2, minute) && literal(L":") &&
-               number(2, second);
-    }
-
-    bool ended() const { return at_ == text_.size(); }
-
-  private:
-    std::wstring_view text_;
-    std::size_t at_ = 0;
-};
 
 // Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
 std::int64_t daysFromCivil(std::int64_t year, int month, int day) {
@@ -111,92 +63,107 @@ int daysInMonth(int year, int month) {
     return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
-struct DateParts {
+// The index of the three letters at `at` among `names`, a run of three-letter names; -1 if none.
+int threeLetterName(std::wstring_view text, std::size_t at, std::wstring_view names) {
+    const std::wstring_view word = slice(text, at, 3);
+    for (std::size_t i = 0; word.size() == 3 && i < names.size(); i += 3) {
+        if (slice(names, i, 3) == word) {
+            return static_cast<int>(i / 3);
+        }
+    }
+    return -1;
+}
+
+std::optional<std::int64_t> dateOfForm(std::wstring_view text, std::wstring_view form) {
     int year = 0;
-    int month = -1; // 0..11
+    int yearDigits = 0;
+    int month = -1;
     int day = 0;
     int hour = 0;
     int minute = 0;
     int second = 0;
-};
-
-std::optional<std::int64_t> secondsOf(const DateParts& d) {
-    if (d.month < 0 || d.day < 1 || d.day > daysInMonth(d.year, d.month + 1) || d.hour > 23 ||
-        d.minute > 59 || d.second > 60) {
-        return std::nullopt;
-    }
-    return daysFromCivil(d.year, d.month + 1, d.day) * 86400 + d.hour * 3600 + d.minute * 60 +
-           d.second;
-}
-
-// "Sun, 06 Nov 1994 08:49:37 GMT"
-std::optional<std::int64_t> imfFixdate(std::wstring_view text) {
-    DateReader r(text);
-    DateParts d;
-    if (r.oneOf(kShortDays) && r.literal(L", ") && r.number(2, d.day) && r.literal(L" ") &&
-        r.oneOf(kMonths, &d.month) && r.literal(L" ") && r.number(4, d.year) && r.literal(L" ") &&
-        r.clock(d.hour, d.minute, d.second) && r.literal(L" GMT") && r.ended()) {
-        return secondsOf(d);
-    }
-    return std::nullopt;
-}
-
-// "Sunday, 06-Nov-94 08:49:37 GMT"; a two-digit year below 70 is taken as this century's.
-std::optional<std::int64_t> rfc850Date(std::wstring_view text) {
-    DateReader r(text);
-    DateParts d;
-    if (r.oneOf(kLongDays) && r.literal(L", ") && r.number(2, d.day) && r.literal(L"-") &&
-        r.oneOf(kMonths, &d.month) && r.literal(L"-") && r.number(2, d.year) && r.literal(L" ") &&
-        r.clock(d.hour, d.minute, d.second) && r.literal(L" GMT") && r.ended()) {
-        d.year += d.year < 70 ? 2000 : 1900;
-        return secondsOf(d);
-    }
-    return std::nullopt;
-}
-
-// "Sun Nov  6 08:49:37 1994"
-std::optional<std::int64_t> asctimeDate(std::wstring_view text) {
-    DateReader r(text);
-    DateParts d;
-    if (!r.oneOf(kShortDays) || !r.literal(L" ") || !r.oneOf(kMonths, &d.month) ||
-        !r.literal(L" ")) {
-        return std::nullopt;
-    }
-    const bool dayRead = r.literal(L" ") ? r.number(1, d.day) : r.number(2, d.day);
-    if (dayRead && r.literal(L" ") && r.clock(d.hour, d.minute, d.second) && r.literal(L" ") &&
-        r.number(4, d.year) && r.ended()) {
-        return secondsOf(d);
-    }
-    return std::nullopt;
-}
-
-void appendLine(std::string& out, std::string_view key, std::wstring_view value) {
-    if (value.empty()) {
-        return;
-    }
-    out += key;
-    out += ' ';
-    // Every field is printable ASCII by now.
-    for (const wchar_t c : value) {
-        out += static_cast<char>(c);
-    }
-    out += '\n';
-}
-
-// The value of "key value" when `line` is that line; nothing otherwise.
-std::optional<std::wstring> field(std::string_view line, std::string_view key) {
-    // A value is never empty: an empty field is not written at all.
-    if (line.size() <= key.size() + 1 || !line.starts_with(key) || line[key.size()] != ' ') {
-        return std::nullopt;
-    }
-    std::wstring value;
-    for (const char c : slice(line, key.size() + 1)) {
-        if (!printable(static_cast<unsigned char>(c))) {
+    std::size_t at = 0;
+    for (const wchar_t step : form) {
+        const wchar_t c = at < text.size() ? text[at] : L'\0';
+        const bool digit = c >= L'0' && c <= L'9';
+        int* field = step == L'D' || step == L'_' ? &day
+                     : step == L'Y'               ? &year
+                     : step == L'h'               ? &hour
+                     : step == L'm'               ? &minute
+                     : step == L's'               ? &second
+                                                  : nullptr;
+        if (step == L'a' || step == L'n') {
+            const int index = threeLetterName(text, at, step == L'a' ? kShortDays : kMonths);
+            if (index < 0) {
+                return std::nullopt;
+            }
+            month = step == L'n' ? index : month;
+            at += 3;
+        } else if (step == L'A') {
+            std::size_t length = 0;
+            for (const std::wstring_view name : kLongDays) {
+                length = slice(text, at, name.size()) == name ? name.size() : length;
+            }
+            if (length == 0) {
+                return std::nullopt;
+            }
+            at += length;
+        } else if (field != nullptr && (digit || (step == L'_' && c == L' '))) {
+            *field = digit ? *field * 10 + (c - L'0') : *field;
+            yearDigits += step == L'Y' ? 1 : 0;
+            ++at;
+        } else if (field != nullptr || c != step) {
             return std::nullopt;
+        } else {
+            ++at;
         }
-        value += static_cast<wchar_t>(c);
     }
-    return value;
+    if (at != text.size()) {
+        return std::nullopt;
+    }
+    if (yearDigits == 2) {
+        // RFC 850's two digits: below 70 this century's.
+        year += year < 70 ? 2000 : 1900;
+    }
+    if (month < 0 || day < 1 || day > daysInMonth(year, month + 1) || hour > 23 || minute > 59 ||
+        second > 60) {
+        return std::nullopt;
+    }
+    return daysFromCivil(year, month + 1, day) * 86400 + hour * 3600 + minute * 60 + second;
+}
+
+// The fields after the total, in the order they are written, each at most once.
+struct TextField {
+    std::string_view key;
+    std::wstring ReleaseValidators::*member;
+};
+constexpr std::array<TextField, 4> kTextFields = {{
+    {"etag", &ReleaseValidators::etag},
+    {"last-modified", &ReleaseValidators::lastModified},
+    {"date", &ReleaseValidators::date},
+    {"url", &ReleaseValidators::url},
+}};
+
+// The value of "key value" when `line` is that line; empty otherwise. A value is never empty:
+// an empty field is not written at all.
+std::string_view valueOf(std::string_view line, std::string_view key) {
+    if (line.size() <= key.size() + 1 || !line.starts_with(key) || line[key.size()] != ' ') {
+        return {};
+    }
+    return slice(line, key.size() + 1);
+}
+
+// The total as formatValidatorFile writes it: digits without a leading zero, within the
+// installer's bounds; 0 otherwise.
+std::int64_t totalOf(std::string_view digits) {
+    std::int64_t total = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9' || (c == '0' && total == 0) || total > kMaxInstallerSize) {
+            return 0;
+        }
+        total = total * 10 + (c - '0');
+    }
+    return sizeAcceptable(total) ? total : 0;
 }
 
 bool dateLike(std::wstring_view text) {
@@ -244,13 +211,12 @@ ReleaseValidators keptFromAnswer(std::int64_t total, std::wstring_view etag,
 }
 
 std::optional<std::int64_t> httpDateSeconds(std::wstring_view text) {
-    if (auto seconds = imfFixdate(text)) {
-        return seconds;
+    for (const std::wstring_view form : kDateForms) {
+        if (const auto seconds = dateOfForm(text, form)) {
+            return seconds;
+        }
     }
-    if (auto seconds = rfc850Date(text)) {
-        return seconds;
-    }
-    return asctimeDate(text);
+    return std::nullopt;
 }
 
 ResumeProof resumeProof(const ReleaseValidators& kept) {
@@ -295,14 +261,28 @@ bool sameRelease(const ReleaseValidators& kept, std::wstring_view etag,
 
 std::string formatValidatorFile(const ReleaseValidators& kept) {
     std::string out(kFormatLine);
+    out += "\ntotal ";
+    char digits[20];
+    std::size_t count = 0;
+    for (std::int64_t n = kept.total > 0 ? kept.total : 0; count == 0 || n > 0; n /= 10) {
+        digits[count++] = static_cast<char>('0' + n % 10);
+    }
+    while (count > 0) {
+        out += digits[--count];
+    }
     out += '\n';
-    out += "total ";
-    out += std::to_string(kept.total);
-    out += '\n';
-    appendLine(out, "etag", kept.etag);
-    appendLine(out, "last-modified", kept.lastModified);
-    appendLine(out, "date", kept.date);
-    appendLine(out, "url", kept.url);
+    for (const TextField& field : kTextFields) {
+        const std::wstring& value = kept.*field.member;
+        if (!value.empty()) {
+            out += field.key;
+            out += ' ';
+            // Every field is printable ASCII by now.
+            for (const wchar_t c : value) {
+                out += static_cast<char>(c);
+            }
+            out += '\n';
+        }
+    }
     out += kEndLine;
     out += '\n';
     return out;
@@ -327,50 +307,36 @@ ParsedValidators parseValidatorFile(std::string_view bytes) {
     if (!bytes.ends_with("\nfim\n")) {
         return {Torn, {}};
     }
-    // Between the format line and the end line "fim".
+    // Between the format line and the end line "fim": the total first, then the others.
     std::string_view rest = slice(bytes, firstEnd + 1, bytes.size() - firstEnd - 1 - 4);
-
-    // The lines in the order they are written, each at most once; "total" first and required.
-    constexpr std::array<std::string_view, 5> kKeys = {"total", "etag", "last-modified", "date",
-                                                       "url"};
-    std::array<std::wstring, kKeys.size()> values;
-    std::size_t nextKey = 0;
-    while (!rest.empty()) {
+    const auto nextLine = [&rest] {
         const std::size_t end = rest.find('\n');
         const std::string_view line = slice(rest, 0, end);
         rest = end == std::string_view::npos ? std::string_view{} : slice(rest, end + 1);
-        std::optional<std::wstring> value;
-        while (nextKey < kKeys.size() && !(value = field(line, kKeys[nextKey]))) {
-            ++nextKey;
-        }
-        if (!value) {
-            return {Malformed, {}};
-        }
-        values[nextKey++] = std::move(*value);
-    }
-
+        return line;
+    };
     ParsedValidators parsed{Usable, {}};
     ReleaseValidators& kept = parsed.kept;
-    const std::wstring& total = values[0];
-    // Digits only, no sign, no leading zero: the one spelling formatValidatorFile writes.
-    std::string digits;
-    for (const wchar_t c : total) {
-        digits += static_cast<char>(c);
+    kept.total = totalOf(valueOf(nextLine(), "total"));
+    std::size_t next = 0;
+    while (kept.total > 0 && !rest.empty()) {
+        const std::string_view line = nextLine();
+        std::string_view value;
+        while (next < kTextFields.size() &&
+               (value = valueOf(line, kTextFields[next].key)).empty()) {
+            ++next;
+        }
+        if (next == kTextFields.size()) {
+            return {Malformed, {}};
+        }
+        std::wstring& text = kept.*kTextFields[next++].member;
+        for (const char c : value) {
+            text += static_cast<wchar_t>(static_cast<unsigned char>(c));
+        }
     }
-    const auto [end, error] =
-        std::from_chars(digits.data(), digits.data() + digits.size(), kept.total);
-    if (digits.empty() || digits[0] < '1' || digits[0] > '9' || error != std::errc{} ||
-        end != digits.data() + digits.size() || !sizeAcceptable(kept.total)) {
-        return {Malformed, {}};
-    }
-    kept.etag = values[1];
-    kept.lastModified = values[2];
-    kept.date = values[3];
-    kept.url = values[4];
-    if ((!kept.etag.empty() && !strongEtag(kept.etag)) ||
-        (!kept.lastModified.empty() && !dateLike(kept.lastModified)) ||
-        (!kept.date.empty() && !dateLike(kept.date)) || kept.url.size() > kMaxValidatorUrlLength ||
-        !hasValidators(kept)) {
+    if (kept.total == 0 || (!kept.etag.empty() && !strongEtag(kept.etag)) ||
+        !dateLike(kept.lastModified) || !dateLike(kept.date) || !printableAscii(kept.url) ||
+        kept.url.size() > kMaxValidatorUrlLength || !hasValidators(kept)) {
         return {Malformed, {}};
     }
     return parsed;
