@@ -83,16 +83,13 @@ Judgement judgeRangeRefused(const ResponseIo& io, SetupJob& job, HINTERNET reque
 }
 
 // The validators an answer carries, as its headers give them.
-struct AnswerTags {
-    AnswerTags(const ResponseIo& io, HINTERNET request) {
-        (void)readHeader(io, request, WINHTTP_QUERY_ETAG, etag);
-        (void)readHeader(io, request, WINHTTP_QUERY_LAST_MODIFIED, lastModified);
-        (void)readHeader(io, request, WINHTTP_QUERY_DATE, date);
-    }
-    wchar_t etag[kEtagCapacity];
-    wchar_t lastModified[kHttpDateCapacity];
-    wchar_t date[kHttpDateCapacity];
-};
+ReleaseValidators answerTags(const ResponseIo& io, HINTERNET request) {
+    ReleaseValidators tags;
+    (void)readHeader(io, request, WINHTTP_QUERY_ETAG, tags.etag);
+    (void)readHeader(io, request, WINHTTP_QUERY_LAST_MODIFIED, tags.lastModified);
+    (void)readHeader(io, request, WINHTTP_QUERY_DATE, tags.date);
+    return tags;
+}
 
 // What a 206 or a 200 offers to send: the whole size, and the byte its body starts from.
 struct Offer {
@@ -158,13 +155,13 @@ Judgement judgePartial(const ResponseIo& io, SetupJob& job, HINTERNET request, H
         logLine(L"Content-Range estranho [%s]: recomeca do zero", text);
         return restartAfterPartial(io, job, file, at);
     }
-    const AnswerTags tags(io, request);
+    const ReleaseValidators tags = answerTags(io, request);
     if (!sameRelease(at.kept, tags.etag, tags.lastModified, range.total)) {
         // A server that ignored If-Range: another release's tail must not follow this head.
-        const bool byEtag = !at.kept.etag.empty();
+        const bool byEtag = at.kept.etag[0] != L'\0';
         logLine(L"206 de outra versao ([%s] %lld, guardado [%s] %lld): recomeca do zero",
                 byEtag ? tags.etag : tags.lastModified, range.total,
-                byEtag ? at.kept.etag.c_str() : at.kept.lastModified.c_str(), at.kept.total);
+                byEtag ? at.kept.etag : at.kept.lastModified, at.kept.total);
         return restartAfterPartial(io, job, file, at);
     }
     return admitOffer(io, job, file, at, {range.total, at.resumeOffset});
@@ -178,10 +175,12 @@ Judgement judgeWhole(const ResponseIo& io, SetupJob& job, HINTERNET request, HAN
     Judgement taken = admitOffer(io, job, file, at, {announcedLength(present, text), 0});
     if (taken.transfer) {
         // The new bytes' release from now on, kept before the body's first byte.
-        const AnswerTags tags(io, request);
-        taken.position.kept =
-            keptFromAnswer(taken.size, tags.etag, tags.lastModified, tags.date, L"");
-        (void)io.storeValidators(job.installerPath.c_str(), request, taken.position.kept);
+        const ReleaseValidators tags = answerTags(io, request);
+        taken.position.kept = keptFromAnswer(taken.size, tags.etag, tags.lastModified, tags.date);
+        if (!io.storeValidators(job.installerPath.c_str(), request, taken.position.kept)) {
+            // What the disk does not hold cannot speak for the bytes in a later run either.
+            taken.position.kept = {};
+        }
     }
     return taken;
 }

@@ -26,7 +26,7 @@ struct ResponseIo {
     // by those of an answer taken whole before its body (validator_file.h).
     DWORD (*dropValidators)(const wchar_t* installerPath);
     bool (*storeValidators)(const wchar_t* installerPath, HINTERNET request,
-                            ReleaseValidators& kept);
+                            const ReleaseValidators& kept);
 };
 
 extern const ResponseIo kResponseIo;

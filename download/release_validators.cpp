@@ -3,6 +3,7 @@
 #include "download/response_rules.h"
 
 #include <array>
+#include <cstddef>
 
 namespace {
 
@@ -135,14 +136,31 @@ std::optional<std::int64_t> dateOfForm(std::wstring_view text, std::wstring_view
 // The fields after the total, in the order they are written, each at most once.
 struct TextField {
     std::string_view key;
-    std::wstring ReleaseValidators::*member;
+    std::size_t offset; // of the field's buffer in ReleaseValidators; 0: the URL
+    std::size_t capacity;
 };
 constexpr std::array<TextField, 4> kTextFields = {{
-    {"etag", &ReleaseValidators::etag},
-    {"last-modified", &ReleaseValidators::lastModified},
-    {"date", &ReleaseValidators::date},
-    {"url", &ReleaseValidators::url},
+    {"etag", offsetof(ReleaseValidators, etag), kEtagCapacity},
+    {"last-modified", offsetof(ReleaseValidators, lastModified), kHttpDateCapacity},
+    {"date", offsetof(ReleaseValidators, date), kHttpDateCapacity},
+    {"url", 0, kMaxValidatorUrlLength + 1},
 }};
+
+wchar_t* buffer(ReleaseValidators& kept, const TextField& field) {
+    return reinterpret_cast<wchar_t*>(reinterpret_cast<char*>(&kept) + field.offset);
+}
+
+const wchar_t* buffer(const ReleaseValidators& kept, const TextField& field) {
+    return reinterpret_cast<const wchar_t*>(reinterpret_cast<const char*>(&kept) + field.offset);
+}
+
+// Copies a text that fits, with its terminator.
+void copyInto(wchar_t* out, std::wstring_view text) {
+    for (const wchar_t c : text) {
+        *out++ = c;
+    }
+    *out = L'\0';
+}
 
 // The value of "key value" when `line` is that line; empty otherwise. A value is never empty:
 // an empty field is not written at all.
@@ -173,7 +191,7 @@ bool dateLike(std::wstring_view text) {
 } // namespace
 
 bool hasValidators(const ReleaseValidators& kept) {
-    return !kept.etag.empty() || !kept.lastModified.empty();
+    return kept.etag[0] != L'\0' || kept.lastModified[0] != L'\0';
 }
 
 bool strongEtag(std::wstring_view text) {
@@ -191,21 +209,17 @@ bool strongEtag(std::wstring_view text) {
 }
 
 ReleaseValidators keptFromAnswer(std::int64_t total, std::wstring_view etag,
-                                 std::wstring_view lastModified, std::wstring_view date,
-                                 std::wstring_view url) {
+                                 std::wstring_view lastModified, std::wstring_view date) {
     ReleaseValidators kept;
     kept.total = total;
     if (strongEtag(etag)) {
-        kept.etag = etag;
+        copyInto(kept.etag, etag);
     }
     if (dateLike(lastModified)) {
-        kept.lastModified = lastModified;
+        copyInto(kept.lastModified, lastModified);
     }
     if (dateLike(date)) {
-        kept.date = date;
-    }
-    for (const wchar_t c : slice(url, 0, kMaxValidatorUrlLength)) {
-        kept.url += printable(c) ? c : L'?';
+        copyInto(kept.date, date);
     }
     return kept;
 }
@@ -223,7 +237,7 @@ ResumeProof resumeProof(const ReleaseValidators& kept) {
     if (!hasValidators(kept)) {
         return ResumeProof::NoneKept;
     }
-    if (!kept.etag.empty()) {
+    if (kept.etag[0] != L'\0') {
         return ResumeProof::Etag;
     }
     const auto modified = httpDateSeconds(kept.lastModified);
@@ -256,56 +270,64 @@ bool sameRelease(const ReleaseValidators& kept, std::wstring_view etag,
         return false;
     }
     // Strong comparison: a weak tag never equals the strong one kept.
-    return kept.etag.empty() ? lastModified == kept.lastModified : etag == kept.etag;
+    return kept.etag[0] == L'\0' ? lastModified == kept.lastModified : etag == kept.etag;
 }
 
-std::string formatValidatorFile(const ReleaseValidators& kept) {
-    std::string out(kFormatLine);
-    out += "\ntotal ";
+std::size_t formatValidatorFile(const ReleaseValidators& kept, std::wstring_view url,
+                                char (&out)[kMaxValidatorFileBytes]) {
+    // Every field fits: 22 + 26 + 262 + 78 + 69 + 2053 + 4 bytes at most.
+    std::size_t length = 0;
+    const auto put = [&](std::string_view text) {
+        for (const char c : text) {
+            out[length++] = c;
+        }
+    };
+    put(kFormatLine);
+    put("\ntotal ");
     char digits[20];
     std::size_t count = 0;
     for (std::int64_t n = kept.total > 0 ? kept.total : 0; count == 0 || n > 0; n /= 10) {
         digits[count++] = static_cast<char>('0' + n % 10);
     }
     while (count > 0) {
-        out += digits[--count];
+        out[length++] = digits[--count];
     }
-    out += '\n';
+    out[length++] = '\n';
     for (const TextField& field : kTextFields) {
-        const std::wstring& value = kept.*field.member;
+        const std::wstring_view value =
+            field.offset == 0 ? slice(url, 0, kMaxValidatorUrlLength) : buffer(kept, field);
         if (!value.empty()) {
-            out += field.key;
-            out += ' ';
-            // Every field is printable ASCII by now.
+            put(field.key);
+            out[length++] = ' ';
             for (const wchar_t c : value) {
-                out += static_cast<char>(c);
+                out[length++] = printable(c) ? static_cast<char>(c) : '?';
             }
-            out += '\n';
+            out[length++] = '\n';
         }
     }
-    out += kEndLine;
-    out += '\n';
-    return out;
+    put(kEndLine);
+    out[length++] = '\n';
+    return length;
 }
 
 ParsedValidators parseValidatorFile(std::string_view bytes) {
     using enum ValidatorFileVerdict;
     if (bytes.size() > kMaxValidatorFileBytes) {
-        return {TooLong, {}};
+        return {TooLong, {}, {}};
     }
     if (!bytes.starts_with(kFormatWord)) {
         // Cut before its first line was whole, or something else altogether.
-        return {kFormatWord.starts_with(bytes) ? Torn : OtherFormat, {}};
+        return {kFormatWord.starts_with(bytes) ? Torn : OtherFormat, {}, {}};
     }
     const std::size_t firstEnd = bytes.find('\n');
     if (firstEnd == std::string_view::npos) {
-        return {Torn, {}};
+        return {Torn, {}, {}};
     }
     if (slice(bytes, 0, firstEnd) != kFormatLine) {
-        return {OtherFormat, {}};
+        return {OtherFormat, {}, {}};
     }
     if (!bytes.ends_with("\nfim\n")) {
-        return {Torn, {}};
+        return {Torn, {}, {}};
     }
     // Between the format line and the end line "fim": the total first, then the others.
     std::string_view rest = slice(bytes, firstEnd + 1, bytes.size() - firstEnd - 1 - 4);
@@ -315,7 +337,7 @@ ParsedValidators parseValidatorFile(std::string_view bytes) {
         rest = end == std::string_view::npos ? std::string_view{} : slice(rest, end + 1);
         return line;
     };
-    ParsedValidators parsed{Usable, {}};
+    ParsedValidators parsed{Usable, {}, {}};
     ReleaseValidators& kept = parsed.kept;
     kept.total = totalOf(valueOf(nextLine(), "total"));
     std::size_t next = 0;
@@ -326,18 +348,27 @@ ParsedValidators parseValidatorFile(std::string_view bytes) {
                (value = valueOf(line, kTextFields[next].key)).empty()) {
             ++next;
         }
-        if (next == kTextFields.size()) {
-            return {Malformed, {}};
+        if (next == kTextFields.size() || value.size() >= kTextFields[next].capacity) {
+            return {Malformed, {}, {}};
         }
-        std::wstring& text = kept.*kTextFields[next++].member;
         for (const char c : value) {
-            text += static_cast<wchar_t>(static_cast<unsigned char>(c));
+            if (!printable(static_cast<unsigned char>(c))) {
+                return {Malformed, {}, {}};
+            }
+        }
+        const TextField& field = kTextFields[next++];
+        if (field.offset == 0) {
+            parsed.url = value;
+            continue;
+        }
+        wchar_t* out = buffer(kept, field);
+        for (const char c : value) {
+            *out++ = static_cast<wchar_t>(c);
         }
     }
-    if (kept.total == 0 || (!kept.etag.empty() && !strongEtag(kept.etag)) ||
-        !dateLike(kept.lastModified) || !dateLike(kept.date) || !printableAscii(kept.url) ||
-        kept.url.size() > kMaxValidatorUrlLength || !hasValidators(kept)) {
-        return {Malformed, {}};
+    if (kept.total == 0 || (kept.etag[0] != L'\0' && !strongEtag(kept.etag)) ||
+        !hasValidators(kept)) {
+        return {Malformed, {}, {}};
     }
     return parsed;
 }

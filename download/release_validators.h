@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <string_view>
 
 inline constexpr std::size_t kMaxEtagLength = 256;
@@ -21,17 +20,16 @@ inline constexpr std::size_t kIfRangeHeaderCapacity = 16 + kMaxEtagLength;
 // answer's Date (RFC 9110 section 8.8.2.2).
 inline constexpr std::int64_t kStrongDateSeconds = 60;
 
-inline constexpr int kValidatorFormat = 1;
 inline constexpr std::size_t kMaxValidatorFileBytes = 4096;
 // Only for the log: what is left of the room once the other fields are in.
 inline constexpr std::size_t kMaxValidatorUrlLength = 2048;
 
+// Fixed buffers, so that the file's position between attempts is copied as plain bytes.
 struct ReleaseValidators {
-    std::int64_t total = 0;    // the size the answer announced
-    std::wstring etag;         // strong and quoted, or empty
-    std::wstring lastModified; // as the server sent it, or empty
-    std::wstring date;         // the answer's Date, or empty
-    std::wstring url;          // the URL that served them, for the log only
+    std::int64_t total = 0;                       // the size the answer announced
+    wchar_t etag[kEtagCapacity] = {};             // strong and quoted, or empty
+    wchar_t lastModified[kHttpDateCapacity] = {}; // as the server sent it, or empty
+    wchar_t date[kHttpDateCapacity] = {};         // the answer's Date, or empty
 };
 
 // Kept at all: a strong ETag or a Last-Modified.
@@ -41,11 +39,10 @@ struct ReleaseValidators {
 [[nodiscard]] bool strongEtag(std::wstring_view text);
 
 // What an answer taken whole leaves to keep: the ETag only when strong, the dates only when
-// printable ASCII and short enough to be dates, the URL cut to its room with every character
-// outside printable ASCII as '?'.
+// printable ASCII and short enough to be dates.
 [[nodiscard]] ReleaseValidators keptFromAnswer(std::int64_t total, std::wstring_view etag,
                                                std::wstring_view lastModified,
-                                               std::wstring_view date, std::wstring_view url);
+                                               std::wstring_view date);
 
 // Seconds since 1970 of an HTTP-date in any of its three forms (IMF-fixdate, RFC 850 and
 // asctime); nothing when the text is none of them.
@@ -69,14 +66,18 @@ enum class ResumeProof {
 [[nodiscard]] bool sameRelease(const ReleaseValidators& kept, std::wstring_view etag,
                                std::wstring_view lastModified, std::int64_t total);
 
-// The file's text: a format line, one line per field, and an end line that a torn write lacks.
-[[nodiscard]] std::string formatValidatorFile(const ReleaseValidators& kept);
+// The file's text into `out`: a format line, one line per field, the URL that served them
+// (for the log only: cut to its room, every character outside printable ASCII as '?') and an
+// end line that a torn write lacks. Returns its length.
+std::size_t formatValidatorFile(const ReleaseValidators& kept, std::wstring_view url,
+                                char (&out)[kMaxValidatorFileBytes]);
 
 enum class ValidatorFileVerdict { Usable, TooLong, Torn, OtherFormat, Malformed };
 
 struct ParsedValidators {
     ValidatorFileVerdict verdict = ValidatorFileVerdict::Malformed;
     ReleaseValidators kept; // only with Usable
+    std::string_view url;   // within the bytes read, only with Usable
 };
 
 // Any bytes: a file that is not exactly what formatValidatorFile writes, with a total in the

@@ -20,14 +20,14 @@ DWORD openValidatorFile(const std::wstring& path, DWORD access, DWORD dispositio
 }
 
 // Empties the file and writes the text whole; 0 or the system error.
-DWORD writeWhole(HANDLE file, const std::string& text) {
+DWORD writeWhole(HANDLE file, const char* text, std::size_t length) {
     LARGE_INTEGER zero{};
     DWORD written = 0;
     if (!SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(file) ||
-        !WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
+        !WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr)) {
         return GetLastError();
     }
-    return written == text.size() ? DWORD{0} : DWORD{ERROR_WRITE_FAULT};
+    return written == length ? DWORD{0} : DWORD{ERROR_WRITE_FAULT};
 }
 
 } // namespace
@@ -51,40 +51,48 @@ ReleaseValidators loadValidators(const wchar_t* installerPath) {
         return {};
     }
     // One byte more than a usable file may hold tells a file that is too long.
-    std::string bytes(kMaxValidatorFileBytes + 1, '\0');
+    char bytes[kMaxValidatorFileBytes + 1];
     DWORD read = 0;
-    if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) {
+    if (!ReadFile(file.get(), bytes, sizeof bytes, &read, nullptr)) {
         read = 0;
     }
-    bytes.resize(read);
     file.reset();
-    ParsedValidators parsed = parseValidatorFile(bytes);
+    const ParsedValidators parsed = parseValidatorFile({bytes, read});
     if (parsed.verdict != ValidatorFileVerdict::Usable) {
         logLine(L"validadores inutilizaveis (%s): sem eles", validatorFileProblem(parsed.verdict));
         (void)dropValidators(installerPath);
         return {};
     }
+    // The URL is printable ASCII, at most its room.
+    wchar_t url[kMaxValidatorUrlLength + 1] = {};
+    for (std::size_t i = 0; i < parsed.url.size(); ++i) {
+        url[i] = static_cast<wchar_t>(parsed.url[i]);
+    }
     const ReleaseValidators& kept = parsed.kept;
-    logLine(L"validadores de %s: %lld bytes, ETag [%s], Last-Modified [%s]", kept.url.c_str(),
-            kept.total, kept.etag.c_str(), kept.lastModified.c_str());
-    return parsed.kept;
+    logLine(L"validadores de %s: %lld bytes, ETag [%s], Last-Modified [%s]", url, kept.total,
+            kept.etag, kept.lastModified);
+    return kept;
 }
 
-bool storeValidators(const wchar_t* installerPath, HINTERNET request, ReleaseValidators& kept) {
+bool storeValidators(const wchar_t* installerPath, HINTERNET request,
+                     const ReleaseValidators& kept) {
     if (!hasValidators(kept)) {
         (void)dropValidators(installerPath);
         return true;
     }
+    // Where the request ended up after redirects; too long a URL is left out.
     wchar_t url[kMaxValidatorUrlLength + 1] = {};
     DWORD urlBytes = sizeof url;
-    if (WinHttpQueryOption(request, WINHTTP_OPTION_URL, url, &urlBytes)) {
-        kept.url = keptFromAnswer(kept.total, L"", L"", L"", url).url;
+    if (!WinHttpQueryOption(request, WINHTTP_OPTION_URL, url, &urlBytes)) {
+        url[0] = L'\0';
     }
+    char text[kMaxValidatorFileBytes];
+    const std::size_t length = formatValidatorFile(kept, url, text);
     const std::wstring path = validatorPathFor(installerPath);
     UniqueFile file;
     DWORD error = openValidatorFile(path, GENERIC_WRITE, OPEN_ALWAYS, file);
     if (error == 0) {
-        error = writeWhole(file.get(), formatValidatorFile(kept));
+        error = writeWhole(file.get(), text, length);
     }
     if (error == 0) {
         return true;
@@ -92,7 +100,6 @@ bool storeValidators(const wchar_t* installerPath, HINTERNET request, ReleaseVal
     file.reset();
     logLine(L"nao consegui guardar os validadores (%lu)", error);
     (void)dropValidators(installerPath);
-    kept = {};
     return false;
 }
 

@@ -20,11 +20,11 @@ inline constexpr std::wstring_view kValidatorExtension = L".validadores";
 // counts as none, with a log line, and is removed.
 [[nodiscard]] ReleaseValidators loadValidators(const wchar_t* installerPath);
 
-// Replaces the file with `kept`, whose URL is taken from the request (where it was redirected
-// to), or removes it when nothing is kept. False, logged, when it could not be written whole:
-// the file is then removed, so that no older one speaks for the new bytes.
+// Replaces the file with `kept` and the URL the request ended up at, or removes it when
+// nothing is kept. False, logged, when it could not be written whole: the file is then
+// removed, so that no older one speaks for the new bytes.
 [[nodiscard]] bool storeValidators(const wchar_t* installerPath, HINTERNET request,
-                                   ReleaseValidators& kept);
+                                   const ReleaseValidators& kept);
 
 // Removes the file, waiting a moment while someone holds it; 0 when it went or was not there.
 DWORD dropValidators(const wchar_t* installerPath);

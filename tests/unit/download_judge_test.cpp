@@ -68,7 +68,7 @@ DWORD fakeDropValidators(const wchar_t* installerPath) {
     return 0;
 }
 
-bool fakeStoreValidators(const wchar_t*, HINTERNET, ReleaseValidators& kept) {
+bool fakeStoreValidators(const wchar_t*, HINTERNET, const ReleaseValidators& kept) {
     world->steps += L's';
     world->stored = kept;
     return true;
@@ -441,13 +441,13 @@ TEST_F(JudgeResponse, A206GoesOnOnlyFromTheKeptRelease) {
         fake.headers[WINHTTP_QUERY_LAST_MODIFIED] = L"Sun, 06 Nov 1994 08:49:37 GMT";
         resumeOffset = 1'000'000;
         knownTotal = 0;
-        kept = keptFromAnswer(3'000'000, L"\"v1\"", L"Sun, 06 Nov 1994 08:49:37 GMT", L"", L"");
+        kept = keptFromAnswer(3'000'000, L"\"v1\"", L"Sun, 06 Nov 1994 08:49:37 GMT", L"");
         job.detail = kUntouched;
         return judge(206);
     };
     const Judgement same = resumeWith(L"\"v1\"");
     EXPECT_TRUE(same.transfer);
-    EXPECT_EQ(kept.etag, L"\"v1\"") << "kept for the next attempt";
+    EXPECT_STREQ(kept.etag, L"\"v1\"") << "kept for the next attempt";
     EXPECT_EQ(fake.steps, L"");
 
     // Another release's tail, or one that cannot show the tag: the file goes, and its validators
@@ -467,7 +467,7 @@ TEST_F(JudgeResponse, A206GoesOnOnlyFromTheKeptRelease) {
 TEST_F(JudgeResponse, AWholeAnswerKeepsItsOwnValidatorsBeforeItsBody) {
     // The release changed: the If-Range server sends the new file whole.
     resumeOffset = 1'000'000;
-    kept = keptFromAnswer(3'000'000, L"\"v1\"", L"", L"", L"");
+    kept = keptFromAnswer(3'000'000, L"\"v1\"", L"", L"");
     fake.headers[WINHTTP_QUERY_CONTENT_LENGTH] = L"3500000";
     fake.headers[WINHTTP_QUERY_ETAG] = L"\"v2\"";
     fake.headers[WINHTTP_QUERY_DATE] = L"Sun, 06 Nov 1994 08:50:37 GMT";
@@ -475,10 +475,10 @@ TEST_F(JudgeResponse, AWholeAnswerKeepsItsOwnValidatorsBeforeItsBody) {
     EXPECT_TRUE(j.transfer);
     EXPECT_EQ(resumeOffset, 0);
     EXPECT_EQ(fake.steps, L"dts");
-    EXPECT_EQ(fake.stored.etag, L"\"v2\"");
+    EXPECT_STREQ(fake.stored.etag, L"\"v2\"");
     EXPECT_EQ(fake.stored.total, 3'500'000);
-    EXPECT_EQ(fake.stored.date, L"Sun, 06 Nov 1994 08:50:37 GMT");
-    EXPECT_EQ(kept.etag, L"\"v2\"");
+    EXPECT_STREQ(fake.stored.date, L"Sun, 06 Nov 1994 08:50:37 GMT");
+    EXPECT_STREQ(kept.etag, L"\"v2\"");
 
     // From an empty file, with a weak tag only: nothing to keep, and what was kept goes.
     fake = {};

@@ -433,7 +433,8 @@ TEST(ReleaseValidators, OnlyAStrongQuotedPrintableEtagIsKept) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(strongEtag(c.etag), c.strong) << c.etag;
-        EXPECT_EQ(keptFromAnswer(2'000'000, c.etag, L"", L"", L"").etag, c.strong ? c.etag : L"")
+        EXPECT_EQ(std::wstring(keptFromAnswer(2'000'000, c.etag, L"", L"").etag),
+                  c.strong ? c.etag : L"")
             << c.etag;
     }
 }
@@ -469,11 +470,7 @@ TEST(ReleaseValidators, WhatTheResumeSendsInIfRange) {
         {L"", L"1994-11-06T08:49:37Z", kDate, ResumeProof::Unprovable},
     };
     for (const Case& c : cases) {
-        ReleaseValidators kept;
-        kept.total = 2'000'000;
-        kept.etag = c.etag;
-        kept.lastModified = c.lastModified;
-        kept.date = c.date;
+        const ReleaseValidators kept = keptFromAnswer(2'000'000, c.etag, c.lastModified, c.date);
         EXPECT_EQ(resumeProof(kept), c.proof) << c.etag << " " << c.lastModified << " " << c.date;
         const std::wstring expected = c.proof == ResumeProof::Etag           ? c.etag
                                       : c.proof == ResumeProof::LastModified ? c.lastModified
@@ -488,12 +485,10 @@ TEST(ReleaseValidators, WhatTheResumeSendsInIfRange) {
 }
 
 TEST(ReleaseValidators, A206ContinuesOnlyTheKeptRelease) {
-    ReleaseValidators byEtag;
-    byEtag.total = 3'000'000;
-    byEtag.etag = L"\"v1\"";
-    byEtag.lastModified = L"Sun, 06 Nov 1994 08:49:37 GMT";
-    ReleaseValidators byDate = byEtag;
-    byDate.etag.clear();
+    const ReleaseValidators byEtag =
+        keptFromAnswer(3'000'000, L"\"v1\"", L"Sun, 06 Nov 1994 08:49:37 GMT", L"");
+    const ReleaseValidators byDate =
+        keptFromAnswer(3'000'000, L"", L"Sun, 06 Nov 1994 08:49:37 GMT", L"");
     struct Case {
         const ReleaseValidators* kept;
         const wchar_t* etag;
@@ -522,18 +517,17 @@ TEST(ReleaseValidators, A206ContinuesOnlyTheKeptRelease) {
 }
 
 TEST(ReleaseValidators, TheFileReadsBackOnlyWhenWholeAndOfThisFormat) {
-    const ReleaseValidators kept =
-        keptFromAnswer(3'000'000, L"\"v1\"", L"Sun, 06 Nov 1994 08:49:37 GMT",
-                       L"Sun, 06 Nov 1994 08:50:37 GMT", L"https://h\u00E9/a");
-    EXPECT_EQ(kept.url, L"https://h?/a");
-    const std::string text = formatValidatorFile(kept);
+    const ReleaseValidators kept = keptFromAnswer(
+        3'000'000, L"\"v1\"", L"Sun, 06 Nov 1994 08:49:37 GMT", L"Sun, 06 Nov 1994 08:50:37 GMT");
+    char written[kMaxValidatorFileBytes];
+    const std::string text(written, formatValidatorFile(kept, L"https://h\u00E9/a", written));
     const ParsedValidators back = parseValidatorFile(text);
     ASSERT_EQ(back.verdict, ValidatorFileVerdict::Usable);
+    EXPECT_EQ(back.url, "https://h?/a");
     EXPECT_EQ(back.kept.total, kept.total);
-    EXPECT_EQ(back.kept.etag, kept.etag);
-    EXPECT_EQ(back.kept.lastModified, kept.lastModified);
-    EXPECT_EQ(back.kept.date, kept.date);
-    EXPECT_EQ(back.kept.url, kept.url);
+    EXPECT_STREQ(back.kept.etag, kept.etag);
+    EXPECT_STREQ(back.kept.lastModified, kept.lastModified);
+    EXPECT_STREQ(back.kept.date, kept.date);
     for (std::size_t cut = 0; cut < text.size(); ++cut) {
         EXPECT_NE(parseValidatorFile(text.substr(0, cut)).verdict, ValidatorFileVerdict::Usable)
             << cut;

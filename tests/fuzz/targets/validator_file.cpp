@@ -6,12 +6,14 @@
 #include "download/response_rules.h"
 #include "fuzz_support.h"
 
+#include <cwchar>
+
 namespace {
 
 void checkUsable(const ReleaseValidators& kept) {
     FUZZ_CHECK(sizeAcceptable(kept.total));
     FUZZ_CHECK(hasValidators(kept));
-    FUZZ_CHECK(kept.etag.empty() || strongEtag(kept.etag));
+    FUZZ_CHECK(kept.etag[0] == L'\0' || strongEtag(kept.etag));
     FUZZ_CHECK(sameRelease(kept, kept.etag, kept.lastModified, kept.total));
     FUZZ_CHECK(!sameRelease(kept, kept.etag, kept.lastModified, kept.total + 1));
     const ResumeProof proof = resumeProof(kept);
@@ -23,16 +25,27 @@ void checkUsable(const ReleaseValidators& kept) {
     FUZZ_CHECK(value.size() + 11 <= kIfRangeHeaderCapacity);
 }
 
+bool sameKept(const ReleaseValidators& a, const ReleaseValidators& b) {
+    return a.total == b.total && std::wcscmp(a.etag, b.etag) == 0 &&
+           std::wcscmp(a.lastModified, b.lastModified) == 0 && std::wcscmp(a.date, b.date) == 0;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     FuzzedDataProvider data(bytes, size);
+    char written[kMaxValidatorFileBytes];
     if (!data.ConsumeBool()) {
         const std::string file = data.ConsumeRemainingBytesAsString();
         const ParsedValidators parsed = parseValidatorFile(file);
         if (parsed.verdict == ValidatorFileVerdict::Usable) {
             checkUsable(parsed.kept);
-            FUZZ_CHECK(formatValidatorFile(parsed.kept) == file);
+            std::wstring url;
+            for (const char c : parsed.url) {
+                url += static_cast<wchar_t>(static_cast<unsigned char>(c));
+            }
+            FUZZ_CHECK(std::string_view(written, formatValidatorFile(parsed.kept, url, written)) ==
+                       file);
         } else {
             FUZZ_CHECK(*validatorFileProblem(parsed.verdict) != L'\0');
         }
@@ -43,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const std::wstring lastModified = headerText(data, kHttpDateCapacity);
     const std::wstring date = headerText(data, kHttpDateCapacity);
     const std::wstring url = utf16Units(data, 2 * kMaxValidatorUrlLength);
-    const ReleaseValidators kept = keptFromAnswer(total, etag, lastModified, date, url);
+    const ReleaseValidators kept = keptFromAnswer(total, etag, lastModified, date);
     FUZZ_CHECK(kept.etag == (strongEtag(etag) ? etag : L""));
     if (const auto seconds = httpDateSeconds(lastModified)) {
         // From the year 0 to the year 9999.
@@ -54,13 +67,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         return 0;
     }
     checkUsable(kept);
-    const std::string file = formatValidatorFile(kept);
-    FUZZ_CHECK(file.size() <= kMaxValidatorFileBytes);
+    const std::string_view file(written, formatValidatorFile(kept, url, written));
     const ParsedValidators back = parseValidatorFile(file);
     FUZZ_CHECK(back.verdict == ValidatorFileVerdict::Usable);
-    FUZZ_CHECK(back.kept.total == kept.total && back.kept.etag == kept.etag &&
-               back.kept.lastModified == kept.lastModified && back.kept.date == kept.date &&
-               back.kept.url == kept.url);
+    FUZZ_CHECK(sameKept(back.kept, kept));
+    FUZZ_CHECK(back.url.size() == std::min(url.size(), kMaxValidatorUrlLength));
     // Cut anywhere, it is never usable.
     const std::size_t cut = data.ConsumeIntegralInRange<std::size_t>(0, file.size() - 1);
     FUZZ_CHECK(parseValidatorFile(file.substr(0, cut)).verdict != ValidatorFileVerdict::Usable);
