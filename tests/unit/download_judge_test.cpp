@@ -443,6 +443,7 @@ TEST_F(JudgeResponse, A206GoesOnOnlyFromTheKeptRelease) {
         knownTotal = 0;
         kept = keptFromAnswer(3'000'000, L"\"v1\"", L"Sun, 06 Nov 1994 08:49:37 GMT", L"");
         job.detail = kUntouched;
+        job.restartedFromZero = false;
         return judge(206);
     };
     const Judgement same = resumeWith(L"\"v1\"");
@@ -460,6 +461,7 @@ TEST_F(JudgeResponse, A206GoesOnOnlyFromTheKeptRelease) {
         EXPECT_EQ(resumeOffset, 0);
         EXPECT_EQ(knownTotal, 0) << "no total taken over from another release";
         EXPECT_FALSE(hasValidators(kept));
+        EXPECT_TRUE(job.restartedFromZero) << "the cause reads it: the server changed";
         EXPECT_EQ(fake.steps, L"dt");
     }
 }
