@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <type_traits>
 
 namespace {
 
@@ -133,31 +134,23 @@ std::optional<std::int64_t> dateOfForm(std::wstring_view text, std::wstring_view
     return daysFromCivil(year, month + 1, day) * 86400 + hour * 3600 + minute * 60 + second;
 }
 
-// The fields after the total, in the order they are written, each at most once.
+// The fields after the total, in the order they are written, each at most once: the three
+// validators' buffers, then the URL.
 struct TextField {
     std::string_view key;
-    std::size_t offset; // of the field's buffer in ReleaseValidators; 0: the URL
-    std::size_t capacity;
+    std::size_t capacity; // with the terminator
 };
 constexpr std::array<TextField, 4> kTextFields = {{
-    {"etag", offsetof(ReleaseValidators, etag), kEtagCapacity},
-    {"last-modified", offsetof(ReleaseValidators, lastModified), kHttpDateCapacity},
-    {"date", offsetof(ReleaseValidators, date), kHttpDateCapacity},
-    {"url", 0, kMaxValidatorUrlLength + 1},
+    {"etag", kEtagCapacity},
+    {"last-modified", kHttpDateCapacity},
+    {"date", kHttpDateCapacity},
+    {"url", kMaxValidatorUrlLength + 1},
 }};
 
-wchar_t* buffer(ReleaseValidators& kept, const TextField& field) {
-    return reinterpret_cast<wchar_t*>(reinterpret_cast<char*>(&kept) + field.offset);
-}
-
-const wchar_t* buffer(const ReleaseValidators& kept, const TextField& field) {
-    return reinterpret_cast<const wchar_t*>(reinterpret_cast<const char*>(&kept) + field.offset);
-}
-
 // Copies a text that fits, with its terminator.
-void copyInto(wchar_t* out, std::wstring_view text) {
-    for (const wchar_t c : text) {
-        *out++ = c;
+template <typename Text> void copyInto(wchar_t* out, Text text) {
+    for (const auto c : text) {
+        *out++ = static_cast<wchar_t>(static_cast<std::make_unsigned_t<decltype(c)>>(c));
     }
     *out = L'\0';
 }
@@ -293,13 +286,13 @@ std::size_t formatValidatorFile(const ReleaseValidators& kept, std::wstring_view
         out[length++] = digits[--count];
     }
     out[length++] = '\n';
-    for (const TextField& field : kTextFields) {
-        const std::wstring_view value =
-            field.offset == 0 ? slice(url, 0, kMaxValidatorUrlLength) : buffer(kept, field);
-        if (!value.empty()) {
-            put(field.key);
+    const std::wstring_view values[] = {kept.etag, kept.lastModified, kept.date,
+                                        slice(url, 0, kMaxValidatorUrlLength)};
+    for (std::size_t i = 0; i < kTextFields.size(); ++i) {
+        if (!values[i].empty()) {
+            put(kTextFields[i].key);
             out[length++] = ' ';
-            for (const wchar_t c : value) {
+            for (const wchar_t c : values[i]) {
                 out[length++] = printable(c) ? static_cast<char>(c) : '?';
             }
             out[length++] = '\n';
@@ -340,6 +333,7 @@ ParsedValidators parseValidatorFile(std::string_view bytes) {
     ParsedValidators parsed{Usable, {}, {}};
     ReleaseValidators& kept = parsed.kept;
     kept.total = totalOf(valueOf(nextLine(), "total"));
+    std::array<std::string_view, kTextFields.size()> values;
     std::size_t next = 0;
     while (kept.total > 0 && !rest.empty()) {
         const std::string_view line = nextLine();
@@ -356,16 +350,12 @@ ParsedValidators parseValidatorFile(std::string_view bytes) {
                 return {Malformed, {}, {}};
             }
         }
-        const TextField& field = kTextFields[next++];
-        if (field.offset == 0) {
-            parsed.url = value;
-            continue;
-        }
-        wchar_t* out = buffer(kept, field);
-        for (const char c : value) {
-            *out++ = static_cast<wchar_t>(c);
-        }
+        values[next++] = value;
     }
+    copyInto(kept.etag, values[0]);
+    copyInto(kept.lastModified, values[1]);
+    copyInto(kept.date, values[2]);
+    parsed.url = values[3];
     if (kept.total == 0 || (kept.etag[0] != L'\0' && !strongEtag(kept.etag)) ||
         !hasValidators(kept)) {
         return {Malformed, {}, {}};
