@@ -411,151 +411,70 @@ TEST(RetryPolicy, PausesOfNoneTwoAndFourSeconds) {
 }
 
 TEST(ReleaseValidators, OnlyAStrongQuotedPrintableEtagIsKept) {
-    struct Case {
-        std::wstring etag;
-        bool strong;
-    };
-    const Case cases[] = {
-        {L"\"5f3a-1b\"", true},
-        {L"\"\"", true},
-        {L"W/\"5f3a-1b\"", false},
-        {L"w/\"5f3a-1b\"", false},
-        {L"5f3a-1b", false},
-        {L"\"5f3a-1b", false},
-        {L"\"", false},
-        {L"", false},
-        {L"\"a b\"", false},
-        {L"\"a\"b\"", false},
-        {L"\"caf\u00E9\"", false},
-        {L"\"tab\there\"", false},
-        {L"\"" + std::wstring(254, L'x') + L"\"", true},
-        {L"\"" + std::wstring(255, L'x') + L"\"", false},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(strongEtag(c.etag), c.strong) << c.etag;
-        EXPECT_EQ(std::wstring(keptFromAnswer(2'000'000, c.etag, L"", L"").etag),
-                  c.strong ? c.etag : L"")
-            << c.etag;
+    const std::wstring longest = L"\"" + std::wstring(254, L'x') + L"\"";
+    const std::wstring tooLong = L"\"x" + longest.substr(1);
+    const std::wstring_view strong[] = {L"\"5f3a-1b\"", L"\"\"", longest};
+    const std::wstring_view other[] = {L"W/\"5f3a\"", L"5f3a",     L"\"5f3a",        L"\"",
+                                       L"\"a b\"",    L"\"a\"b\"", L"\"caf\u00E9\"", tooLong};
+    for (const std::wstring_view etag : strong) {
+        EXPECT_EQ(keptFromAnswer(2'000'000, etag, L"", L"").etag, etag);
+    }
+    for (const std::wstring_view etag : other) {
+        EXPECT_STREQ(keptFromAnswer(2'000'000, etag, L"", L"").etag, L"") << std::wstring(etag);
     }
 }
 
 TEST(ReleaseValidators, WhatTheResumeSendsInIfRange) {
     const wchar_t* kDate = L"Sun, 06 Nov 1994 08:50:37 GMT";
-    struct Case {
-        const wchar_t* etag;
-        const wchar_t* lastModified;
-        const wchar_t* date;
-        ResumeProof proof;
-    };
-    const Case cases[] = {
-        {L"\"v2\"", L"", L"", ResumeProof::Etag},
-        {L"\"v2\"", L"Sun, 06 Nov 1994 08:50:37 GMT", kDate, ResumeProof::Etag},
-        {L"", L"", L"", ResumeProof::NoneKept},
-        {L"", L"", kDate, ResumeProof::NoneKept},
-        // Last-Modified stands for one version only 60 s or more before the answer's Date.
-        {L"", L"Sun, 06 Nov 1994 08:49:37 GMT", kDate, ResumeProof::LastModified},
-        {L"", L"Sun, 06 Nov 1994 08:49:38 GMT", kDate, ResumeProof::Unprovable},
-        {L"", L"Sun, 06 Nov 1994 08:50:37 GMT", kDate, ResumeProof::Unprovable},
-        {L"", L"Mon, 07 Nov 1994 08:49:37 GMT", kDate, ResumeProof::Unprovable},
-        {L"", L"Sat, 31 Dec 1993 23:59:59 GMT", kDate, ResumeProof::LastModified},
-        {L"", L"Sunday, 06-Nov-94 08:49:37 GMT", kDate, ResumeProof::LastModified},
-        {L"", L"Sun Nov  6 08:49:37 1994", kDate, ResumeProof::LastModified},
-        {L"", L"Sun, 06 Nov 1994 08:49:37 GMT", L"Sun Nov  6 08:50:37 1994",
-         ResumeProof::LastModified},
-        {L"", L"Sun, 06 Nov 1994 08:49:37 GMT", L"", ResumeProof::Unprovable},
-        {L"", L"Sun, 06 Nov 1994 08:49:37 UTC", kDate, ResumeProof::Unprovable},
-        {L"", L"Sun, 31 Nov 1994 08:49:37 GMT", kDate, ResumeProof::Unprovable},
-        {L"", L"Sun, 06 Nov 1994 24:00:00 GMT", kDate, ResumeProof::Unprovable},
-        {L"", L"Sun, 6 Nov 1994 08:49:37 GMT", kDate, ResumeProof::Unprovable},
-        {L"", L"1994-11-06T08:49:37Z", kDate, ResumeProof::Unprovable},
-    };
-    for (const Case& c : cases) {
-        const ReleaseValidators kept = keptFromAnswer(2'000'000, c.etag, c.lastModified, c.date);
-        EXPECT_EQ(resumeProof(kept), c.proof) << c.etag << " " << c.lastModified << " " << c.date;
-        const std::wstring expected = c.proof == ResumeProof::Etag           ? c.etag
-                                      : c.proof == ResumeProof::LastModified ? c.lastModified
-                                                                             : L"";
-        EXPECT_EQ(std::wstring(ifRangeValue(kept)), expected) << c.lastModified;
+    const wchar_t* kModified = L"Sun, 06 Nov 1994 08:49:37 GMT"; // 60 s before
+    EXPECT_EQ(ifRangeValue(keptFromAnswer(5, L"\"v2\"", kModified, kDate)), L"\"v2\"");
+    EXPECT_EQ(resumeProof(keptFromAnswer(5, L"", L"", kDate)), ResumeProof::NoneKept);
+    // Last-Modified stands for one version only 60 s or more before the answer's Date.
+    const std::tuple<const wchar_t*, const wchar_t*, ResumeProof> cases[] = {
+        {kModified, kDate, ResumeProof::LastModified},
+        {L"Sun, 06 Nov 1994 08:49:38 GMT", kDate, ResumeProof::Unprovable},
+        {L"Sunday, 06-Nov-94 08:49:37 GMT", kDate, ResumeProof::LastModified},
+        {kModified, L"Sun Nov  6 08:50:37 1994", ResumeProof::LastModified},
+        {kModified, L"", ResumeProof::Unprovable},
+        {L"Sun, 6 Nov 1994 08:49:37 GMT", kDate, ResumeProof::Unprovable}};
+    for (const auto& [modified, date, proof] : cases) {
+        const ReleaseValidators kept = keptFromAnswer(5, L"", modified, date);
+        EXPECT_EQ(resumeProof(kept), proof) << modified << " " << date;
+        EXPECT_EQ(ifRangeValue(kept), proof == ResumeProof::LastModified ? modified : L"");
     }
-    // 29 February only in a leap year.
-    EXPECT_TRUE(httpDateSeconds(L"Thu, 29 Feb 2024 00:00:00 GMT"));
+    EXPECT_EQ(httpDateSeconds(kModified), 784111777);
     EXPECT_FALSE(httpDateSeconds(L"Fri, 29 Feb 2023 00:00:00 GMT"));
-    EXPECT_EQ(httpDateSeconds(L"Thu, 01 Jan 1970 00:00:00 GMT"), 0);
-    EXPECT_EQ(httpDateSeconds(L"Sun, 06 Nov 1994 08:49:37 GMT"), 784111777);
 }
 
 TEST(ReleaseValidators, A206ContinuesOnlyTheKeptRelease) {
-    const ReleaseValidators byEtag =
-        keptFromAnswer(3'000'000, L"\"v1\"", L"Sun, 06 Nov 1994 08:49:37 GMT", L"");
-    const ReleaseValidators byDate =
-        keptFromAnswer(3'000'000, L"", L"Sun, 06 Nov 1994 08:49:37 GMT", L"");
-    struct Case {
-        const ReleaseValidators* kept;
-        const wchar_t* etag;
-        const wchar_t* lastModified;
-        std::int64_t total;
-        bool same;
-    };
-    const ReleaseValidators none;
-    const Case cases[] = {
-        {&byEtag, L"\"v1\"", L"", 3'000'000, true},
-        {&byEtag, L"\"v2\"", L"Sun, 06 Nov 1994 08:49:37 GMT", 3'000'000, false},
-        {&byEtag, L"W/\"v1\"", L"", 3'000'000, false},
-        // Without the ETag that was kept, the same date proves nothing.
-        {&byEtag, L"", L"Sun, 06 Nov 1994 08:49:37 GMT", 3'000'000, false},
-        {&byEtag, L"\"v1\"", L"", 3'000'001, false},
-        {&byDate, L"\"v9\"", L"Sun, 06 Nov 1994 08:49:37 GMT", 3'000'000, true},
-        {&byDate, L"", L"Sun, 06 Nov 1994 08:49:38 GMT", 3'000'000, false},
-        {&byDate, L"", L"", 3'000'000, false},
-        {&byDate, L"", L"Sun, 06 Nov 1994 08:49:37 GMT", 2'999'999, false},
-        {&none, L"", L"", 5, true},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(sameRelease(*c.kept, c.etag, c.lastModified, c.total), c.same)
-            << c.etag << " " << c.lastModified << " " << c.total;
-    }
+    const wchar_t* kModified = L"Sun, 06 Nov 1994 08:49:37 GMT";
+    const ReleaseValidators byEtag = keptFromAnswer(3'000'000, L"\"v1\"", kModified, L"");
+    const ReleaseValidators byDate = keptFromAnswer(3'000'000, L"", kModified, L"");
+    EXPECT_TRUE(sameRelease(byEtag, L"\"v1\"", L"", 3'000'000));
+    EXPECT_FALSE(sameRelease(byEtag, L"\"v2\"", kModified, 3'000'000));
+    EXPECT_FALSE(sameRelease(byEtag, L"W/\"v1\"", kModified, 3'000'000));
+    // Without the ETag that was kept, the same date proves nothing.
+    EXPECT_FALSE(sameRelease(byEtag, L"", kModified, 3'000'000));
+    EXPECT_FALSE(sameRelease(byEtag, L"\"v1\"", L"", 3'000'001));
+    EXPECT_TRUE(sameRelease(byDate, L"\"v9\"", kModified, 3'000'000));
+    EXPECT_FALSE(sameRelease(byDate, L"", L"Sun, 06 Nov 1994 08:49:38 GMT", 3'000'000));
+    EXPECT_TRUE(sameRelease(ReleaseValidators{}, L"", L"", 5)) << "nothing kept: as before";
 }
 
-TEST(ReleaseValidators, TheFileReadsBackOnlyWhenWholeAndOfThisFormat) {
-    const ReleaseValidators kept = keptFromAnswer(
-        3'000'000, L"\"v1\"", L"Sun, 06 Nov 1994 08:49:37 GMT", L"Sun, 06 Nov 1994 08:50:37 GMT");
-    char written[kMaxValidatorFileBytes];
-    const std::string text(written, formatValidatorFile(kept, L"https://h\u00E9/a", written));
-    const ParsedValidators back = parseValidatorFile(text);
-    ASSERT_EQ(back.verdict, ValidatorFileVerdict::Usable);
-    EXPECT_EQ(back.url, "https://h?/a");
-    EXPECT_EQ(back.kept.total, kept.total);
-    EXPECT_STREQ(back.kept.etag, kept.etag);
-    EXPECT_STREQ(back.kept.lastModified, kept.lastModified);
-    EXPECT_STREQ(back.kept.date, kept.date);
-    for (std::size_t cut = 0; cut < text.size(); ++cut) {
-        EXPECT_NE(parseValidatorFile(text.substr(0, cut)).verdict, ValidatorFileVerdict::Usable)
-            << cut;
-    }
-    struct Case {
-        std::string bytes;
-        ValidatorFileVerdict verdict;
-    };
+TEST(ReleaseValidators, AFileNotWholeOrOfAnotherFormatCountsAsAbsent) {
+    using enum ValidatorFileVerdict;
     const std::string head = "skyloom-validadores 1\n";
-    const Case cases[] = {
-        {"", ValidatorFileVerdict::Torn},
-        {text.substr(0, text.size() - 1), ValidatorFileVerdict::Torn},
-        {"skyloom-valid", ValidatorFileVerdict::Torn},
-        {"skyloom-validadores 2\ntotal 3000000\netag \"v1\"\nfim\n",
-         ValidatorFileVerdict::OtherFormat},
-        {std::string(64, '\0'), ValidatorFileVerdict::OtherFormat},
-        {text + std::string(4097 - text.size(), 'x'), ValidatorFileVerdict::TooLong},
-        {head + "total 3000000\nfim\n", ValidatorFileVerdict::Malformed},
-        {head + "total 1048575\netag \"v1\"\nfim\n", ValidatorFileVerdict::Malformed},
-        {head + "total 1048576\netag \"v1\"\nfim\n", ValidatorFileVerdict::Usable},
-        {head + "total 03000000\netag \"v1\"\nfim\n", ValidatorFileVerdict::Malformed},
-        {head + "etag \"v1\"\ntotal 3000000\nfim\n", ValidatorFileVerdict::Malformed},
-        {head + "total 3000000\netag W/\"v1\"\nfim\n", ValidatorFileVerdict::Malformed},
-        {head + "total 3000000\netag \"v1\"\netag \"v2\"\nfim\n", ValidatorFileVerdict::Malformed},
-        {head + "total 3000000\nlast-modified x\nfim\n", ValidatorFileVerdict::Usable},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(parseValidatorFile(c.bytes).verdict, c.verdict) << c.bytes;
+    const std::string whole = head + "total 3000000\netag \"v1\"\nurl https://h/a\nfim\n";
+    const std::pair<std::string, ValidatorFileVerdict> cases[] = {
+        {whole, Usable},
+        {whole.substr(0, whole.size() - 1), Torn},
+        {"skyloom-valid", Torn},
+        {"skyloom-validadores 2\n" + whole.substr(head.size()), OtherFormat},
+        {whole + std::string(4097 - whole.size(), 'x'), TooLong},
+        {head + "total 3000000\nfim\n", Malformed},
+        {head + "total 3000000\netag W/\"v1\"\nfim\n", Malformed}};
+    for (const auto& [bytes, verdict] : cases) {
+        EXPECT_EQ(parseValidatorFile(bytes).verdict, verdict) << bytes;
     }
 }
 

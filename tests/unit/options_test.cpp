@@ -130,24 +130,14 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<OptionsCase>& info) { return std::string(info.param.name); });
 
 TEST(ParseOptions, TheLastInstaladorNamesTheFileAndOneWithoutAValueIsIgnored) {
-    struct Case {
-        std::vector<std::wstring_view> args;
-        std::wstring localInstaller;
-        std::vector<std::wstring> urls;
-    };
-    const Case cases[] = {
-        {{L"--instalador", L"D:\\Skyloom-win-Setup.exe"}, L"D:\\Skyloom-win-Setup.exe", {}},
-        {{L"--instalador", L"a.exe", L"--instalador", L"b.exe"}, L"b.exe", {}},
-        {{L"--instalador", L"a.exe", L"--instalador"}, L"a.exe", {}},
-        {{L"--url", L"U", L"--instalador"}, L"", {L"U"}},
-        {{L"--instalador", L"--url", L"U"}, L"--url", {}},
-        {{L"--Instalador", L"a.exe", L"--instalador=a.exe"}, L"", {}},
-    };
-    for (const Case& c : cases) {
-        const CommandLineOptions o = parseOptions(c.args);
-        EXPECT_EQ(o.localInstaller, c.localInstaller) << c.args.size();
-        EXPECT_EQ(o.urls, c.urls) << c.args.size();
-    }
+    using Args = std::vector<std::wstring_view>;
+    EXPECT_EQ(
+        parseOptions(Args{L"--instalador", L"a.exe", L"--instalador", L"b.exe"}).localInstaller,
+        L"b.exe");
+    EXPECT_EQ(parseOptions(Args{L"--instalador", L"a.exe", L"--instalador"}).localInstaller,
+              L"a.exe");
+    EXPECT_EQ(parseOptions(Args{L"--instalador", L"--url", L"U"}).localInstaller, L"--url");
+    EXPECT_EQ(parseOptions(Args{L"--url", L"U", L"--Instalador", L"a.exe"}).localInstaller, L"");
 }
 
 } // namespace
