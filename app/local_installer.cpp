@@ -32,16 +32,11 @@ DWORD openSource(const wchar_t* path, UniqueFile& file) {
     });
 }
 
+// A volume that cannot tell its free space does not stop the copy, as with a download.
 bool enoughRoomFor(const SetupJob& job, std::int64_t size) {
-    ULARGE_INTEGER freeToCaller{};
-    // A volume that cannot tell its free space does not stop the copy, as with a download.
-    if (!GetDiskFreeSpaceExW(job.workFolder.c_str(), &freeToCaller, nullptr, nullptr)) {
-        return true;
-    }
-    const std::int64_t freeBytes = freeToCaller.QuadPart > static_cast<ULONGLONG>(INT64_MAX)
-                                       ? INT64_MAX
-                                       : static_cast<std::int64_t>(freeToCaller.QuadPart);
-    return enoughSpace(freeBytes, spaceNeeded(size, 0));
+    std::int64_t freeBytes = 0;
+    return !kResponseIo.freeSpace(job.workFolder.c_str(), freeBytes) ||
+           enoughSpace(freeBytes, spaceNeeded(size, 0));
 }
 
 SetupResult copyBody(SetupJob& job, HANDLE from, HANDLE to, std::int64_t size) {

@@ -22,19 +22,20 @@ std::basic_string_view<Char> slice(std::basic_string_view<Char> text, std::size_
     return {text.data() + from, count < left ? count : left};
 }
 
-constexpr std::wstring_view kShortDays = L"MonTueWedThuFriSatSun";
-constexpr std::array<std::wstring_view, 7> kLongDays = {
-    L"Monday", L"Tuesday", L"Wednesday", L"Thursday", L"Friday", L"Saturday", L"Sunday"};
-constexpr std::wstring_view kMonths = L"JanFebMarAprMayJunJulAugSepOctNovDec";
+constexpr std::string_view kShortDays = "MonTueWedThuFriSatSun";
+constexpr std::string_view kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
 
-// The three forms of an HTTP-date as patterns: 'a' a short day name, 'A' a long one, 'n' a
-// month, 'D' 'Y' 'h' 'm' 's' one digit of day, year, hour, minute, second, '_' a space or a
-// digit of the day; anything else stands for itself.
-constexpr std::array<std::wstring_view, 3> kDateForms = {
-    L"a, DD n YYYY hh:mm:ss GMT", // IMF-fixdate
-    L"A, DD-n-YY hh:mm:ss GMT",   // RFC 850
-    L"a n _D hh:mm:ss YYYY",      // asctime
+// The three forms of an HTTP-date as patterns: 'a' a short day name, 'A' a long one (read as
+// its first three letters and the letters up to the comma), 'n' a month, 'D' 'Y' 'h' 'm' 's'
+// one digit of day, year, hour, minute, second, '_' a space or a digit of the day; anything
+// else stands for itself.
+// Narrow, to keep the program small; the text they read is wide.
+constexpr std::array<std::string_view, 3> kDateForms = {
+    "a, DD n YYYY hh:mm:ss GMT", // IMF-fixdate
+    "A, DD-n-YY hh:mm:ss GMT",   // RFC 850
+    "a n _D hh:mm:ss YYYY",      // asctime
 };
+constexpr std::string_view kDateDigits = "DYhms_"; // '_' counts into the day
 
 bool printable(wchar_t c) {
     return c >= 0x20 && c <= 0x7E;
@@ -66,69 +67,53 @@ int daysInMonth(int year, int month) {
 }
 
 // The index of the three letters at `at` among `names`, a run of three-letter names; -1 if none.
-int threeLetterName(std::wstring_view text, std::size_t at, std::wstring_view names) {
-    const std::wstring_view word = slice(text, at, 3);
-    for (std::size_t i = 0; word.size() == 3 && i < names.size(); i += 3) {
-        if (slice(names, i, 3) == word) {
+// The index of the three letters at `at` among `names`, a run of three-letter names; -1 if none.
+int threeLetterName(std::wstring_view text, std::size_t at, std::string_view names) {
+    for (std::size_t i = 0; at + 3 <= text.size() && i < names.size(); i += 3) {
+        if (text[at] == names[i] && text[at + 1] == names[i + 1] && text[at + 2] == names[i + 2]) {
             return static_cast<int>(i / 3);
         }
     }
     return -1;
 }
 
-std::optional<std::int64_t> dateOfForm(std::wstring_view text, std::wstring_view form) {
-    int year = 0;
+std::optional<std::int64_t> dateOfForm(std::wstring_view text, std::string_view form) {
+    int parts[5] = {}; // day, year, hour, minute, second
     int yearDigits = 0;
     int month = -1;
-    int day = 0;
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
     std::size_t at = 0;
-    for (const wchar_t step : form) {
+    for (const char step : form) {
         const wchar_t c = at < text.size() ? text[at] : L'\0';
         const bool digit = c >= L'0' && c <= L'9';
-        int* field = step == L'D' || step == L'_' ? &day
-                     : step == L'Y'               ? &year
-                     : step == L'h'               ? &hour
-                     : step == L'm'               ? &minute
-                     : step == L's'               ? &second
-                                                  : nullptr;
-        if (step == L'a' || step == L'n') {
-            const int index = threeLetterName(text, at, step == L'a' ? kShortDays : kMonths);
+        const std::size_t part = kDateDigits.find(step);
+        if (step == 'a' || step == 'A' || step == 'n') {
+            const int index = threeLetterName(text, at, step == 'n' ? kMonths : kShortDays);
             if (index < 0) {
                 return std::nullopt;
             }
-            month = step == L'n' ? index : month;
+            month = step == 'n' ? index : month;
             at += 3;
-        } else if (step == L'A') {
-            std::size_t length = 0;
-            for (const std::wstring_view name : kLongDays) {
-                length = slice(text, at, name.size()) == name ? name.size() : length;
+            while (step == 'A' && at < text.size() && text[at] >= L'a' && text[at] <= L'z') {
+                ++at;
             }
-            if (length == 0) {
-                return std::nullopt;
-            }
-            at += length;
-        } else if (field != nullptr && (digit || (step == L'_' && c == L' '))) {
-            *field = digit ? *field * 10 + (c - L'0') : *field;
-            yearDigits += step == L'Y' ? 1 : 0;
+        } else if (part != std::string_view::npos && (digit || (step == '_' && c == L' '))) {
+            int& value = parts[part % 5];
+            value = digit ? value * 10 + (c - L'0') : value;
+            yearDigits += step == 'Y' ? 1 : 0;
             ++at;
-        } else if (field != nullptr || c != step) {
+        } else if (part != std::string_view::npos || c != static_cast<wchar_t>(step)) {
             return std::nullopt;
         } else {
             ++at;
         }
     }
-    if (at != text.size()) {
-        return std::nullopt;
-    }
+    auto [day, year, hour, minute, second] = parts;
     if (yearDigits == 2) {
         // RFC 850's two digits: below 70 this century's.
         year += year < 70 ? 2000 : 1900;
     }
-    if (month < 0 || day < 1 || day > daysInMonth(year, month + 1) || hour > 23 || minute > 59 ||
-        second > 60) {
+    if (at != text.size() || month < 0 || day < 1 || day > daysInMonth(year, month + 1) ||
+        hour > 23 || minute > 59 || second > 60) {
         return std::nullopt;
     }
     return daysFromCivil(year, month + 1, day) * 86400 + hour * 3600 + minute * 60 + second;
@@ -218,7 +203,7 @@ ReleaseValidators keptFromAnswer(std::int64_t total, std::wstring_view etag,
 }
 
 std::optional<std::int64_t> httpDateSeconds(std::wstring_view text) {
-    for (const std::wstring_view form : kDateForms) {
+    for (const std::string_view form : kDateForms) {
         if (const auto seconds = dateOfForm(text, form)) {
             return seconds;
         }

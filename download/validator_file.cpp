@@ -59,7 +59,7 @@ ReleaseValidators loadValidators(const wchar_t* installerPath) {
     file.reset();
     const ParsedValidators parsed = parseValidatorFile({bytes, read});
     if (parsed.verdict != ValidatorFileVerdict::Usable) {
-        logLine(L"validadores inutilizaveis (%s): sem eles", validatorFileProblem(parsed.verdict));
+        logLine(L"validadores inutilizaveis (%s)", validatorFileProblem(parsed.verdict));
         (void)dropValidators(installerPath);
         return {};
     }
@@ -111,12 +111,13 @@ DWORD dropValidators(const wchar_t* installerPath) {
 }
 
 void addIfRange(HINTERNET request, const ReleaseValidators& kept) {
-    const std::wstring value(ifRangeValue(kept));
+    // The value is one of the record's own terminated buffers, or empty.
+    const std::wstring_view value = ifRangeValue(kept);
     if (value.empty()) {
         return;
     }
     wchar_t header[kIfRangeHeaderCapacity];
-    formatWide(header, L"If-Range: %s", value.c_str());
+    formatWide(header, L"If-Range: %s", value.data());
     (void)WinHttpAddRequestHeaders(request, header, static_cast<DWORD>(-1),
                                    WINHTTP_ADDREQ_FLAG_ADD);
 }
