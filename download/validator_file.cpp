@@ -80,7 +80,8 @@ bool storeValidators(const wchar_t* installerPath, HINTERNET request,
         (void)dropValidators(installerPath);
         return true;
     }
-    // Where the request ended up after redirects; too long a URL is left out.
+    // Where the request ended up after redirects; too long a URL is left out, and so is any
+    // under Wine 8, whose WinHTTP does not answer this option (87).
     wchar_t url[kMaxValidatorUrlLength + 1] = {};
     DWORD urlBytes = sizeof url;
     if (!WinHttpQueryOption(request, WINHTTP_OPTION_URL, url, &urlBytes)) {
