@@ -218,19 +218,30 @@ http {{
 
 class CloseWatch:
     """Notes when a file in a folder is last closed after writing (inotify), which is when the
-    program's download hands the file over to the check."""
+    program's download hands the file over to the check. The folder may not exist yet: then its
+    parent is watched until it is made."""
 
     IN_CLOSE_WRITE = 0x8
+    IN_CREATE = 0x100
+    IN_ISDIR = 0x40000000
 
     def __init__(self, folder: pathlib.Path):
         self.libc = ctypes.CDLL(ctypes.util.find_library("c"), use_errno=True)
         self.fd = self.libc.inotify_init()
-        if self.fd < 0 or self.libc.inotify_add_watch(
-                self.fd, str(folder).encode(), self.IN_CLOSE_WRITE) < 0:
+        if self.fd < 0:
             raise OSError(ctypes.get_errno(), "inotify")
+        self.folder = folder
+        if folder.exists():
+            self._watch(folder, self.IN_CLOSE_WRITE)
+        else:
+            self._watch(folder.parent, self.IN_CREATE)
         self.closed = {}
         self.thread = threading.Thread(target=self._read, daemon=True)
         self.thread.start()
+
+    def _watch(self, folder: pathlib.Path, mask: int):
+        if self.libc.inotify_add_watch(self.fd, str(folder).encode(), mask) < 0:
+            raise OSError(ctypes.get_errno(), "inotify")
 
     def _read(self):
         while True:
@@ -246,6 +257,9 @@ class CloseWatch:
                 at += 16 + length
                 if mask & self.IN_CLOSE_WRITE:
                     self.closed[name] = now
+                elif mask & self.IN_CREATE and mask & self.IN_ISDIR and \
+                        name == self.folder.name:
+                    self._watch(self.folder, self.IN_CLOSE_WRITE)
 
     def stop(self):
         os.close(self.fd)
@@ -374,7 +388,10 @@ class Bench:
     def program(self, url, size_bytes) -> dict:
         self.runs += 1
         log = self.logs / f"run-{self.runs}.log"
-        self._fresh_work()
+        # The program makes its working folder itself: Wine starts it elevated, and an elevated
+        # run takes no folder of a user's as its own.
+        if self.work.exists():
+            shutil.rmtree(self.work)
         watch = CloseWatch(self.work)
         try:
             m = run_measured([WINE, str(self.program_exe), "--sem-janela",
@@ -466,7 +483,6 @@ class Bench:
 
         half = old.stat().st_size // 2
         tag = {"ETag": '"old"'}
-        # The program makes its working folder itself: one made here is not its own.
         if self.work.exists():
             shutil.rmtree(self.work)
         # The first answer stops at half the file and waits there until the program is killed.
