@@ -344,23 +344,6 @@ def log_time(line: str) -> float:
 
 # --- the bench ----------------------------------------------------------------------------------
 
-def program_processes():
-    """Pids of the Wine processes that run a Skyloom-Setup.exe in this build's prefix."""
-    prefix = f"WINEPREFIX={BUILD / 'wineprefix'}".encode()
-    pids = []
-    for entry in pathlib.Path("/proc").iterdir():
-        if not entry.name.isdigit():
-            continue
-        try:
-            argv = (entry / "cmdline").read_bytes().split(b"\0")
-            environment = (entry / "environ").read_bytes().split(b"\0")
-        except OSError:
-            continue
-        if argv and argv[0].lower().endswith(b"skyloom-setup.exe") and prefix in environment:
-            pids.append(int(entry.name))
-    return pids
-
-
 class Bench:
     def __init__(self, installers, nginx, pki, work_root, program=None):
         self.program_exe = program or BUILD / "Skyloom-Setup.exe"
@@ -479,6 +462,7 @@ class Bench:
         """The program killed with half of `old` on disk, then run again against a server that
         has `new` (of the same size, another ETag) and honours If-Range or ignores it. Counts
         the body bytes the server sends in the second run."""
+        from testkit.harness import setup_processes
         from testkit.scripted_server import Reply, ScriptedServer
 
         half = old.stat().st_size // 2
@@ -502,7 +486,7 @@ class Bench:
                 if self.target.exists() and self.target.stat().st_size >= half - (256 << 10):
                     break
                 time.sleep(0.05)
-            for pid in program_processes():
+            for pid in setup_processes():
                 os.kill(pid, 9)
             killed.wait(timeout=60)
             on_disk = self.target.stat().st_size

@@ -10,7 +10,8 @@ import time
 
 import pytest
 
-from testkit.harness import BUILD, Workspace, full_installer_line, run_windows, win_path
+from testkit.harness import (Workspace, full_installer_line, run_windows, setup_processes,
+                             win_path)
 from testkit.scripted_server import Reply, ScriptedServer
 from testkit.setup_kit import https_server, installer
 
@@ -284,24 +285,6 @@ def test_working_folder_of_someone_else_is_left_alone(workspace, planted, reason
     # The fresh folder goes at the end; what was planted stays as it was.
     assert sorted(p.name for p in workspace.temp.iterdir()) == ["Skyloom-Setup",
                                                                "Skyloom-Setup.log"]
-
-
-def setup_processes():
-    """Unix pids of the Wine processes that run Skyloom-Setup.exe itself, in this build's prefix
-    only: a test run of another build folder on the same machine is none of this test's."""
-    prefix = f"WINEPREFIX={BUILD / 'wineprefix'}".encode()
-    pids = []
-    for entry in pathlib.Path("/proc").iterdir():
-        if not entry.name.isdigit():
-            continue
-        try:
-            argv = (entry / "cmdline").read_bytes().split(b"\0")
-            environment = (entry / "environ").read_bytes().split(b"\0")
-        except OSError:
-            continue
-        if argv and argv[0].lower().endswith(b"skyloom-setup.exe") and prefix in environment:
-            pids.append(int(entry.name))
-    return pids
 
 
 def killed_past(workspace, url: str, past: int) -> int:

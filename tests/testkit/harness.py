@@ -286,6 +286,24 @@ class Workspace:
         return SetupRun(done.code, log, lines, done.stdout, ended), driven
 
 
+def setup_processes():
+    """Unix pids of the Wine processes that run Skyloom-Setup.exe itself, in this build's prefix
+    only: a run of another build folder on the same machine is none of the caller's."""
+    prefix = f"WINEPREFIX={BUILD / 'wineprefix'}".encode()
+    pids = []
+    for entry in pathlib.Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            argv = (entry / "cmdline").read_bytes().split(b"\0")
+            environment = (entry / "environ").read_bytes().split(b"\0")
+        except OSError:
+            continue
+        if argv and argv[0].lower().endswith(b"skyloom-setup.exe") and prefix in environment:
+            pids.append(int(entry.name))
+    return pids
+
+
 def ended(process, timeout=120) -> int:
     """The exit code winrun prints, without waiting for the end of its output: Wine's own
     services, when this program started them, keep the pipes open for minutes."""
