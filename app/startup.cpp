@@ -7,6 +7,7 @@
 #include "app/window_policy.h"
 #include "app/work_folder.h"
 #include "base/file_security.h"
+#include "base/wide_format.h"
 #include "build_config.h"
 #include "log/diagnostic_log.h"
 #include "platform/system_library.h"
@@ -136,16 +137,25 @@ std::wstring openTheLog(bool defaultPath, const TempFolderFacts& temp, PSID user
     }
     const std::wstring wanted = logPath;
     LogFileVerdict verdict = LogFileVerdict::Use;
-    if (openLogWith(wanted, rules, verdict) != 0 || verdict == LogFileVerdict::Use) {
+    const DWORD error = openLogWith(wanted, rules, verdict);
+    if (error == 0 && verdict == LogFileVerdict::Use) {
         return {};
     }
+    // A name that cannot even be opened (a stranger's file that keeps this run out, say) costs
+    // no line either, when its folder takes a fresh one.
     UniqueFile fresh;
     std::wstring freshPath;
     if (openFreshLogFile(wanted, fresh, freshPath) != 0) {
         return {};
     }
     useLogFile(std::move(fresh), freshPath);
-    return wanted + L" nao serve (" + logFileRefusal(verdict) + L")";
+    wchar_t why[64];
+    if (error != 0) {
+        formatWide(why, L"nao se abre (%lu)", error);
+    } else {
+        formatWide(why, L"%s", logFileRefusal(verdict));
+    }
+    return wanted + L" nao serve (" + why + L")";
 }
 
 } // namespace
