@@ -69,17 +69,21 @@ WorkerEnd runWorkerWithDialog(SetupJob& job, const RunLoopSteps& steps) {
                : WorkerEnd::StillRunning;
 }
 
-// The failure dialog could not be shown: the log says what it would have, as without a window.
-void noteFailureDialogNotShown() {
-    logLine(L"a janela de erro nao apareceu");
+// The way out that the failure dialog shows, for a run in which nobody sees that dialog.
+void noteFullInstaller() {
     logLine(L"o instalador completo esta' em %s", SKYLOOM_FULL_INSTALLER_URL);
 }
 
-// What the user can do, in the log's words; without a window also the way out that the
-// failure dialog would show.
+// The failure dialog could not be shown: the log says what it would have, as without a window.
+void noteFailureDialogNotShown() {
+    logLine(L"a janela de erro nao apareceu");
+    noteFullInstaller();
+}
+
+// What the user can do, in the log's words; without a window also the way out.
 void noteFailure(const SetupJob& job) {
     if (job.noWindow) {
-        logLine(L"o instalador completo esta' em %s", SKYLOOM_FULL_INSTALLER_URL);
+        noteFullInstaller();
     }
     const FailureCause cause = failureCause(toInt(job.result), job.detail,
                                             job.secureFailureFlags.load(), job.restartedFromZero);
