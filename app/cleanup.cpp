@@ -1,6 +1,6 @@
 #include "app/cleanup.h"
 
-#include "app/job/setup_job.h"
+#include "job/setup_job.h"
 #include "download/validator_file.h"
 #include "log/diagnostic_log.h"
 #include "platform/held_retry.h"

@@ -1,7 +1,7 @@
 #include "app/guarded_entry.h"
 
 #include "app/cleanup.h"
-#include "app/job/setup_job.h"
+#include "job/setup_job.h"
 #include "log/diagnostic_log.h"
 
 int runGuarded(SetupJob& job, EntryBody body, void* context) noexcept {

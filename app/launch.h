@@ -1,6 +1,6 @@
 #pragma once
-#include "app/job/setup_job.h"
-#include "app/job/setup_result.h"
+#include "job/setup_job.h"
+#include "job/setup_result.h"
 
 #include <string>
 #include <string_view>

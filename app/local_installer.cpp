@@ -1,6 +1,6 @@
 #include "app/local_installer.h"
 
-#include "app/job/setup_job.h"
+#include "job/setup_job.h"
 #include "base/handles.h"
 #include "download/download_installer.h"
 #include "download/judge_response.h"

@@ -3,7 +3,7 @@
 // the working folder, and the copy is checked and started as a download would be. The file at
 // PATH is only ever read.
 
-#include "app/job/setup_result.h"
+#include "job/setup_result.h"
 
 struct SetupJob;
 

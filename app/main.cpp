@@ -1,7 +1,7 @@
 // Skyloom-Setup.exe: fetches, checks and runs the Skyloom installer.
 
 #include "app/guarded_entry.h"
-#include "app/job/setup_job.h"
+#include "job/setup_job.h"
 #include "app/run_loop.h"
 #include "app/startup.h"
 #include "base/handles.h"

@@ -1,9 +1,9 @@
 #include "app/run_loop.h"
 
 #include "app/cleanup.h"
-#include "app/job/cancel.h"
-#include "app/job/failure_cause.h"
-#include "app/job/setup_job.h"
+#include "job/cancel.h"
+#include "job/failure_cause.h"
+#include "job/setup_job.h"
 #include "app/launch.h"
 #include "app/worker.h"
 #include "base/handles.h"

@@ -1,7 +1,7 @@
 #pragma once
 // The run loop: the worker (on its thread or inline), Retry, the installer's launch, clean-up.
 
-#include "app/job/setup_result.h"
+#include "job/setup_result.h"
 
 #include <windows.h>
 

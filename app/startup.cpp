@@ -1,6 +1,6 @@
 #include "app/startup.h"
 
-#include "app/job/setup_job.h"
+#include "job/setup_job.h"
 #include "app/launch.h"
 #include "app/options.h"
 #include "app/single_instance.h"

@@ -1,8 +1,8 @@
 #include "app/worker.h"
 
 #include "app/cleanup.h"
-#include "app/job/result_codes.h"
-#include "app/job/setup_job.h"
+#include "job/result_codes.h"
+#include "job/setup_job.h"
 #include "app/local_installer.h"
 #include "download/download_installer.h"
 #include "log/diagnostic_log.h"

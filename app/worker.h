@@ -1,7 +1,7 @@
 #pragma once
 // The worker's sequence: download, check, one fresh download after a resumed file failed.
 
-#include "app/job/setup_result.h"
+#include "job/setup_result.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 #include "download/attempt_download.h"
 
-#include "app/job/failure_cause.h"
-#include "app/job/setup_job.h"
+#include "job/failure_cause.h"
+#include "job/setup_job.h"
 #include "base/handles.h"
 #include "base/wide_format.h"
 #include "download/judge_response.h"

@@ -1,7 +1,7 @@
 #pragma once
 // One HTTP(S) GET of one URL, appended to the installer file from the bytes it already holds.
 
-#include "app/job/setup_result.h"
+#include "job/setup_result.h"
 #include "download/file_position.h"
 
 #include <windows.h>

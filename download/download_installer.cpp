@@ -1,7 +1,7 @@
 #include "download/download_installer.h"
 
-#include "app/job/result_codes.h"
-#include "app/job/setup_job.h"
+#include "job/result_codes.h"
+#include "job/setup_job.h"
 #include "base/handles.h"
 #include "download/judge_response.h"
 #include "download/retry_policy.h"
@@ -51,9 +51,9 @@ const RetrySteps kRetrySteps{attemptDownload, sleepFor};
 SetupResult downloadInstaller(SetupJob& job) {
     // crypt32 too: WinHTTP loads it for TLS, and a DLL already in the process is not looked
     // for again in any folder.
-    if (const SetupResult loaded = loadSystemLibraries(job, {L"winhttp.dll", L"crypt32.dll"});
-        loaded != SetupResult::Ok) {
-        return loaded;
+    if (const DWORD error = loadSystemLibraries({L"winhttp.dll", L"crypt32.dll"}); error != 0) {
+        job.detail = error;
+        return SetupResult::LocalError;
     }
     return downloadInstallerWith(job, kRetrySteps);
 }

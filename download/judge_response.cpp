@@ -1,6 +1,6 @@
 #include "download/judge_response.h"
 
-#include "app/job/setup_job.h"
+#include "job/setup_job.h"
 #include "download/response_rules.h"
 #include "download/validator_file.h"
 #include "log/diagnostic_log.h"

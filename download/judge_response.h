@@ -2,7 +2,7 @@
 // The response decision: transfer the body with an accepted size, or end the
 // attempt with a code. Runs after the status line is logged and before any body byte is read.
 
-#include "app/job/setup_result.h"
+#include "job/setup_result.h"
 #include "download/file_position.h"
 #include "download/response_rules.h"
 

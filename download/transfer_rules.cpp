@@ -1,6 +1,6 @@
 #include "download/transfer_rules.h"
 
-#include "app/job/failure_cause.h"
+#include "job/failure_cause.h"
 #include "download/response_rules.h"
 
 ChunkVerdict judgeChunk(std::int64_t resumeOffset, std::uint32_t bytesRead, std::int64_t size) {

@@ -1,7 +1,7 @@
 #pragma once
 // The pure half of the transfer: what one read means, what one failed write means.
 
-#include "app/job/setup_result.h"
+#include "job/setup_result.h"
 
 #include <cstddef>
 #include <cstdint>

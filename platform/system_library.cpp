@@ -1,6 +1,5 @@
 #include "platform/system_library.h"
 
-#include "app/job/setup_job.h"
 #include "log/diagnostic_log.h"
 
 HMODULE loadSystemLibrary(const wchar_t* name, DWORD& error) {
@@ -10,15 +9,13 @@ HMODULE loadSystemLibrary(const wchar_t* name, DWORD& error) {
     return module;
 }
 
-SetupResult loadSystemLibraries(SetupJob& job, const wchar_t* const* names, std::size_t count) {
+DWORD loadSystemLibraries(const wchar_t* const* names, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
-        const wchar_t* name = names[i];
         DWORD error = ERROR_SUCCESS;
-        if (loadSystemLibrary(name, error) == nullptr) {
-            job.detail = error;
-            logLine(L"nao consegui carregar %s (%lu)", name, error);
-            return SetupResult::LocalError;
+        if (loadSystemLibrary(names[i], error) == nullptr) {
+            logLine(L"nao consegui carregar %s (%lu)", names[i], error);
+            return error;
         }
     }
-    return SetupResult::Ok;
+    return 0;
 }

@@ -3,27 +3,21 @@
 // first, from System32 only; the delay-load thunks then find it already in the process and a
 // DLL that cannot be loaded fails the step instead of raising an exception in a thunk.
 
-#include "app/job/setup_result.h"
-
 #include <windows.h>
 
 #include <cstddef>
 #include <initializer_list>
 
-struct SetupJob;
+// Loads each named DLL from System32. On the first failure: logs it and returns its Windows
+// error code; 0 when all are loaded.
+[[nodiscard]] DWORD loadSystemLibraries(const wchar_t* const* names, std::size_t count);
 
-// Loads each named DLL from System32. On the first failure: logs it, stores the Windows error
-// code in job.detail and returns LocalError.
-[[nodiscard]] SetupResult loadSystemLibraries(SetupJob& job, const wchar_t* const* names,
-                                              std::size_t count);
-
-[[nodiscard]] inline SetupResult loadSystemLibraries(SetupJob& job,
-                                                     std::initializer_list<const wchar_t*> names) {
-    return loadSystemLibraries(job, names.begin(), names.size());
+[[nodiscard]] inline DWORD loadSystemLibraries(std::initializer_list<const wchar_t*> names) {
+    return loadSystemLibraries(names.begin(), names.size());
 }
 
-// The same without a job or a log line, for the dialogs and the icons: the module, null when
-// it cannot be loaded.
+// The same for one DLL, without a log line, for the dialogs and the icons: the module, null
+// when it cannot be loaded.
 [[nodiscard]] HMODULE loadSystemLibrary(const wchar_t* name, DWORD& error);
 
 // A function of a loaded module looked up by name, null when the module lacks it: for a

@@ -2,7 +2,7 @@
 // Who must have signed the installer, and under which root: the decisions that need no
 // system call.
 
-#include "app/job/setup_result.h"
+#include "job/setup_result.h"
 
 #include <windows.h>
 #include <wintrust.h>

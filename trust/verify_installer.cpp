@@ -1,6 +1,6 @@
 #include "trust/verify_installer.h"
 
-#include "app/job/setup_job.h"
+#include "job/setup_job.h"
 #include "log/diagnostic_log.h"
 #include "platform/held_retry.h"
 #include "platform/plain_file.h"
@@ -123,10 +123,10 @@ void readName(PCCERT_CONTEXT cert, const char* oid, wchar_t* buffer, DWORD capac
 
 SetupResult verifyInstaller(SetupJob& job) {
     job.phase.store(JobPhase::Verifying);
-    if (const SetupResult loaded =
-            loadSystemLibraries(job, {L"wintrust.dll", L"crypt32.dll", L"version.dll"});
-        loaded != SetupResult::Ok) {
-        return loaded;
+    if (const DWORD error = loadSystemLibraries({L"wintrust.dll", L"crypt32.dll", L"version.dll"});
+        error != 0) {
+        job.detail = error;
+        return SetupResult::LocalError;
     }
     if (const SetupResult opened = openForCheck(job); opened != SetupResult::Ok) {
         return opened;

@@ -1,5 +1,5 @@
 #pragma once
-#include "app/job/setup_result.h"
+#include "job/setup_result.h"
 
 struct SetupJob;
 

@@ -1,6 +1,6 @@
 #include "ui/failure_dialog.h"
 
-#include "app/job/setup_job.h"
+#include "job/setup_job.h"
 #include "log/diagnostic_log.h"
 #include "ui/failure_text.h"
 #include "ui/full_installer_link.h"

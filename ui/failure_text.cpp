@@ -1,7 +1,7 @@
 #include "ui/failure_text.h"
 
-#include "app/job/failure_cause.h"
-#include "app/job/result_codes.h"
+#include "job/failure_cause.h"
+#include "job/result_codes.h"
 #include "base/wide_format.h"
 #include "build_config.h"
 #include "ui/message_catalog.h"

@@ -2,7 +2,7 @@
 // The failure dialog's texts, built from plain values. No Windows header: the same code is
 // built natively for fuzzing.
 
-#include "app/job/setup_result.h"
+#include "job/setup_result.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "ui/progress_dialog.h"
 
-#include "app/job/cancel.h"
-#include "app/job/setup_job.h"
+#include "job/cancel.h"
+#include "job/setup_job.h"
 #include "platform/system_library.h"
 #include "ui/message_catalog.h"
 

@@ -3,7 +3,7 @@
 // messages through a sink. No Windows header: the same code is built natively for fuzzing,
 // and a unit test reads the messages through a sink of its own.
 
-#include "app/job/setup_result.h"
+#include "job/setup_result.h"
 
 #include <cstddef>
 #include <cstdint>

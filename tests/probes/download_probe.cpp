@@ -11,8 +11,8 @@
 // A cancel is raised from a second thread with the product's own cancelWorker, as the progress
 // dialog raises it.
 
-#include "app/job/cancel.h"
-#include "app/job/setup_job.h"
+#include "job/cancel.h"
+#include "job/setup_job.h"
 #include "download/download_installer.h"
 #include "log/diagnostic_log.h"
 

@@ -6,7 +6,7 @@
 //   From another process: tries to read, write, rename, replace (with SPARE) and delete FILE,
 //   and prints one line per operation, 1 or 0 and the error code.
 
-#include "app/job/setup_job.h"
+#include "job/setup_job.h"
 #include "log/diagnostic_log.h"
 #include "trust/verify_installer.h"
 

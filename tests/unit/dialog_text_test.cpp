@@ -1,5 +1,5 @@
-#include "app/job/result_codes.h"
-#include "app/job/setup_job.h"
+#include "job/result_codes.h"
+#include "job/setup_job.h"
 #include "build_config.h"
 #include "ui/failure_text.h"
 #include "ui/message_catalog.h"

@@ -1,7 +1,7 @@
 // The response decision as a whole, with WinHTTP's headers, the file's truncation and the
 // free-space query stood in for: the order of the tests, what each ending stores.
 
-#include "app/job/setup_job.h"
+#include "job/setup_job.h"
 #include "download/judge_response.h"
 #include "log/diagnostic_log.h"
 

@@ -1,7 +1,7 @@
 // The retry loop with scripted attempt codes and a counted clock: attempts per URL,
 // pauses, classes of codes, the file it opens and the state it carries from attempt to attempt.
 
-#include "app/job/setup_job.h"
+#include "job/setup_job.h"
 #include "download/download_installer.h"
 #include "log/diagnostic_log.h"
 #include "scratch_folder.h"

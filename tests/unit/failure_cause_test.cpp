@@ -1,4 +1,4 @@
-#include "app/job/failure_cause.h"
+#include "job/failure_cause.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // out-of-memory case: its log line, the clean-up once the working folder exists, exit 50.
 
 #include "app/guarded_entry.h"
-#include "app/job/setup_job.h"
+#include "job/setup_job.h"
 #include "scratch_folder.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // retry loop and the clean-up against real files held by a second handle that a thread closes.
 
 #include "app/cleanup.h"
-#include "app/job/setup_job.h"
+#include "job/setup_job.h"
 #include "platform/held_retry.h"
 #include "scratch_folder.h"
 

@@ -1,7 +1,7 @@
 // --instalador beyond what the end-to-end runs show: the download's size bounds, a path that
 // cannot be read and Cancel; the named file only ever read.
 
-#include "app/job/setup_job.h"
+#include "job/setup_job.h"
 #include "app/local_installer.h"
 #include "scratch_folder.h"
 

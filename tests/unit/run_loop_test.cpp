@@ -1,6 +1,6 @@
 #include "app/cleanup.h"
 #include "app/guarded_entry.h"
-#include "app/job/setup_job.h"
+#include "job/setup_job.h"
 #include "app/run_loop.h"
 #include "build_config.h"
 #include "log/diagnostic_log.h"

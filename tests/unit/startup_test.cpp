@@ -1,5 +1,5 @@
-#include "app/job/result_codes.h"
-#include "app/job/setup_job.h"
+#include "job/result_codes.h"
+#include "job/setup_job.h"
 #include "app/launch.h"
 #include "app/single_instance.h"
 #include "app/startup.h"

@@ -2,7 +2,7 @@
 // made by the end-to-end tests (tests/e2e/test_trust.py); here: files that cannot be opened,
 // an unsigned program, and the release of the policy state.
 
-#include "app/job/setup_job.h"
+#include "job/setup_job.h"
 #include "base/wide_format.h"
 #include "log/diagnostic_log.h"
 #include "platform/held_retry.h"

@@ -1,4 +1,4 @@
-#include "app/job/setup_job.h"
+#include "job/setup_job.h"
 #include "app/worker.h"
 #include "log/diagnostic_log.h"
 #include "scratch_folder.h"

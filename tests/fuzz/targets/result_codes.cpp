@@ -2,7 +2,7 @@
 // message and the trust-check flag. Every code the program makes has its own row; anything
 // else falls to the generic message and the next URL.
 
-#include "app/job/result_codes.h"
+#include "job/result_codes.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {

@@ -1,6 +1,6 @@
-#include "app/job/failure_cause.h"
+#include "job/failure_cause.h"
 
-#include "app/job/setup_result.h"
+#include "job/setup_result.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 // One table says what every part does with each result code.
 
-#include "app/job/setup_result.h"
+#include "job/setup_result.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "app/job/setup_job.h"
+#include "job/setup_job.h"
 
 void resetForRun(SetupJob& job) {
     job.cancelRequested.exchange(false);

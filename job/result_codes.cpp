@@ -1,4 +1,4 @@
-#include "app/job/result_codes.h"
+#include "job/result_codes.h"
 
 using enum SetupResult;
 

@@ -1,7 +1,7 @@
 #pragma once
 // The one record of a run, shared by the main thread and the worker thread.
 
-#include "app/job/setup_result.h"
+#include "job/setup_result.h"
 #include "base/file_security.h"
 
 #include <windows.h>

@@ -1,6 +1,6 @@
-#include "app/job/cancel.h"
+#include "job/cancel.h"
 
-#include "app/job/setup_job.h"
+#include "job/setup_job.h"
 
 HINTERNET cancelWorker(SetupJob& job) {
     job.cancelRequested.exchange(true);
