@@ -13,7 +13,7 @@ int runGuarded(SetupJob& job, EntryBody body, void* context) noexcept {
         logLine(L"sem memoria para continuar (%lu)", static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
         if (job.workerMayStillRun) {
             // The process ends without returning, so the job outlives the worker.
-            noteWorkLeftToWorker(job);
+            logWhereTheFileStays(job);
         } else if (!job.workFolder.empty()) {
             cleanUpJob(job);
         }

@@ -20,7 +20,7 @@ static_assert(kRestartNeeded == ERROR_SUCCESS_REBOOT_REQUIRED &&
     switch (job.installerTemp) {
     case InstallerTemp::Inherited:
         return 0;
-    case InstallerTemp::ProgramTemp:
+    case InstallerTemp::SystemTemp:
         folder = job.tempFolder;
         break;
     case InstallerTemp::PrivateFolder: {
@@ -63,8 +63,7 @@ InstallerTemp chooseInstallerTemp(bool system, bool programTempIsInherited,
     if (programTempOpenToOthers) {
         return InstallerTemp::PrivateFolder;
     }
-    return system && !programTempIsInherited ? InstallerTemp::ProgramTemp
-                                             : InstallerTemp::Inherited;
+    return system && !programTempIsInherited ? InstallerTemp::SystemTemp : InstallerTemp::Inherited;
 }
 
 SetupResult launchInstaller(SetupJob& job) {

@@ -3,16 +3,13 @@
 #include "job/setup_job.h"
 #include "base/handles.h"
 #include "download/download_installer.h"
+#include "download/body_transfer.h"
 #include "download/judge_response.h"
+#include "download/partial_download.h"
 #include "download/response_rules.h"
 #include "download/transfer_rules.h"
-#include "download/validator_file.h"
 #include "log/diagnostic_log.h"
 #include "platform/held_retry.h"
-#include "platform/plain_file.h"
-
-#include <cstddef>
-#include <memory>
 
 namespace {
 
@@ -39,43 +36,31 @@ bool enoughRoomFor(const SetupJob& job, std::int64_t size) {
            enoughSpace(freeBytes, spaceNeeded(size, 0));
 }
 
+bool readSource(void* source, void* buffer, DWORD capacity, DWORD& read) {
+    return ReadFile(static_cast<HANDLE>(source), buffer, capacity, &read, nullptr) != FALSE;
+}
+
 SetupResult copyBody(SetupJob& job, HANDLE from, HANDLE to, std::int64_t size) {
-    const auto buffer = std::make_unique<std::byte[]>(kReadChunkSize);
     std::int64_t copied = 0;
-    for (;;) {
-        if (job.cancelRequested.load()) {
-            return SetupResult::Cancelled;
-        }
-        DWORD read = 0;
-        if (!ReadFile(from, buffer.get(), static_cast<DWORD>(kReadChunkSize), &read, nullptr)) {
-            const DWORD error = GetLastError();
-            logLine(L"a leitura de %s parou aos %lld (%lu)", job.localInstaller.c_str(), copied,
-                    error);
-            return failed(job, error, SetupResult::LocalError);
-        }
-        switch (judgeChunk(copied, read, size)) {
-        case ChunkVerdict::Complete:
-            return SetupResult::Ok;
-        case ChunkVerdict::EndedShort:
-        case ChunkVerdict::TooLong:
-            // The size read at the start no longer holds: the file changed under the copy.
-            logLine(L"%s mudou durante a copia (%lld de %lld)", job.localInstaller.c_str(), copied,
-                    size);
-            return failed(job, ERROR_FILE_INVALID, SetupResult::LocalError);
-        case ChunkVerdict::Write:
-            break;
-        }
-        DWORD written = 0;
-        if (!WriteFile(to, buffer.get(), read, &written, nullptr) || written != read) {
-            const DWORD error = GetLastError();
-            if (diskFull(error)) {
-                job.neededMegabytes = megabytesNeededAfterDiskFull(size, copied);
-            }
-            return failed(job, error, writeFailure(error));
-        }
-        copied += read;
-        job.downloaded.store(copied);
+    switch (transferBody(job, readSource, from, to, size, copied)) {
+    case BodyEnd::Complete:
+        return SetupResult::Ok;
+    case BodyEnd::Cancelled:
+        return SetupResult::Cancelled;
+    case BodyEnd::ReadFailed:
+        logLine(L"a leitura de %s parou aos %lld (%lu)", job.localInstaller.c_str(), copied,
+                job.detail);
+        return SetupResult::LocalError;
+    case BodyEnd::EndedShort:
+    case BodyEnd::TooLong:
+        // The size read at the start no longer holds: the file changed under the copy.
+        logLine(L"%s mudou durante a copia (%lld de %lld)", job.localInstaller.c_str(), copied,
+                size);
+        return failed(job, ERROR_FILE_INVALID, SetupResult::LocalError);
+    case BodyEnd::WriteFailed:
+        break;
     }
+    return writeFailure(job.detail);
 }
 
 } // namespace
@@ -103,17 +88,13 @@ SetupResult copyLocalInstaller(SetupJob& job) {
     job.total.store(size);
 
     // What an earlier download left goes: its bytes and the validators of its release.
-    (void)dropValidators(job.installerPath.c_str());
     UniqueFile to;
-    const DWORD created = retryWhileHeld(HeldThing::File, job.installerPath.c_str(), [&] {
-        return openPlainFile(job.installerPath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                             FILE_SHARE_READ, OPEN_ALWAYS, to);
-    });
-    if (created != 0) {
-        return failed(job, created, SetupResult::LocalError);
+    DWORD error = openPartialDownload(job.installerPath.c_str(), to);
+    if (error == 0) {
+        error = emptyPartialDownload(kPartialDownloadIo, job.installerPath.c_str(), to.get());
     }
-    if (!truncateToEmpty(to.get())) {
-        return failed(job, GetLastError(), SetupResult::LocalError);
+    if (error != 0) {
+        return failed(job, error, SetupResult::LocalError);
     }
     if (!enoughRoomFor(job, size)) {
         job.neededMegabytes = wholeMegabytes(spaceNeeded(size, 0));

@@ -86,7 +86,7 @@ void noteFailure(const SetupJob& job) {
         noteFullInstaller();
     }
     const FailureCause cause = failureCause(toInt(job.result), job.detail,
-                                            job.secureFailureFlags.load(), job.restartedFromZero);
+                                            job.secureFailureFlags.load(), job.serverFileChanged);
     if (const wchar_t* text = failureCauseLogText(cause)) {
         logLine(L"%s", text);
     }
@@ -113,7 +113,7 @@ int runSetupCycleWith(SetupJob& job, const RunLoopSteps& steps) {
                 // The worker may still be checking the file through verifiedFile: neither
                 // the handle nor the file is touched under it. The process ends without
                 // returning from the entry point, so the job outlives the worker.
-                noteWorkLeftToWorker(job);
+                logWhereTheFileStays(job);
                 logLine(L"cancelado por quem instala");
                 return toInt(SetupResult::Cancelled);
             }

@@ -4,14 +4,11 @@
 #include "job/setup_job.h"
 #include "base/handles.h"
 #include "base/wide_format.h"
+#include "download/body_transfer.h"
 #include "download/judge_response.h"
 #include "download/transfer_rules.h"
 #include "download/url_parts.h"
-#include "download/validator_file.h"
 #include "log/diagnostic_log.h"
-
-#include <cstddef>
-#include <memory>
 
 // The cause of a failure reads the flags and the errors by these numbers, without the system
 // headers.
@@ -117,64 +114,60 @@ SetupResult cancelledOr(const SetupJob& job, SetupResult otherwise) {
     }
 }
 
+bool readResponse(void* request, void* buffer, DWORD capacity, DWORD& read) {
+    return WinHttpReadData(static_cast<HINTERNET>(request), buffer, capacity, &read) != FALSE;
+}
+
 // Streams the body onto the end of the file, which holds `at.resumeOffset` bytes of the
 // accepted size `at.knownTotal`.
 AttemptOutcome streamBody(SetupJob& job, HINTERNET request, HANDLE file, FilePosition at) {
-    const std::int64_t size = at.knownTotal;
-    std::int64_t resumeOffset = at.resumeOffset;
-    const auto ended = [&](SetupResult code) {
-        return AttemptOutcome{code, {resumeOffset, size, at.kept}};
-    };
     job.phase.store(JobPhase::Downloading);
-    // Zero-filled, and only once the decision has allowed the transfer. Its allocation failure
-    // leaves as std::bad_alloc; the caller's guards then close the handles.
-    const auto buffer = std::make_unique<std::byte[]>(kReadChunkSize);
-    if (job.cancelRequested.load()) {
-        return ended(SetupResult::Cancelled);
+    const std::int64_t size = at.knownTotal;
+    const BodyEnd end = transferBody(job, readResponse, request, file, size, at.resumeOffset);
+    SetupResult code = SetupResult::Ok;
+    switch (end) {
+    case BodyEnd::Complete:
+        break;
+    case BodyEnd::Cancelled:
+        code = SetupResult::Cancelled;
+        break;
+    case BodyEnd::ReadFailed:
+        logLine(L"a leitura parou aos %lld de %lld (%lu)", at.resumeOffset, size, job.detail);
+        code = cancelledOr(job, SetupResult::TransferIncomplete);
+        break;
+    case BodyEnd::EndedShort:
+        logLine(L"acabou aos %lld de %lld", at.resumeOffset, size);
+        code = SetupResult::TransferIncomplete;
+        break;
+    case BodyEnd::TooLong:
+        logLine(L"o servidor mandou mais do que anunciou");
+        code = SetupResult::UnexpectedSize;
+        break;
+    case BodyEnd::WriteFailed:
+        code = writeFailure(job.detail);
+        break;
     }
-    for (;;) {
-        DWORD read = 0;
-        if (!WinHttpReadData(request, buffer.get(), static_cast<DWORD>(kReadChunkSize), &read)) {
-            const DWORD error = GetLastError();
-            job.detail = error;
-            logLine(L"a leitura parou aos %lld de %lld (%lu)", resumeOffset, size, error);
-            return ended(cancelledOr(job, SetupResult::TransferIncomplete));
-        }
-        switch (judgeChunk(resumeOffset, read, size)) {
-        case ChunkVerdict::Complete:
-            return ended(SetupResult::Ok);
-        case ChunkVerdict::EndedShort:
-            logLine(L"acabou aos %lld de %lld", resumeOffset, size);
-            return ended(SetupResult::TransferIncomplete);
-        case ChunkVerdict::TooLong:
-            logLine(L"o servidor mandou mais do que anunciou");
-            return ended(SetupResult::UnexpectedSize);
-        case ChunkVerdict::Write:
-            break;
-        }
-        DWORD written = 0;
-        if (!WriteFile(file, buffer.get(), read, &written, nullptr) || written != read) {
-            // After a short write that reported success this is whatever the thread last set.
-            const DWORD error = GetLastError();
-            job.detail = error;
-            if (diskFull(error)) {
-                job.neededMegabytes = megabytesNeededAfterDiskFull(size, resumeOffset);
-            }
-            return ended(writeFailure(error));
-        }
-        resumeOffset += read;
-        job.downloaded.store(resumeOffset);
-        if (job.cancelRequested.load()) {
-            return ended(SetupResult::Cancelled);
-        }
+    return {code, at};
+}
+
+// "If-Range" with the strong ETag or the Last-Modified kept, when they prove the release.
+void addIfRange(HINTERNET request, const ReleaseValidators& validators) {
+    // The value is one of the record's own terminated buffers, or empty.
+    const std::wstring_view value = ifRangeValue(validators);
+    if (value.empty()) {
+        return;
     }
+    wchar_t header[kIfRangeHeaderCapacity];
+    formatWide(header, L"If-Range: %s", value.data());
+    (void)WinHttpAddRequestHeaders(request, header, static_cast<DWORD>(-1),
+                                   WINHTTP_ADDREQ_FLAG_ADD);
 }
 
 } // namespace
 
 AttemptOutcome attemptDownload(SetupJob& job, const std::wstring& url, HANDLE file,
                                FilePosition at) {
-    job.restartedFromZero = false;
+    job.serverFileChanged = false;
     CrackedUrl parts;
     if (const DWORD error = crackUrl(url, parts); error != 0) {
         job.detail = error;
@@ -226,7 +219,7 @@ AttemptOutcome attemptDownload(SetupJob& job, const std::wstring& url, HANDLE fi
         formatWide(range, L"Range: bytes=%lld-", at.resumeOffset);
         (void)WinHttpAddRequestHeaders(request.get(), range, static_cast<DWORD>(-1),
                                        WINHTTP_ADDREQ_FLAG_ADD);
-        addIfRange(request.get(), at.kept);
+        addIfRange(request.get(), at.validators);
         job.resumedDownload = true;
     }
     job.secureFailureFlags.store(0);

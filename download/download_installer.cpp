@@ -5,10 +5,8 @@
 #include "base/handles.h"
 #include "download/judge_response.h"
 #include "download/retry_policy.h"
-#include "download/validator_file.h"
+#include "download/partial_download.h"
 #include "log/diagnostic_log.h"
-#include "platform/held_retry.h"
-#include "platform/plain_file.h"
 #include "platform/system_library.h"
 
 namespace {
@@ -19,14 +17,15 @@ void sleepFor(DWORD milliseconds) {
 
 // Validators kept without a strong one cannot tell this release's bytes from another's, so
 // the bytes go before any Range is asked for. False with job.detail set when emptying fails.
-[[nodiscard]] bool startOverUnlessProvable(SetupJob& job, HANDLE file, FilePosition& position) {
-    if (position.resumeOffset == 0 || resumeProof(position.kept) != ResumeProof::Unprovable) {
+[[nodiscard]] bool startOverUnlessProvable(SetupJob& job, const RetrySteps& steps, HANDLE file,
+                                           FilePosition& position) {
+    if (position.resumeOffset == 0 || resumeProof(position.validators) != ResumeProof::Unprovable) {
         return true;
     }
     logLine(L"validadores sem prova forte: recomeca do zero");
-    (void)dropValidators(job.installerPath.c_str());
-    if (!truncateToEmpty(file)) {
-        job.detail = GetLastError();
+    if (const DWORD error = emptyPartialDownload(*steps.partial, job.installerPath.c_str(), file);
+        error != 0) {
+        job.detail = error;
         return false;
     }
     position = {0, position.knownTotal, {}};
@@ -46,7 +45,7 @@ void pause(const SetupJob& job, const RetrySteps& steps, int slices) {
 
 } // namespace
 
-const RetrySteps kRetrySteps{attemptDownload, sleepFor};
+const RetrySteps kRetrySteps{attemptDownload, sleepFor, &kPartialDownloadIo};
 
 SetupResult downloadInstaller(SetupJob& job) {
     // crypt32 too: WinHTTP loads it for TLS, and a DLL already in the process is not looked
@@ -60,33 +59,14 @@ SetupResult downloadInstaller(SetupJob& job) {
 
 SetupResult downloadInstallerWith(SetupJob& job, const RetrySteps& steps) {
     job.phase.store(JobPhase::Connecting);
-    // Read sharing only: others may look at the file, nobody may write or delete it meanwhile.
-    // OPEN_ALWAYS keeps what an earlier run left, so the download resumes it; a link in its
-    // place is refused, not followed. A scanner may still hold the file an earlier run left:
-    // tried again for a moment.
+    // What an earlier run left is resumed.
     UniqueFile file;
-    const DWORD opened = retryWhileHeld(HeldThing::File, job.installerPath.c_str(), [&] {
-        return openPlainFile(job.installerPath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                             FILE_SHARE_READ, OPEN_ALWAYS, file);
-    });
-    if (opened != 0) {
+    if (const DWORD opened = openPartialDownload(job.installerPath.c_str(), file); opened != 0) {
         job.detail = opened;
         return SetupResult::LocalError;
     }
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.get(), &size)) {
-        size.QuadPart = 0;
-    }
-    FilePosition position{size.QuadPart, 0, {}};
-    const LARGE_INTEGER zero{};
-    (void)SetFilePointerEx(file.get(), zero, nullptr, FILE_END);
+    FilePosition position = partialDownloadPosition(job.installerPath.c_str(), file.get());
     job.downloaded.store(position.resumeOffset);
-    // Only bytes on disk have a release; an empty file's next answer keeps its own.
-    if (position.resumeOffset > 0) {
-        position.kept = loadValidators(job.installerPath.c_str());
-    } else {
-        (void)dropValidators(job.installerPath.c_str());
-    }
 
     SetupResult code = SetupResult::NetworkError;
     for (const std::wstring& url : job.urls) {
@@ -99,7 +79,7 @@ SetupResult downloadInstallerWith(SetupJob& job, const RetrySteps& steps) {
             if (job.cancelRequested.load()) {
                 return SetupResult::Cancelled;
             }
-            if (!startOverUnlessProvable(job, file.get(), position)) {
+            if (!startOverUnlessProvable(job, steps, file.get(), position)) {
                 return SetupResult::LocalError;
             }
             const AttemptOutcome outcome = steps.attempt(job, url, file.get(), position);

@@ -3,6 +3,7 @@
 // from the bytes already in the installer file.
 
 #include "download/attempt_download.h"
+#include "download/partial_download.h"
 
 #include <string>
 
@@ -12,6 +13,7 @@
 struct RetrySteps {
     AttemptOutcome (*attempt)(SetupJob& job, const std::wstring& url, HANDLE file, FilePosition at);
     void (*sleep)(DWORD milliseconds);
+    const PartialDownloadIo* partial;
 };
 
 extern const RetrySteps kRetrySteps;

@@ -9,5 +9,5 @@
 struct FilePosition {
     std::int64_t resumeOffset = 0; // bytes in the file: the first byte to ask for
     std::int64_t knownTotal = 0;   // the size an earlier attempt accepted; 0: none yet
-    ReleaseValidators kept;        // the release the bytes in the file belong to, when known
+    ReleaseValidators validators;  // of the release the bytes in the file belong to, if known
 };

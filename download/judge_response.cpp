@@ -2,7 +2,6 @@
 
 #include "job/setup_job.h"
 #include "download/response_rules.h"
-#include "download/validator_file.h"
 #include "log/diagnostic_log.h"
 
 namespace {
@@ -38,10 +37,9 @@ Judgement ending(SetupResult code, FilePosition at) {
 
 // Empties the file and leaves its pointer at 0; false with job.detail set when that fails.
 [[nodiscard]] bool emptyTheFile(const ResponseIo& io, SetupJob& job, HANDLE file) {
-    // First: validators left beside an emptied file would speak for the next release's bytes.
-    (void)io.dropValidators(job.installerPath.c_str());
-    if (!io.truncate(file)) {
-        job.detail = GetLastError();
+    if (const DWORD error = emptyPartialDownload(*io.partial, job.installerPath.c_str(), file);
+        error != 0) {
+        job.detail = error;
         return false;
     }
     job.downloaded.store(0);
@@ -55,7 +53,7 @@ Judgement restartFromZero(const ResponseIo& io, SetupJob& job, HANDLE file, File
     if (!emptyTheFile(io, job, file)) {
         return ending(SetupResult::LocalError, at);
     }
-    job.restartedFromZero = true;
+    job.serverFileChanged = true;
     return ending(code, {0, knownTotalAfter, {}});
 }
 
@@ -83,16 +81,16 @@ Judgement judgeRangeRefused(const ResponseIo& io, SetupJob& job, HINTERNET reque
 }
 
 // The validators an answer carries, as its headers give them.
-ReleaseValidators answerTags(const ResponseIo& io, HINTERNET request) {
-    ReleaseValidators tags;
-    (void)readHeader(io, request, WINHTTP_QUERY_ETAG, tags.etag);
-    (void)readHeader(io, request, WINHTTP_QUERY_LAST_MODIFIED, tags.lastModified);
-    (void)readHeader(io, request, WINHTTP_QUERY_DATE, tags.date);
-    return tags;
+ReleaseValidators answerValidators(const ResponseIo& io, HINTERNET request) {
+    ReleaseValidators validators;
+    (void)readHeader(io, request, WINHTTP_QUERY_ETAG, validators.etag);
+    (void)readHeader(io, request, WINHTTP_QUERY_LAST_MODIFIED, validators.lastModified);
+    (void)readHeader(io, request, WINHTTP_QUERY_DATE, validators.date);
+    return validators;
 }
 
-// What a 206 or a 200 offers to send: the whole size, and the byte its body starts from.
-struct Offer {
+// What a 206 or a 200 announces: the whole size, and the byte its body starts from.
+struct AnnouncedBody {
     std::int64_t size;
     std::int64_t start;
 };
@@ -100,40 +98,41 @@ struct Offer {
 // The size tests, the agreement with an earlier total and the free space; a 200 to a range
 // request empties the file last, once the answer is to be transferred, so that a bad answer
 // from one URL cannot wipe what another URL delivered.
-Judgement admitOffer(const ResponseIo& io, SetupJob& job, HANDLE file, FilePosition at,
-                     Offer offer) {
-    if (!sizeAcceptable(offer.size)) {
-        job.detail = sizeDetail(offer.size);
-        logLine(L"tamanho fora do esperado: %lld", offer.size);
+Judgement admitBody(const ResponseIo& io, SetupJob& job, HANDLE file, FilePosition at,
+                    AnnouncedBody body) {
+    if (!sizeAcceptable(body.size)) {
+        job.detail = sizeDetail(body.size);
+        logLine(L"tamanho fora do esperado: %lld", body.size);
         return ending(SetupResult::UnexpectedSize, at);
     }
     // Only a 206 can fail this: a 200 starts from 0.
-    if (totalChanged(at.knownTotal, offer.size, offer.start)) {
-        logLine(L"o total mudou (%lld -> %lld): recomeca do zero", at.knownTotal, offer.size);
-        return restartFromZero(io, job, file, at, SetupResult::TransferIncomplete, offer.size);
+    if (totalChanged(at.knownTotal, body.size, body.start)) {
+        logLine(L"o total mudou (%lld -> %lld): recomeca do zero", at.knownTotal, body.size);
+        return restartFromZero(io, job, file, at, SetupResult::TransferIncomplete, body.size);
     }
-    const FilePosition taken{at.resumeOffset, offer.size, at.kept};
-    job.total.store(offer.size);
+    const FilePosition accepted{at.resumeOffset, body.size, at.validators};
+    job.total.store(body.size);
 
-    const bool rangeIgnored = offer.start < at.resumeOffset;
-    const std::int64_t needed = spaceNeeded(offer.size, offer.start);
+    const bool rangeIgnored = body.start < at.resumeOffset;
+    const std::int64_t needed = spaceNeeded(body.size, body.start);
     std::int64_t freeBytes = 0;
     // A volume that cannot tell its free space does not stop the download. The bytes of a
     // file about to be emptied count as free.
     if (io.freeSpace(job.workFolder.c_str(), freeBytes) &&
         !enoughSpace(freeAfterEmptying(freeBytes, rangeIgnored ? at.resumeOffset : 0), needed)) {
         job.neededMegabytes = wholeMegabytes(needed);
-        return ending(SetupResult::NotEnoughSpace, taken);
+        return ending(SetupResult::NotEnoughSpace, accepted);
     }
     if (rangeIgnored) {
         // With If-Range, a whole answer is the server's word that its file changed.
-        logLine(ifRangeValue(at.kept).empty() ? L"o servidor ignorou o Range: recomeca do zero"
-                                              : L"outra versao no servidor: recomeca do zero");
+        logLine(ifRangeValue(at.validators).empty()
+                    ? L"o servidor ignorou o Range: recomeca do zero"
+                    : L"outra versao no servidor: recomeca do zero");
         if (!emptyTheFile(io, job, file)) {
-            return ending(SetupResult::LocalError, taken);
+            return ending(SetupResult::LocalError, accepted);
         }
     }
-    return {true, SetupResult::Ok, offer.size, {offer.start, offer.size, at.kept}};
+    return {true, SetupResult::Ok, body.size, {body.start, body.size, at.validators}};
 }
 
 // The two ways a 206 that cannot be appended ends: the file emptied, detail 206.
@@ -155,16 +154,17 @@ Judgement judgePartial(const ResponseIo& io, SetupJob& job, HINTERNET request, H
         logLine(L"Content-Range estranho [%s]: recomeca do zero", text);
         return restartAfterPartial(io, job, file, at);
     }
-    const ReleaseValidators tags = answerTags(io, request);
-    if (!sameRelease(at.kept, tags.etag, tags.lastModified, range.total)) {
+    const ReleaseValidators answer = answerValidators(io, request);
+    const ReleaseValidators& kept = at.validators;
+    if (!sameRelease(kept, answer.etag, answer.lastModified, range.total)) {
         // A server that ignored If-Range: another release's tail must not follow this head.
-        const bool byEtag = at.kept.etag[0] != L'\0';
+        const bool byEtag = kept.etag[0] != L'\0';
         logLine(L"206 de outra versao ([%s] %lld, guardado [%s] %lld): recomeca do zero",
-                byEtag ? tags.etag : tags.lastModified, range.total,
-                byEtag ? at.kept.etag : at.kept.lastModified, at.kept.total);
+                byEtag ? answer.etag : answer.lastModified, range.total,
+                byEtag ? kept.etag : kept.lastModified, kept.total);
         return restartAfterPartial(io, job, file, at);
     }
-    return admitOffer(io, job, file, at, {range.total, at.resumeOffset});
+    return admitBody(io, job, file, at, {range.total, at.resumeOffset});
 }
 
 // The whole body starts from byte 0, whatever the file holds now.
@@ -172,34 +172,28 @@ Judgement judgeWhole(const ResponseIo& io, SetupJob& job, HINTERNET request, HAN
                      FilePosition at) {
     wchar_t text[kContentLengthCapacity];
     const bool present = readHeader(io, request, WINHTTP_QUERY_CONTENT_LENGTH, text);
-    Judgement taken = admitOffer(io, job, file, at, {announcedLength(present, text), 0});
-    if (taken.transfer) {
+    Judgement accepted = admitBody(io, job, file, at, {announcedLength(present, text), 0});
+    if (accepted.transfer) {
         // The new bytes' release from now on, kept before the body's first byte.
-        const ReleaseValidators tags = answerTags(io, request);
-        taken.position.kept = keptFromAnswer(taken.size, tags.etag, tags.lastModified, tags.date);
-        if (!io.storeValidators(job.installerPath.c_str(), request, taken.position.kept)) {
+        const ReleaseValidators answer = answerValidators(io, request);
+        ReleaseValidators& validators = accepted.position.validators;
+        validators = keptFromAnswer(accepted.size, answer.etag, answer.lastModified, answer.date);
+        if (!io.partial->storeValidators(job.installerPath.c_str(), request, validators)) {
             // What the disk does not hold cannot speak for the bytes in a later run either.
-            taken.position.kept = {};
+            validators = {};
         }
     }
-    return taken;
+    return accepted;
 }
 
 } // namespace
 
-const ResponseIo kResponseIo{queryHeaderText, truncateToEmpty, freeSpaceOf, dropValidators,
-                             storeValidators};
+const ResponseIo kResponseIo{queryHeaderText, freeSpaceOf, &kPartialDownloadIo};
 
 bool queryHeaderText(HINTERNET request, DWORD headerId, wchar_t* buffer, std::size_t capacity) {
     DWORD bytes = static_cast<DWORD>(capacity * sizeof(wchar_t));
     return WinHttpQueryHeaders(request, headerId, WINHTTP_HEADER_NAME_BY_INDEX, buffer, &bytes,
                                WINHTTP_NO_HEADER_INDEX) != FALSE;
-}
-
-bool truncateToEmpty(HANDLE file) {
-    LARGE_INTEGER zero{};
-    // The pointer stays at 0, the new end, so later writes append.
-    return SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) && SetEndOfFile(file);
 }
 
 Judgement judgeResponse(SetupJob& job, HINTERNET request, HANDLE file, DWORD status,

@@ -4,6 +4,7 @@
 
 #include "job/setup_result.h"
 #include "download/file_position.h"
+#include "download/partial_download.h"
 #include "download/response_rules.h"
 
 #include <windows.h>
@@ -14,19 +15,16 @@
 
 struct SetupJob;
 
-// The system calls of the decision, so that a unit test can stand in for WinHTTP and the disk.
+// The system calls of the decision, so that a unit test can stand in for WinHTTP, the volume
+// and the partial download.
 struct ResponseIo {
     // One WinHttpQueryHeaders by header id, as text; true when it succeeds.
     bool (*queryHeader)(HINTERNET request, DWORD headerId, wchar_t* buffer, std::size_t capacity);
-    // Empties the file and leaves its pointer at 0; false with the thread's last error set.
-    bool (*truncate)(HANDLE file);
     // Bytes free to the caller on the folder's volume; false when the query fails.
     bool (*freeSpace)(const wchar_t* folder, std::int64_t& freeBytes);
-    // The validator file beside the installer: removed before the file is emptied, replaced
-    // by those of an answer taken whole before its body (validator_file.h).
-    DWORD (*dropValidators)(const wchar_t* installerPath);
-    bool (*storeValidators)(const wchar_t* installerPath, HINTERNET request,
-                            const ReleaseValidators& kept);
+    // Emptied with its validators first, the validators of an answer taken whole kept before
+    // its body.
+    const PartialDownloadIo* partial;
 };
 
 extern const ResponseIo kResponseIo;
@@ -47,5 +45,3 @@ struct Judgement {
 
 [[nodiscard]] bool queryHeaderText(HINTERNET request, DWORD headerId, wchar_t* buffer,
                                    std::size_t capacity);
-
-[[nodiscard]] bool truncateToEmpty(HANDLE file);

@@ -67,7 +67,6 @@ int daysInMonth(int year, int month) {
 }
 
 // The index of the three letters at `at` among `names`, a run of three-letter names; -1 if none.
-// The index of the three letters at `at` among `names`, a run of three-letter names; -1 if none.
 int threeLetterName(std::wstring_view text, std::size_t at, std::string_view names) {
     for (std::size_t i = 0; at + 3 <= text.size() && i < names.size(); i += 3) {
         if (text[at] == names[i] && text[at + 1] == names[i + 1] && text[at + 2] == names[i + 2]) {
@@ -168,8 +167,8 @@ bool dateLike(std::wstring_view text) {
 
 } // namespace
 
-bool hasValidators(const ReleaseValidators& kept) {
-    return kept.etag[0] != L'\0' || kept.lastModified[0] != L'\0';
+bool hasValidators(const ReleaseValidators& validators) {
+    return validators.etag[0] != L'\0' || validators.lastModified[0] != L'\0';
 }
 
 bool strongEtag(std::wstring_view text) {
@@ -188,18 +187,18 @@ bool strongEtag(std::wstring_view text) {
 
 ReleaseValidators keptFromAnswer(std::int64_t total, std::wstring_view etag,
                                  std::wstring_view lastModified, std::wstring_view date) {
-    ReleaseValidators kept;
-    kept.total = total;
+    ReleaseValidators validators;
+    validators.total = total;
     if (strongEtag(etag)) {
-        copyInto(kept.etag, etag);
+        copyInto(validators.etag, etag);
     }
     if (dateLike(lastModified)) {
-        copyInto(kept.lastModified, lastModified);
+        copyInto(validators.lastModified, lastModified);
     }
     if (dateLike(date)) {
-        copyInto(kept.date, date);
+        copyInto(validators.date, date);
     }
-    return kept;
+    return validators;
 }
 
 std::optional<std::int64_t> httpDateSeconds(std::wstring_view text) {
@@ -211,27 +210,27 @@ std::optional<std::int64_t> httpDateSeconds(std::wstring_view text) {
     return std::nullopt;
 }
 
-ResumeProof resumeProof(const ReleaseValidators& kept) {
-    if (!hasValidators(kept)) {
+ResumeProof resumeProof(const ReleaseValidators& validators) {
+    if (!hasValidators(validators)) {
         return ResumeProof::NoneKept;
     }
-    if (kept.etag[0] != L'\0') {
+    if (validators.etag[0] != L'\0') {
         return ResumeProof::Etag;
     }
-    const auto modified = httpDateSeconds(kept.lastModified);
-    const auto date = httpDateSeconds(kept.date);
+    const auto modified = httpDateSeconds(validators.lastModified);
+    const auto date = httpDateSeconds(validators.date);
     if (modified && date && *date - *modified >= kStrongDateSeconds) {
         return ResumeProof::LastModified;
     }
     return ResumeProof::Unprovable;
 }
 
-std::wstring_view ifRangeValue(const ReleaseValidators& kept) {
-    switch (resumeProof(kept)) {
+std::wstring_view ifRangeValue(const ReleaseValidators& validators) {
+    switch (resumeProof(validators)) {
     case ResumeProof::Etag:
-        return kept.etag;
+        return validators.etag;
     case ResumeProof::LastModified:
-        return kept.lastModified;
+        return validators.lastModified;
     case ResumeProof::NoneKept:
     case ResumeProof::Unprovable:
         break;
@@ -251,7 +250,7 @@ bool sameRelease(const ReleaseValidators& kept, std::wstring_view etag,
     return kept.etag[0] == L'\0' ? lastModified == kept.lastModified : etag == kept.etag;
 }
 
-std::size_t formatValidatorFile(const ReleaseValidators& kept, std::wstring_view url,
+std::size_t formatValidatorFile(const ReleaseValidators& validators, std::wstring_view url,
                                 char (&out)[kMaxValidatorFileBytes]) {
     // Every field fits: 22 + 26 + 262 + 78 + 69 + 2053 + 4 bytes at most.
     std::size_t length = 0;
@@ -264,14 +263,15 @@ std::size_t formatValidatorFile(const ReleaseValidators& kept, std::wstring_view
     put("\ntotal ");
     char digits[20];
     std::size_t count = 0;
-    for (std::int64_t n = kept.total > 0 ? kept.total : 0; count == 0 || n > 0; n /= 10) {
+    for (std::int64_t n = validators.total > 0 ? validators.total : 0; count == 0 || n > 0;
+         n /= 10) {
         digits[count++] = static_cast<char>('0' + n % 10);
     }
     while (count > 0) {
         out[length++] = digits[--count];
     }
     out[length++] = '\n';
-    const std::wstring_view values[] = {kept.etag, kept.lastModified, kept.date,
+    const std::wstring_view values[] = {validators.etag, validators.lastModified, validators.date,
                                         slice(url, 0, kMaxValidatorUrlLength)};
     for (std::size_t i = 0; i < kTextFields.size(); ++i) {
         if (!values[i].empty()) {
@@ -316,11 +316,11 @@ ParsedValidators parseValidatorFile(std::string_view bytes) {
         return line;
     };
     ParsedValidators parsed{Usable, {}, {}};
-    ReleaseValidators& kept = parsed.kept;
-    kept.total = totalOf(valueOf(nextLine(), "total"));
+    ReleaseValidators& validators = parsed.validators;
+    validators.total = totalOf(valueOf(nextLine(), "total"));
     std::array<std::string_view, kTextFields.size()> values;
     std::size_t next = 0;
-    while (kept.total > 0 && !rest.empty()) {
+    while (validators.total > 0 && !rest.empty()) {
         const std::string_view line = nextLine();
         std::string_view value;
         while (next < kTextFields.size() &&
@@ -337,12 +337,12 @@ ParsedValidators parseValidatorFile(std::string_view bytes) {
         }
         values[next++] = value;
     }
-    copyInto(kept.etag, values[0]);
-    copyInto(kept.lastModified, values[1]);
-    copyInto(kept.date, values[2]);
+    copyInto(validators.etag, values[0]);
+    copyInto(validators.lastModified, values[1]);
+    copyInto(validators.date, values[2]);
     parsed.url = values[3];
-    if (kept.total == 0 || (kept.etag[0] != L'\0' && !strongEtag(kept.etag)) ||
-        !hasValidators(kept)) {
+    if (validators.total == 0 || (validators.etag[0] != L'\0' && !strongEtag(validators.etag)) ||
+        !hasValidators(validators)) {
         return {Malformed, {}, {}};
     }
     return parsed;

@@ -33,7 +33,7 @@ struct ReleaseValidators {
 };
 
 // Kept at all: a strong ETag or a Last-Modified.
-[[nodiscard]] bool hasValidators(const ReleaseValidators& kept);
+[[nodiscard]] bool hasValidators(const ReleaseValidators& validators);
 
 // Quoted, not weak ("W/"), printable ASCII without a quote inside, at most 256 characters.
 [[nodiscard]] bool strongEtag(std::wstring_view text);
@@ -55,10 +55,10 @@ enum class ResumeProof {
     Unprovable,   // kept, but nothing strong: no If-Range and no Range, start from zero
 };
 
-[[nodiscard]] ResumeProof resumeProof(const ReleaseValidators& kept);
+[[nodiscard]] ResumeProof resumeProof(const ReleaseValidators& validators);
 
 // The If-Range value for a proof of Etag or LastModified; empty otherwise.
-[[nodiscard]] std::wstring_view ifRangeValue(const ReleaseValidators& kept);
+[[nodiscard]] std::wstring_view ifRangeValue(const ReleaseValidators& validators);
 
 // A 206 continues the file only when it comes from the kept release: the same total and the
 // same ETag (or, with no ETag kept, the same Last-Modified). A 206 without the ETag that was
@@ -69,15 +69,15 @@ enum class ResumeProof {
 // The file's text into `out`: a format line, one line per field, the URL that served them
 // (for the log only: cut to its room, every character outside printable ASCII as '?') and an
 // end line that a torn write lacks. Returns its length.
-std::size_t formatValidatorFile(const ReleaseValidators& kept, std::wstring_view url,
+std::size_t formatValidatorFile(const ReleaseValidators& validators, std::wstring_view url,
                                 char (&out)[kMaxValidatorFileBytes]);
 
 enum class ValidatorFileVerdict { Usable, TooLong, Torn, OtherFormat, Malformed };
 
 struct ParsedValidators {
     ValidatorFileVerdict verdict = ValidatorFileVerdict::Malformed;
-    ReleaseValidators kept; // only with Usable
-    std::string_view url;   // within the bytes read, only with Usable
+    ReleaseValidators validators; // only with Usable
+    std::string_view url;         // within the bytes read, only with Usable
 };
 
 // Any bytes: a file that is not exactly what formatValidatorFile writes, with a total in the

@@ -74,14 +74,14 @@ constexpr std::uint32_t fromWin32(std::uint32_t error) {
 } // namespace
 
 FailureCause failureCause(std::int32_t result, std::uint32_t detail,
-                          std::uint32_t secureFailureFlags, bool restartedFromZero) {
+                          std::uint32_t secureFailureFlags, bool serverFileChanged) {
     switch (static_cast<SetupResult>(result)) {
     case SetupResult::NetworkError:
         return networkCause(detail, secureFailureFlags);
     case SetupResult::TransferIncomplete:
         // A changed total, an odd Content-Range or a 416 that proves nothing: the file changed
         // on the server, and the connection is fine.
-        return restartedFromZero ? ServerChanged : NoConnection;
+        return serverFileChanged ? ServerChanged : NoConnection;
     case SetupResult::UnexpectedStatus:
         if (detail == kStatusProxyAuthenticationRequired) {
             return ProxySignIn;

@@ -53,9 +53,9 @@ inline constexpr std::uint32_t kErrorAppHelpBlock = 1259;
 inline constexpr std::uint32_t kErrorDisabledByPolicy = 1260;
 inline constexpr std::uint32_t kStatusProxyAuthenticationRequired = 407;
 
-// restartedFromZero: the last attempt ended by emptying the file (SetupJob).
+// serverFileChanged: the last attempt ended by emptying the file (SetupJob).
 [[nodiscard]] FailureCause failureCause(std::int32_t result, std::uint32_t detail,
-                                        std::uint32_t secureFailureFlags, bool restartedFromZero);
+                                        std::uint32_t secureFailureFlags, bool serverFileChanged);
 
 // The log's line for the cause (Portuguese, plain ASCII); null for Unknown.
 [[nodiscard]] const wchar_t* failureCauseLogText(FailureCause cause);

@@ -6,7 +6,7 @@ void resetForRun(SetupJob& job) {
     job.dialogCreated = false;
     job.result = SetupResult::Ok;
     job.detail = 0;
-    job.restartedFromZero = false;
+    job.serverFileChanged = false;
     job.secureFailureFlags.store(0);
     job.phase.exchange(JobPhase::Connecting);
 }

@@ -17,7 +17,7 @@ struct MessageCatalog;
 // Which temporary folder the installer is given (TMP and TEMP).
 enum class InstallerTemp {
     Inherited,     // this process's own environment, untouched
-    ProgramTemp,   // the program's temporary folder (SYSTEM's SystemTemp)
+    SystemTemp,    // SYSTEM's own, SystemTemp: not the folder its inherited TEMP names
     PrivateFolder, // "tmp" in the working folder: the temporary folder is open to others
 };
 
@@ -56,9 +56,9 @@ struct SetupJob {
     // The progress dialog of this run appeared (TDN_CREATED): one that never did is no Cancel.
     bool dialogCreated = false;
     bool resumedDownload = false;
-    // The last attempt ended by emptying the file so that the next asks from zero: the
-    // server's answers did not fit together.
-    bool restartedFromZero = false;
+    // The last attempt ended by emptying the file because the server's answers did not fit
+    // together: its file changed.
+    bool serverFileChanged = false;
     bool dialogDone = false;
     // Main thread only: a worker that outlived its wait may still use verifiedFile, the file
     // and the folder, so nothing cleans them up under it.

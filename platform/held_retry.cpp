@@ -1,6 +1,7 @@
 #include "platform/held_retry.h"
 
 #include "log/diagnostic_log.h"
+#include "platform/plain_file.h"
 
 #include <algorithm>
 #include <iterator>
@@ -17,6 +18,12 @@ bool isBriefHold(HeldThing thing, DWORD error) {
     default:
         return false;
     }
+}
+
+bool failureNeedsItsOwnLine(DWORD error) {
+    // A folder not empty yet is a hold too (a file in it whose deletion waits for its last
+    // handle); no file deletion gives that error.
+    return error != 0 && !isGone(error) && !isBriefHold(HeldThing::Folder, error);
 }
 
 DWORD heldWaitMs(int failedTries, std::uint32_t waitedInProcess) {

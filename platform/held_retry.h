@@ -28,6 +28,10 @@ extern std::atomic<std::uint32_t> heldWaitedMs;
 // deletion waits for its last handle to close).
 [[nodiscard]] bool isBriefHold(HeldThing thing, DWORD error);
 
+// A deletion or removal that failed without a line of the held-retry's own: anything but a file
+// or folder that is gone already, or a hold, which was logged when it was given up.
+[[nodiscard]] bool failureNeedsItsOwnLine(DWORD error);
+
 // The wait before the next try after `failedTries` tries failed with a brief hold, given what
 // the process has waited already; 0 means give up.
 [[nodiscard]] DWORD heldWaitMs(int failedTries, std::uint32_t waitedInProcess);

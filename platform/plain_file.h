@@ -10,6 +10,11 @@
 // ERROR_STOPPED_ON_SYMLINK, which mingw-w64 10's headers do not name.
 inline constexpr DWORD kErrorStoppedOnLink = 681;
 
+// Nothing there: the file or a folder on its path is gone already.
+[[nodiscard]] constexpr bool isGone(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 // 0 for an ordinary file with a single name; else the error that refuses it: kErrorStoppedOnLink
 // for a reparse point, ERROR_TOO_MANY_LINKS for a file with another name.
 [[nodiscard]] DWORD plainFileError(DWORD attributes, DWORD links);

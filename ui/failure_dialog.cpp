@@ -19,7 +19,7 @@ int showFailureDialog(SetupJob& job, bool allowRetry) {
     buildFailureTexts(catalog,
                       FailureFacts{toInt(job.result), job.detail, job.retryMinutes,
                                    job.neededMegabytes, job.secureFailureFlags.load(),
-                                   job.restartedFromZero, job.addressAsText},
+                                   job.serverFileChanged, job.addressAsText},
                       logPath.c_str(), texts);
 
     TASKDIALOGCONFIG config{};

@@ -119,7 +119,7 @@ void buildFailureTexts(const MessageCatalog& catalog, const FailureFacts& facts,
         break;
     }
     const FailureCause cause =
-        failureCause(facts.result, facts.detail, facts.secureFailureFlags, facts.restartedFromZero);
+        failureCause(facts.result, facts.detail, facts.secureFailureFlags, facts.serverFileChanged);
     if (const wchar_t* advice = adviceText(catalog, cause)) {
         used = appendWhole(texts.content, kFailureTextCapacity, used, L" ", advice, L"");
     }

@@ -22,7 +22,7 @@ struct FailureFacts {
     std::int32_t retryMinutes;
     std::int64_t neededMegabytes;
     std::uint32_t secureFailureFlags = 0;
-    bool restartedFromZero = false;
+    bool serverFileChanged = false;
     // An elevated run: the full installer's address as plain text, never a link.
     bool addressAsText = false;
 };

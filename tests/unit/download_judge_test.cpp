@@ -74,8 +74,8 @@ bool fakeStoreValidators(const wchar_t*, HINTERNET, const ReleaseValidators& kep
     return true;
 }
 
-const ResponseIo kFakeIo{fakeQueryHeader, fakeTruncate, fakeFreeSpace, fakeDropValidators,
-                         fakeStoreValidators};
+const PartialDownloadIo kFakePartial{fakeDropValidators, fakeTruncate, fakeStoreValidators};
+const ResponseIo kFakeIo{fakeQueryHeader, fakeFreeSpace, &kFakePartial};
 
 constexpr DWORD kUntouched = 0xDEADBEEF;
 
@@ -105,7 +105,7 @@ class JudgeResponse : public ::testing::Test {
                                               {resumeOffset, knownTotal, kept});
         resumeOffset = j.position.resumeOffset;
         knownTotal = j.position.knownTotal;
-        kept = j.position.kept;
+        kept = j.position.validators;
         return j;
     }
 
@@ -192,7 +192,7 @@ TEST_F(JudgeResponse, EmptyingThatFailsIsALocalErrorWithTheSystemError) {
     job.downloaded.store(2'000'000);
     EXPECT_EQ(judge(416).code, SetupResult::LocalError);
     EXPECT_EQ(job.detail, static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_FALSE(job.restartedFromZero) << "the file was not emptied";
+    EXPECT_FALSE(job.serverFileChanged) << "the file was not emptied";
     EXPECT_EQ(resumeOffset, 2'000'000);
     EXPECT_EQ(job.downloaded.load(), 2'000'000);
 
@@ -221,7 +221,7 @@ TEST_F(JudgeResponse, A206ThatContinuesTheFileIsTransferred) {
     EXPECT_EQ(fake.truncations, 0);
     EXPECT_EQ(fake.freeSpaceQueries, 1);
     EXPECT_EQ(job.detail, kUntouched);
-    EXPECT_FALSE(job.restartedFromZero);
+    EXPECT_FALSE(job.serverFileChanged);
 }
 
 TEST_F(JudgeResponse, A206ThatDoesNotFitEmptiesTheFileWithDetail206) {
@@ -236,7 +236,7 @@ TEST_F(JudgeResponse, A206ThatDoesNotFitEmptiesTheFileWithDetail206) {
         job.detail = kUntouched;
         const Judgement j = judge(206);
         EXPECT_EQ(j.code, SetupResult::TransferIncomplete) << (header ? header : L"(none)");
-        EXPECT_TRUE(job.restartedFromZero);
+        EXPECT_TRUE(job.serverFileChanged);
         EXPECT_EQ(job.detail, 206u);
         EXPECT_EQ(resumeOffset, 0);
         EXPECT_EQ(job.downloaded.load(), 0);
@@ -269,7 +269,7 @@ TEST_F(JudgeResponse, A200ToARangeRequestEmptiesTheFileAndGoesOnFromZero) {
     EXPECT_EQ(job.downloaded.load(), 0);
     EXPECT_EQ(knownTotal, 3'000'000);
     EXPECT_EQ(job.total.load(), 3'000'000);
-    EXPECT_FALSE(job.restartedFromZero) << "the same attempt goes on";
+    EXPECT_FALSE(job.serverFileChanged) << "the same attempt goes on";
 }
 
 TEST_F(JudgeResponse, A200ToARangeRequestThatWillNotBeTransferredLeavesTheFile) {
@@ -439,12 +439,12 @@ TEST_F(JudgeResponse, A206GoesOnOnlyFromTheKeptRelease) {
         fake.headers[WINHTTP_QUERY_ETAG] = etag;
         resumeOffset = 1'000'000;
         kept = keptFromAnswer(3'000'000, L"\"v1\"", L"", L"");
-        job.restartedFromZero = false;
+        job.serverFileChanged = false;
         const bool same = etag == std::wstring_view(L"\"v1\"");
         EXPECT_EQ(judge(206).transfer, same) << etag;
         EXPECT_EQ(resumeOffset, same ? 1'000'000 : 0) << etag;
         EXPECT_EQ(hasValidators(kept), same) << "kept for the next attempt only when the same";
-        EXPECT_EQ(job.restartedFromZero, !same) << "the cause reads it: the server changed";
+        EXPECT_EQ(job.serverFileChanged, !same) << "the cause reads it: the server changed";
         EXPECT_EQ(fake.steps, same ? L"" : L"dt") << etag;
     }
     EXPECT_EQ(job.detail, 206u);

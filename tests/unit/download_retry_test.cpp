@@ -64,7 +64,7 @@ void countedSleep(DWORD milliseconds) {
     }
 }
 
-const RetrySteps kScripted{scriptedAttempt, countedSleep};
+const RetrySteps kScripted{scriptedAttempt, countedSleep, &kPartialDownloadIo};
 
 class RetryLoop : public testing::Test {
   protected:

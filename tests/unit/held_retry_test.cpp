@@ -67,14 +67,14 @@ TEST(HeldRetryPolicy, OnlySharingAndLockViolationsAndForAFolderNotEmptyAreBrief)
     }
 }
 
-TEST(HeldRetryPolicy, LeftUnreportedOnlyForFailuresWithoutTheirOwnLine) {
+TEST(HeldRetryPolicy, OwnLineOnlyForFailuresWithoutTheRetrysLine) {
     const struct {
         DWORD error;
-        bool reported;
+        bool ownLine;
     } cases[] = {{0, false},   {2, false}, {3, false},  {32, false},
                  {145, false}, {5, true},  {123, true}, {267, true}};
     for (const auto& c : cases) {
-        EXPECT_EQ(failureLeftUnreported(c.error), c.reported) << c.error;
+        EXPECT_EQ(failureNeedsItsOwnLine(c.error), c.ownLine) << c.error;
     }
 }
 

@@ -343,7 +343,7 @@ TEST(RunLoopOutcome, AFreshFolderIsNamedWhenTheWorkerKeepsTheFile) {
     SetupJob job;
     job.workFolder = L"C:\\T\\Skyloom-Setup-0A1B2C3D";
     job.freshWorkFolder = true;
-    noteWorkLeftToWorker(job);
+    logWhereTheFileStays(job);
     EXPECT_EQ(scratch.logMessages(),
               std::vector<std::string>{"o trabalho nao acabou: o ficheiro fica em "
                                        "C:\\T\\Skyloom-Setup-0A1B2C3D"});

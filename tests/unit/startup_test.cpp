@@ -98,7 +98,7 @@ TEST(Launch, CommandLineTempFolderAndSuccessCodes) {
     // system, the program's folder is the inherited TEMP, open to others
     EXPECT_EQ(chooseInstallerTemp(false, true, false), Inherited);
     EXPECT_EQ(chooseInstallerTemp(false, true, true), PrivateFolder);
-    EXPECT_EQ(chooseInstallerTemp(true, false, false), ProgramTemp); // SystemTemp
+    EXPECT_EQ(chooseInstallerTemp(true, false, false), SystemTemp);  // SystemTemp
     EXPECT_EQ(chooseInstallerTemp(true, true, true), PrivateFolder); // C:\Windows\Temp
     EXPECT_EQ(chooseInstallerTemp(false, false, false), Inherited);
 }

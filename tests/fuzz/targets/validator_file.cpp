@@ -30,10 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         const std::string file = data.ConsumeRemainingBytesAsString();
         const ParsedValidators parsed = parseValidatorFile(file);
         if (parsed.verdict == ValidatorFileVerdict::Usable) {
-            checkUsable(parsed.kept);
+            checkUsable(parsed.validators);
             const std::wstring url(parsed.url.begin(), parsed.url.end());
-            FUZZ_CHECK(std::string_view(written, formatValidatorFile(parsed.kept, url, written)) ==
-                       file);
+            FUZZ_CHECK(std::string_view(
+                           written, formatValidatorFile(parsed.validators, url, written)) == file);
         }
         return 0;
     }
@@ -51,10 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     checkUsable(kept);
     const std::string_view file(written, formatValidatorFile(kept, url, written));
     const ParsedValidators back = parseValidatorFile(file);
-    FUZZ_CHECK(back.verdict == ValidatorFileVerdict::Usable && back.kept.total == total);
-    FUZZ_CHECK(std::wcscmp(back.kept.etag, kept.etag) == 0 &&
-               std::wcscmp(back.kept.lastModified, kept.lastModified) == 0 &&
-               std::wcscmp(back.kept.date, kept.date) == 0);
+    FUZZ_CHECK(back.verdict == ValidatorFileVerdict::Usable && back.validators.total == total);
+    FUZZ_CHECK(std::wcscmp(back.validators.etag, kept.etag) == 0 &&
+               std::wcscmp(back.validators.lastModified, kept.lastModified) == 0 &&
+               std::wcscmp(back.validators.date, kept.date) == 0);
     FUZZ_CHECK(back.url.size() == std::min(url.size(), kMaxValidatorUrlLength));
     const std::size_t cut = data.ConsumeIntegralInRange<std::size_t>(0, file.size() - 1);
     FUZZ_CHECK(parseValidatorFile(file.substr(0, cut)).verdict != ValidatorFileVerdict::Usable);
