@@ -1,6 +1,7 @@
 #include "app/launch.h"
 
 #include "app/work_folder.h"
+#include "base/file_security.h"
 #include "base/handles.h"
 #include "build_config.h"
 #include "log/diagnostic_log.h"
@@ -34,9 +35,7 @@ static_assert(kRestartNeeded == ERROR_SUCCESS_REBOOT_REQUIRED &&
         break;
     }
     }
-    while (folder.size() > 3 && folder.back() == L'\\') {
-        folder.pop_back();
-    }
+    folder = withoutTrailingBackslash(std::move(folder));
     (void)SetEnvironmentVariableW(L"TMP", folder.c_str());
     (void)SetEnvironmentVariableW(L"TEMP", folder.c_str());
     logLine(L"TEMP do instalador: %s", folder.c_str());

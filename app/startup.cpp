@@ -42,6 +42,10 @@ std::wstring findTempFolder() {
     return chooseTempFolder(returned, buffer);
 }
 
+bool wantsRedirectionGuard(const TokenFacts& token) {
+    return token.system || token.elevated;
+}
+
 void loadDialogIcons(SetupJob& job, HINSTANCE instance) {
     // Looked up, not imported: Common Controls 5 has no such function, and a delay-load thunk
     // would end the process. A failed load leaves the handle null; the dialog then shows no icon.
@@ -80,23 +84,18 @@ TempFolderFacts examineTempFolder(const std::wstring& tempFolder, PSID user) {
     if (!folder) {
         return facts;
     }
-    if (finalPathOf(folder.get(), facts.finalPath) != 0) {
-        facts.finalPath.clear();
-    }
     SecurityFacts security;
-    facts.openToOthers = readSecurityFacts(folder.get(), SE_FILE_OBJECT, user, security) != 0 ||
-                         strangersMayWrite(security);
+    if (readFolderFacts(folder.get(), user, facts.finalPath, security) != 0) {
+        facts.finalPath.clear();
+        return facts;
+    }
+    facts.openToOthers = strangersMayWrite(security);
     return facts;
 }
 
 // Two names of one folder, with or without the trailing backslash.
-bool sameFolder(std::wstring a, std::wstring b) {
-    for (std::wstring* path : {&a, &b}) {
-        while (!path->empty() && path->back() == L'\\') {
-            path->pop_back();
-        }
-    }
-    return samePath(a, b);
+bool sameFolder(const std::wstring& a, const std::wstring& b) {
+    return samePath(withoutTrailingBackslash(a), withoutTrailingBackslash(b));
 }
 
 std::wstring inheritedTemp() {
@@ -105,10 +104,9 @@ std::wstring inheritedTemp() {
     return length > 0 && length < kTempFolderBufferSize ? std::wstring(value, length) : L"";
 }
 
-// SYSTEM and elevated runs refuse junctions that non-administrators made, wherever a path
-// passes through one. Kernel32 before Windows 11 and Wine lack the policy: nothing changes then.
+// Kernel32 before Windows 11 and Wine lack the policy: nothing changes then.
 void guardRedirection(const TokenFacts& token) {
-    if (!token.system && !token.elevated) {
+    if (!wantsRedirectionGuard(token)) {
         return;
     }
     constexpr auto kRedirectionTrustPolicy = static_cast<PROCESS_MITIGATION_POLICY>(16);
@@ -125,36 +123,19 @@ void guardRedirection(const TokenFacts& token) {
 // Opens the log once, checked; a file refused gives way to a fresh one beside it. Returns the
 // line that says so, for after the run header ("" when there is none).
 std::wstring openTheLog(bool defaultPath, const TempFolderFacts& temp, PSID user) {
-    LogFileRules rules;
-    if (defaultPath) {
-        // Only the default name lies where others may have made it first; a --log path is the
-        // user's own choice, and log shares are owned by machine accounts.
-        if (!temp.finalPath.empty()) {
-            rules.expectedFinalPath = pathIn(temp.finalPath, kLogFileName);
-        }
-        rules.ownerMustBeTrusted = temp.openToOthers;
-        rules.trustedUser = user;
-    }
+    const LogFileRules rules = logRulesFor(defaultPath, temp.finalPath, temp.openToOthers, user);
     const std::wstring wanted = logPath;
     LogFileVerdict verdict = LogFileVerdict::Use;
     const DWORD error = openLogWith(wanted, rules, verdict);
-    if (error == 0 && verdict == LogFileVerdict::Use) {
-        return {};
-    }
-    // A name that cannot even be opened (a stranger's file that keeps this run out, say) costs
-    // no line either, when its folder takes a fresh one.
+    const std::wstring why = logRefusalReason(error, verdict);
+    // A name that cannot even be opened (a stranger's file that keeps this run out, say) gives
+    // way too, when its folder takes a fresh one.
     UniqueFile fresh;
     std::wstring freshPath;
-    if (openFreshLogFile(wanted, fresh, freshPath) != 0) {
+    if (why.empty() || openFreshLogFile(wanted, fresh, freshPath) != 0) {
         return {};
     }
     useLogFile(std::move(fresh), freshPath);
-    wchar_t why[64];
-    if (error != 0) {
-        formatWide(why, L"nao se abre (%lu)", error);
-    } else {
-        formatWide(why, L"%s", logFileRefusal(verdict));
-    }
     return wanted + L" nao serve (" + why + L")";
 }
 

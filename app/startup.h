@@ -15,12 +15,17 @@ inline constexpr const wchar_t* kSetupVersion = L"1.0";
 inline constexpr const wchar_t* kSingleInstanceMutexName = L"Local\\Quorvane-Skyloom-Setup";
 inline constexpr const wchar_t* kTempFolderFallback = L"C:\\Windows\\Temp\\";
 inline constexpr const wchar_t* kInstallerFileName = L"\\Skyloom-win-Setup.exe";
-inline constexpr const wchar_t* kLogFileName = L"Skyloom-Setup.log";
 inline constexpr DWORD kTempFolderBufferSize = 261;
 
 extern const std::array<const wchar_t*, 2> kBuiltInUrls;
 
 void hardenProcess();
+
+struct TokenFacts;
+
+// SYSTEM and elevated runs refuse junctions that non-administrators made, wherever a path
+// passes through one.
+[[nodiscard]] bool wantsRedirectionGuard(const TokenFacts& token);
 
 // GetTempPath2W and GetTempPathW return the length written, or the size they would need when
 // the buffer is too small (then nothing was written), or 0 on failure: only a length that fits

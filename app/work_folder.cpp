@@ -82,28 +82,13 @@ namespace {
         return error;
     }
     facts.attributes |= info.dwFileAttributes;
-    if (const DWORD error = finalPathOf(handle.get(), facts.finalPath); error != 0) {
-        return error;
-    }
-    return readSecurityFacts(handle.get(), SE_FILE_OBJECT, user, facts.security);
+    return readFolderFacts(handle.get(), user, facts.finalPath, facts.security);
 }
 
 // CreateDirectoryW fails on a name that exists, whatever it is: a folder made here is new.
 [[nodiscard]] DWORD createFolder(const std::wstring& path, PSECURITY_DESCRIPTOR descriptor) {
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
     return CreateDirectoryW(path.c_str(), &attributes) ? DWORD{0} : GetLastError();
-}
-
-// name-<random>, a name taken already being passed over for the next.
-[[nodiscard]] DWORD createFreshFolder(const std::wstring& parent, std::wstring_view name,
-                                      PSECURITY_DESCRIPTOR descriptor, std::wstring& folder) {
-    DWORD error = ERROR_ALREADY_EXISTS;
-    for (int i = 0; i < kFreshFolderTries && error == ERROR_ALREADY_EXISTS; ++i) {
-        folder = pathIn(parent, name);
-        folder += freshSuffix(i);
-        error = createFolder(folder, descriptor);
-    }
-    return error;
 }
 
 // Whether the folder of the fixed name that exists already passes the rule; logs why not.
@@ -146,7 +131,10 @@ DWORD prepareOwnFolder(const std::wstring& parent, std::wstring_view name, PSID 
             break;
         }
         fresh = true;
-        error = createFreshFolder(parent, name, descriptor.get(), folder);
+        error =
+            createUnderFreshName(pathIn(parent, name), L"", folder, [&](const std::wstring& path) {
+                return createFolder(path, descriptor.get());
+            });
     }
     if (error != 0) {
         logLine(L"nao consegui criar %s (%lu)", folder.c_str(), error);

@@ -13,9 +13,6 @@
 #include <string_view>
 
 inline constexpr const wchar_t* kWorkFolderName = L"Skyloom-Setup";
-// A fresh folder is its name, a hyphen and a random suffix; the names taken already are passed
-// over.
-inline constexpr int kFreshFolderTries = 8;
 
 // What the system says about an existing folder of the fixed name.
 struct FolderFacts {

@@ -119,6 +119,20 @@ bool samePath(const std::wstring& a, const std::wstring& b) {
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
+std::wstring withoutTrailingBackslash(std::wstring path) {
+    while (path.size() > 3 && path.back() == L'\\') {
+        path.pop_back();
+    }
+    return path;
+}
+
+DWORD readFolderFacts(HANDLE folder, PSID user, std::wstring& finalPath, SecurityFacts& security) {
+    if (const DWORD error = finalPathOf(folder, finalPath); error != 0) {
+        return error;
+    }
+    return readSecurityFacts(folder, SE_FILE_OBJECT, user, security);
+}
+
 DWORD finalPathOf(HANDLE handle, std::wstring& path) {
     path.assign(MAX_PATH, L'\0');
     for (;;) {

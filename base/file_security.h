@@ -71,6 +71,26 @@ struct SecurityFacts {
 // "-" and eight hexadecimal digits, random, for a fresh name made beside one that failed.
 [[nodiscard]] std::wstring freshSuffix(int attempt);
 
+inline constexpr int kFreshNameTries = 8;
+
+// Makes a fresh name prefix-<random>extension with `create` (which returns 0 or the error it
+// met), passing over names taken already, up to kFreshNameTries names. Returns the last error,
+// 0 with the name made in `path`.
+template <typename Create>
+[[nodiscard]] DWORD createUnderFreshName(std::wstring_view prefix, std::wstring_view extension,
+                                         std::wstring& path, Create create) {
+    DWORD error = ERROR_ALREADY_EXISTS;
+    for (int i = 0;
+         i < kFreshNameTries && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS);
+         ++i) {
+        path.assign(prefix);
+        path += freshSuffix(i);
+        path += extension;
+        error = create(path);
+    }
+    return error;
+}
+
 // name inside folder, whether or not the folder's path ends in a backslash (a temporary folder
 // does; a final path does only at a drive's root).
 [[nodiscard]] std::wstring pathIn(std::wstring_view folder, std::wstring_view name);
@@ -78,8 +98,16 @@ struct SecurityFacts {
 // Two paths of the same object as the file system compares names: ordinal, any letter case.
 [[nodiscard]] bool samePath(const std::wstring& a, const std::wstring& b);
 
+// The path without the backslashes that may end it, but a drive's root keeps its own ("C:\"):
+// a folder as Windows writes it in TEMP.
+[[nodiscard]] std::wstring withoutTrailingBackslash(std::wstring path);
+
 // GetFinalPathNameByHandleW, grown until the path fits.
 [[nodiscard]] DWORD finalPathOf(HANDLE handle, std::wstring& path);
+
+// What an open folder's handle says of it: its final path, its owner and its DACL.
+[[nodiscard]] DWORD readFolderFacts(HANDLE folder, PSID user, std::wstring& finalPath,
+                                    SecurityFacts& security);
 
 // A descriptor whose protected DACL grants `rights` to SYSTEM, the Administrators and `user`
 // (when not null) alone; `inherit` passes it down to everything made inside. Given at creation:

@@ -1,6 +1,7 @@
 #include "log/log_file.h"
 
 #include "base/file_security.h"
+#include "base/wide_format.h"
 
 namespace {
 
@@ -57,6 +58,29 @@ LogFileVerdict judgeLogFile(const LogFileFacts& facts, const LogFileRules& rules
     return LogFileVerdict::Use;
 }
 
+LogFileRules logRulesFor(bool defaultPath, const std::wstring& tempFinalPath, bool tempOpenToOthers,
+                         PSID trustedUser) {
+    LogFileRules rules;
+    if (defaultPath) {
+        if (!tempFinalPath.empty()) {
+            rules.expectedFinalPath = pathIn(tempFinalPath, kLogFileName);
+        }
+        rules.ownerMustBeTrusted = tempOpenToOthers;
+        rules.trustedUser = trustedUser;
+    }
+    return rules;
+}
+
+std::wstring logRefusalReason(DWORD openError, LogFileVerdict verdict) {
+    wchar_t why[64];
+    if (openError != 0) {
+        formatWide(why, L"nao se abre (%lu)", openError);
+    } else {
+        formatWide(why, L"%s", logFileRefusal(verdict));
+    }
+    return why;
+}
+
 const wchar_t* logFileRefusal(LogFileVerdict verdict) {
     switch (verdict) {
     case LogFileVerdict::Link:
@@ -81,7 +105,7 @@ DWORD openLogFile(const std::wstring& path, const LogFileRules& rules, UniqueFil
         return GetLastError();
     }
     LogFileFacts facts;
-    facts.existed = GetLastError() == ERROR_ALREADY_EXISTS;
+    facts.existed = openFoundFile(GetLastError());
     if (const DWORD error = readLogFileFacts(file.get(), rules, facts); error != 0) {
         file.reset();
         return error;
@@ -97,15 +121,10 @@ DWORD openFreshLogFile(const std::wstring& refusedPath, UniqueFile& file, std::w
     // The refused path's folder, up to its last separator; none for a bare name.
     const std::size_t slash = refusedPath.find_last_of(L"\\/");
     const std::size_t folderLength = slash == std::wstring::npos ? 0 : slash + 1;
-    DWORD error = ERROR_FILE_EXISTS;
-    for (int i = 0; i < 8 && error == ERROR_FILE_EXISTS; ++i) {
-        path = std::wstring(refusedPath.data(), folderLength);
-        path += L"Skyloom-Setup";
-        path += freshSuffix(i);
-        path += L".log";
-        file.reset(CreateFileW(path.c_str(), kLogAccess, kLogSharing, nullptr, CREATE_NEW,
+    const std::wstring prefix = std::wstring(refusedPath.data(), folderLength) + L"Skyloom-Setup";
+    return createUnderFreshName(prefix, L".log", path, [&file](const std::wstring& name) {
+        file.reset(CreateFileW(name.c_str(), kLogAccess, kLogSharing, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        error = file ? DWORD{0} : GetLastError();
-    }
-    return error;
+        return file ? DWORD{0} : GetLastError();
+    });
 }

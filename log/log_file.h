@@ -11,6 +11,8 @@
 
 #include <string>
 
+inline constexpr const wchar_t* kLogFileName = L"Skyloom-Setup.log";
+
 // What the open handle says of the file.
 struct LogFileFacts {
     DWORD attributes = 0;
@@ -33,6 +35,23 @@ struct LogFileRules {
 };
 
 enum class LogFileVerdict { Use, Link, SecondName, Elsewhere, ForeignOwner };
+
+// The rules for the log start-up opens. Only the default name lies where others may have made
+// it first: its final path must be the temporary folder's (when that can be read) and the name,
+// and in a temporary folder others may write to an existing file must be owned by the trusted
+// set. A --log path is the user's own choice, and log shares are owned by machine accounts.
+[[nodiscard]] LogFileRules logRulesFor(bool defaultPath, const std::wstring& tempFinalPath,
+                                       bool tempOpenToOthers, PSID trustedUser);
+
+// Whether the open found the file there already, from the error CreateFileW left after
+// OPEN_ALWAYS.
+[[nodiscard]] constexpr bool openFoundFile(DWORD errorAfterOpen) {
+    return errorAfterOpen == ERROR_ALREADY_EXISTS;
+}
+
+// Why the log start-up asked for gives way to a fresh one, "" when it is used: "nao se abre
+// (<error>)" when it cannot be opened, else the verdict's words.
+[[nodiscard]] std::wstring logRefusalReason(DWORD openError, LogFileVerdict verdict);
 
 // A name surrogate (symbolic link, junction, mount point) is refused; other reparse points, such
 // as a cloud file's placeholder, are files like any other.

@@ -9,6 +9,6 @@
 // Widens text (items in the order of MessageCatalog's fields, each ended by a NUL) into units
 // and points each field of catalog at its item. False when text is not well-formed UTF-8, holds
 // another number of items, or does not fit; every field then still points at a NUL-ended text,
-// empty from the item that failed on.
+// empty where no whole item was widened.
 [[nodiscard]] bool widenCatalog(std::u8string_view text, std::span<wchar_t> units,
                                 MessageCatalog& catalog);

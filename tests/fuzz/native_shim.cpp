@@ -1,10 +1,12 @@
-// The one piece of the native build that stands in for the platform: the truncating wide
-// formatter, with the Windows CRT's reading of the program's formats. There "%s" and "%c"
-// take wide arguments and "l" before an integer conversion means 32 bits; glibc reads "%s"
-// as a narrow string and "%lu" as 64 bits, so the format is translated first.
+// The native build's stand-in for the platform half of base/wide_format.h: the truncating wide
+// formatter, with the Windows CRT's reading of the program's formats, and the strict UTF-8
+// decoder. There "%s" and "%c" take wide arguments and "l" before an integer conversion means
+// 32 bits; glibc reads "%s" as a narrow string and "%lu" as 64 bits, so the format is
+// translated first.
 
 #include "base/wide_format.h"
 
+#include <clocale>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -63,4 +65,28 @@ int truncatingWideFormat(wchar_t* buffer, std::size_t capacity, const wchar_t* f
         }
         whole.resize(whole.size() * 4);
     }
+}
+
+std::size_t widenUtf8(std::u8string_view text, wchar_t* units, std::size_t capacity) {
+    // glibc's decoder under a UTF-8 locale, into wchar_t of 32 bits: the catalogues' items come
+    // out whole, as the platform's would in UTF-16.
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    const locale_t previous = uselocale(utf8);
+    std::mbstate_t state{};
+    std::size_t written = 0;
+    for (std::size_t at = 0; at < text.size(); ++written) {
+        if (written == capacity) {
+            written = 0;
+            break;
+        }
+        const std::size_t length = std::mbrtowc(
+            &units[written], reinterpret_cast<const char*>(&text[at]), text.size() - at, &state);
+        if (length == static_cast<std::size_t>(-1) || length == static_cast<std::size_t>(-2)) {
+            written = 0;
+            break;
+        }
+        at += length == 0 ? 1 : length; // a NUL is one byte
+    }
+    uselocale(previous);
+    return written;
 }

@@ -100,6 +100,26 @@ TEST(LogFileRules, OnlyAFileOfItsOwnWithOneNameWhereItShouldBe) {
     }
 }
 
+// What start-up asks of the log it opens, and when it gives way to a fresh one.
+TEST(LogFileRules, StartUpsRulesAndWhenTheLogGivesWay) {
+    const std::wstring temp = L"\\\\?\\C:\\Windows\\Temp";
+    const LogFileRules open = logRulesFor(true, temp, true, nullptr);
+    EXPECT_EQ(open.expectedFinalPath, temp + L"\\Skyloom-Setup.log");
+    EXPECT_TRUE(open.ownerMustBeTrusted);
+    EXPECT_FALSE(logRulesFor(true, temp, false, nullptr).ownerMustBeTrusted);
+    EXPECT_EQ(logRulesFor(true, L"", true, nullptr).expectedFinalPath, L"") << "unreadable";
+    const LogFileRules given = logRulesFor(false, temp, true, nullptr);
+    EXPECT_TRUE(given.expectedFinalPath.empty() && !given.ownerMustBeTrusted) << "--log";
+
+    // The owner rule applies to a file the open found there already, and only to that.
+    EXPECT_TRUE(openFoundFile(ERROR_ALREADY_EXISTS));
+    EXPECT_FALSE(openFoundFile(ERROR_SUCCESS));
+
+    EXPECT_EQ(logRefusalReason(0, LogFileVerdict::Use), L"");
+    EXPECT_EQ(logRefusalReason(5, LogFileVerdict::Use), L"nao se abre (5)");
+    EXPECT_EQ(logRefusalReason(0, LogFileVerdict::ForeignOwner), L"o dono e' outro");
+}
+
 class LogFile : public testing::Test {
   protected:
     std::string contents() const { return scratch_.logText(); }

@@ -44,15 +44,16 @@ TEST(WindowPolicy, NoWindowWhereNobodySeesItAndNoLinkWhenElevated) {
         WindowFacts facts;
         NoWindowReason noWindow;
         bool addressAsText;
+        bool redirectionGuard;
     } cases[] = {
-        {"a user's run", {}, None, false},
-        {"the option", {true}, Option, false},
-        {"SYSTEM", {false, true, true, false}, System, false},
-        {"session 0", {false, false, true, true}, SessionZero, false},
-        {"an invisible station", {false, false, false, false}, InvisibleStation, false},
-        {"elevated", {false, false, false, true, true}, None, true},
-        {"elevated, the option", {true, false, false, true, true}, Option, true},
-        {"SYSTEM in session 0", {false, true, true, false, true}, System, true},
+        {"a user's run", {}, None, false, false},
+        {"the option", {true}, Option, false, false},
+        {"SYSTEM", {false, true, true, false}, System, false, true},
+        {"session 0", {false, false, true, true}, SessionZero, false, false},
+        {"an invisible station", {false, false, false, false}, InvisibleStation, false, false},
+        {"elevated", {false, false, false, true, true}, None, true, true},
+        {"elevated, the option", {true, false, false, true, true}, Option, true, true},
+        {"SYSTEM in session 0", {false, true, true, false, true}, System, true, true},
     };
     for (const auto& c : cases) {
         const WindowDecision decision = decideWindow(c.facts);
@@ -60,6 +61,10 @@ TEST(WindowPolicy, NoWindowWhereNobodySeesItAndNoLinkWhenElevated) {
         EXPECT_EQ(decision.addressAsText, c.addressAsText) << c.name;
         EXPECT_EQ(noWindowLine(c.noWindow) != nullptr, c.noWindow != None && c.noWindow != Option)
             << c.name;
+        TokenFacts token;
+        token.system = c.facts.system;
+        token.elevated = c.facts.elevated;
+        EXPECT_EQ(wantsRedirectionGuard(token), c.redirectionGuard) << c.name;
     }
 }
 
