@@ -22,10 +22,10 @@ AnswerRow answerRow(std::uint32_t status, std::int64_t resumeOffset) {
 }
 
 std::int32_t busyMinutes(const wchar_t* text) {
-    // An HTTP date or an empty text has no leading digits and reads 0. wcstoll clamps at the
-    // 64-bit limits; the seconds are then held to 32 bits as the header's number is, whatever
-    // the width of long, so the rounding below cannot overflow.
-    std::int64_t seconds = std::wcstoll(text, nullptr, 10);
+    // An HTTP date or an empty text has no leading digits and reads 0. The reading clamps at
+    // the 64-bit limits; the seconds are then held to 32 bits as the header's number is,
+    // whatever the width of long, so the rounding below cannot overflow.
+    std::int64_t seconds = _wcstoi64(text, nullptr, 10);
     if (seconds > INT32_MAX) {
         seconds = INT32_MAX;
     }
@@ -62,7 +62,7 @@ bool provesComplete(std::int64_t total, std::int64_t resumeOffset) {
 }
 
 std::int64_t announcedLength(bool present, const wchar_t* text) {
-    return present ? std::wcstoll(text, nullptr, 10) : -1;
+    return present ? _wcstoi64(text, nullptr, 10) : -1;
 }
 
 bool sizeAcceptable(std::int64_t size) {

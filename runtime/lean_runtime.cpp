@@ -1,5 +1,6 @@
-// Linked into the shipped program only: stand-ins for three parts of the static runtimes, two
-// that the program never needs in full and one that would load DLLs before wWinMain runs.
+// Linked into the shipped program only: stand-ins for four parts of the static runtimes: two
+// that the program never needs in full, one that would load DLLs before wWinMain runs, and the
+// C runtime's start-up code.
 
 #include <windows.h>
 
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <new>
+#include <stdlib.h>
 
 // The default handler names the exception's type on stderr, which a GUI process does not
 // have; the demangler and the C99 formatter it brings along are about 55 KiB of the file.
@@ -70,5 +72,30 @@ __attribute__((no_stack_protector, constructor(101))) void setStackGuard() {
     // A smashed stack: end at once, without running anything more of this process.
     RaiseFailFastException(nullptr, nullptr, 0);
     std::abort();
+}
+}
+
+// The entry point (linked with -nostartfiles). mingw-w64's start-up code sets up what this
+// program never uses: the C runtime's argument and environment copies, its signal, math-error
+// and floating-point handlers, the runtime pseudo-relocations (lld makes none here) and the
+// exit() that runs atexit handlers, about 8 KiB of the file. What the program needs of it is
+// done here: the C++ constructors, and the C runtime's checked functions returning an error
+// instead of ending the process on a bad argument, as mingw-w64's own start-up sets them.
+extern "C" {
+void __main(); // libmingw32's constructor runner, which a static initializer could call too
+
+// The process ends with ExitProcess, never through exit(): nothing registered here would run.
+int atexit(void (*)()) {
+    return 0;
+}
+
+void ignoreInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned, uintptr_t) {}
+
+[[noreturn]] void wWinMainCRTStartup() {
+    (void)_set_invalid_parameter_handler(ignoreInvalidParameter);
+    __main();
+    // wWinMain reads its arguments with GetCommandLineW itself.
+    ExitProcess(
+        static_cast<UINT>(wWinMain(GetModuleHandleW(nullptr), nullptr, nullptr, SW_SHOWDEFAULT)));
 }
 }
