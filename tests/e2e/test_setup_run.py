@@ -355,6 +355,12 @@ def test_a_full_installer_at_hand_replaces_the_download(workspace, tampered):
     at_hand.parent.mkdir()
     at_hand.write_bytes(installer(tamper=tampered).read_bytes())
     before = (at_hand.read_bytes(), at_hand.stat().st_mtime_ns)
+    # An interrupted download left a longer head and its validators: the copy goes onto
+    # neither.
+    workspace.work_folder.mkdir()
+    workspace.installer.write_bytes(b"MZ" + bytes(len(before[0]) + 4096))
+    validators = workspace.work_folder / "Skyloom-win-Setup.validadores"
+    validators.write_bytes(b"skyloom-validadores 1\ntotal 9999999\netag \"old\"\nfim\n")
     with https_server(real=installer()) as server:
         run = workspace.run_setup("--sem-janela", "--instalador", win_path(at_hand),
                                   "--url", server.url())

@@ -478,4 +478,41 @@ TEST(ReleaseValidators, AFileNotWholeOrOfAnotherFormatCountsAsAbsent) {
     }
 }
 
+// A value exactly as long as its buffer would lose its terminator: refused, one shorter read
+// back unchanged.
+TEST(ReleaseValidators, EachFieldOfTheFileFitsItsRoomWithTheTerminator) {
+    const std::string head = "skyloom-validadores 1\ntotal 3000000\n";
+    const struct {
+        const char* key;
+        std::size_t capacity;
+        const char* before; // the fields that come first, a validator among them
+    } fields[] = {{"etag", kEtagCapacity, ""},
+                  {"last-modified", kHttpDateCapacity, ""},
+                  {"date", kHttpDateCapacity, "etag \"v1\"\n"},
+                  {"url", kMaxValidatorUrlLength + 1, "etag \"v1\"\n"}};
+    for (const auto& field : fields) {
+        for (const std::size_t length : {field.capacity - 1, field.capacity}) {
+            std::string value(length, 'x');
+            value.front() = value.back() = '"'; // an ETag must be quoted; the rest take any
+            const std::string text = head + field.before + field.key + " " + value + "\nfim\n";
+            const ParsedValidators parsed = parseValidatorFile(text); // the URL points into it
+            const bool fits = length < field.capacity;
+            ASSERT_EQ(parsed.verdict == ValidatorFileVerdict::Usable, fits)
+                << field.key << " " << length;
+            if (!fits) {
+                continue;
+            }
+            const ReleaseValidators& v = parsed.validators;
+            const std::wstring wide(value.begin(), value.end());
+            const std::string_view key = field.key;
+            EXPECT_EQ(key == "etag"            ? std::wstring(v.etag)
+                      : key == "last-modified" ? std::wstring(v.lastModified)
+                      : key == "date"          ? std::wstring(v.date)
+                                               : std::wstring(parsed.url.begin(), parsed.url.end()),
+                      wide)
+                << field.key;
+        }
+    }
+}
+
 } // namespace

@@ -1,6 +1,7 @@
 #pragma once
-// A folder of one test in the temporary folder, with the log written into it. When it goes,
-// the log path is put back and the folder is removed with every file in it.
+// A folder of one test in the temporary folder, with the log written into it. What an earlier
+// run left in it (a run whose clean-up failed) goes first; when it goes, the log path is put
+// back and the folder is removed with everything in it.
 
 #include "log/diagnostic_log.h"
 
@@ -20,7 +21,7 @@ class ScratchFolder {
         GetTempPathW(MAX_PATH, temp);
         path_ = std::wstring(temp) + name;
         CreateDirectoryW(path_.c_str(), nullptr);
-        removeFiles();
+        removeContents(path_);
         logFile_ = file(logName);
         logPath = logFile_;
     }
@@ -29,7 +30,7 @@ class ScratchFolder {
     ~ScratchFolder() {
         closeLog();
         logPath = savedLogPath_;
-        removeFiles();
+        removeContents(path_);
         RemoveDirectoryW(path_.c_str());
     }
 
@@ -61,16 +62,28 @@ class ScratchFolder {
     }
 
   private:
-    void removeFiles() const {
+    // Files and folders, never through a link: a link goes itself.
+    static void removeContents(const std::wstring& folder) {
         WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW(file(L"*").c_str(), &found);
+        HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
         if (search == INVALID_HANDLE_VALUE) {
             return;
         }
         do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                DeleteFileW(file(found.cFileName).c_str());
+            const std::wstring name = found.cFileName;
+            const std::wstring path = folder + L"\\" + name;
+            const DWORD attributes = found.dwFileAttributes;
+            if (name == L"." || name == L"..") {
+                continue;
             }
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                DeleteFileW(path.c_str());
+                continue;
+            }
+            if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+                removeContents(path);
+            }
+            RemoveDirectoryW(path.c_str());
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
