@@ -23,13 +23,15 @@ import collections
 import dataclasses
 import pathlib
 import random
+import subprocess
 import sys
 import tempfile
 import time
 
 HERE = pathlib.Path(__file__).resolve().parent
 
-from testkit.harness import SETUP_EXE, SetupRun, Workspace, run_windows, win_path  # noqa: E402
+from testkit.harness import (SETUP_EXE, SOURCE, SetupRun, Workspace, run_windows,  # noqa: E402
+                             win_path)
 from testkit.scripted_server import Reply, ScriptedServer  # noqa: E402
 from testkit.setup_kit import installer  # noqa: E402
 
@@ -160,6 +162,15 @@ def one_run(index: int, plans: list, body: bytes, root: pathlib.Path) -> RunResu
                      largest, problems)
 
 
+def source_commit() -> str:
+    """The short commit of the tree the program was built from, marked when it had changes."""
+    def git(*words):
+        return subprocess.run(["git", "-C", str(SOURCE), *words], capture_output=True,
+                              text=True).stdout.strip()
+    commit = git("rev-parse", "--short", "HEAD") or "an unknown commit"
+    return commit + (" with uncommitted changes" if git("status", "--porcelain", "-uno") else "")
+
+
 def report(args, results, body_size, elapsed) -> str:
     faults = collections.Counter()
     for r in results:
@@ -168,6 +179,7 @@ def report(args, results, body_size, elapsed) -> str:
     codes = collections.Counter(r.code for r in results if r.code != 0)
     problems = [p for r in results for p in r.problems]
     lines = [
+        f"Run of {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())} at {source_commit()}. "
         f"Command: `scripts/soak --runs {args.runs} --seed {args.seed} "
         f"--long-stalls {args.long_stalls}`",
         "",
