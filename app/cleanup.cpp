@@ -1,5 +1,7 @@
 #include "app/cleanup.h"
 
+#include "app/work_folder.h"
+#include "base/open_in_folder.h"
 #include "download/partial_download.h"
 #include "job/setup_job.h"
 #include "log/diagnostic_log.h"
@@ -15,7 +17,9 @@ void closeVerifiedFile(SetupJob& job) {
 
 DWORD discardInstallerFile(SetupJob& job) {
     closeVerifiedFile(job);
-    return job.installerPath.empty() ? DWORD{0} : discardPartialDownload(job.installerPath.c_str());
+    return job.installerPath.empty()
+               ? DWORD{0}
+               : discardPartialDownload(job.workFolderHandle.get(), job.installerPath.c_str());
 }
 
 void logWhereTheFileStays(const SetupJob& job) {
@@ -30,14 +34,20 @@ void logWhereTheFileStays(const SetupJob& job) {
 namespace {
 
 // The installer's private temporary folder goes only when it is empty: what the installer left
-// there (its logs) is kept, and the working folder with it. Never followed if it were a link:
-// RemoveDirectoryW removes a link itself. True when the folder is gone or there is none.
-bool removeInstallerTempFolder(const SetupJob& job) {
-    if (job.installerTempFolder.empty() || RemoveDirectoryW(job.installerTempFolder.c_str())) {
+// there (its logs) is kept, and the working folder with it. True when the folder is gone or
+// there is none.
+bool removeInstallerTempFolder(SetupJob& job) {
+    if (!job.installerTempHandle) {
         return true;
     }
-    const DWORD error = GetLastError();
-    if (isGone(error)) {
+    FileIdentity identity;
+    DWORD error = identityOf(job.installerTempHandle.get(), identity);
+    job.installerTempHandle.reset();
+    if (error == 0) {
+        error =
+            deleteFolderIn(job.workFolderHandle.get(), leafOf(job.installerTempFolder), identity);
+    }
+    if (error == 0 || isGone(error)) {
         return true;
     }
     logLine(L"a pasta fica: %s: o instalador deixou ficheiros em %s (%lu)", job.workFolder.c_str(),
@@ -51,13 +61,7 @@ void cleanUpJob(SetupJob& job) {
     // A file still held after the waits has its own line; the folder then stays too.
     (void)discardInstallerFile(job);
     if (!job.workFolder.empty() && removeInstallerTempFolder(job)) {
-        const wchar_t* folder = job.workFolder.c_str();
-        const DWORD error = retryWhileHeld(HeldThing::Folder, folder, [folder] {
-            return RemoveDirectoryW(folder) ? DWORD{0} : GetLastError();
-        });
         // The exit code is not touched. The fixed folder is used again by the next run.
-        if (failureNeedsItsOwnLine(error)) {
-            logLine(L"a pasta fica: %s (%lu)", folder, error);
-        }
+        (void)removeOwnFolder(job.tempFolderHandle.get(), job.workFolder, job.workFolderHandle);
     }
 }

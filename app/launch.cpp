@@ -21,17 +21,19 @@ static_assert(kRestartNeeded == ERROR_SUCCESS_REBOOT_REQUIRED &&
     switch (job.installerTemp) {
     case InstallerTemp::Inherited:
         return 0;
-    case InstallerTemp::SystemTemp:
+    case InstallerTemp::MachineTemp:
         folder = job.tempFolder;
         break;
     case InstallerTemp::PrivateFolder: {
-        bool fresh = false;
-        if (const DWORD error = prepareOwnFolder(job.workFolder, L"tmp",
-                                                 trustedUserFor(job.token, true), folder, fresh);
+        // Held as the working folder is, inside it.
+        OwnFolder own;
+        if (const DWORD error = prepareOwnFolder(job.workFolderHandle.get(), job.workFolder, L"tmp",
+                                                 trustedUserFor(job.token, true), own);
             error != 0) {
             return error;
         }
-        job.installerTempFolder = folder;
+        folder = job.installerTempFolder = own.path;
+        job.installerTempHandle = std::move(own.handle);
         break;
     }
     }
@@ -57,12 +59,13 @@ bool installerSucceeded(std::uint32_t exitCode) {
     return exitCode == 0 || exitCode == kRestartNeeded || exitCode == kRestartInitiated;
 }
 
-InstallerTemp chooseInstallerTemp(bool system, bool programTempIsInherited,
+InstallerTemp chooseInstallerTemp(bool machineWide, bool programTempIsInherited,
                                   bool programTempOpenToOthers) {
     if (programTempOpenToOthers) {
         return InstallerTemp::PrivateFolder;
     }
-    return system && !programTempIsInherited ? InstallerTemp::SystemTemp : InstallerTemp::Inherited;
+    return machineWide && !programTempIsInherited ? InstallerTemp::MachineTemp
+                                                  : InstallerTemp::Inherited;
 }
 
 SetupResult launchInstaller(SetupJob& job) {

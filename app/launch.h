@@ -14,12 +14,13 @@
 // and 1641 (started). Deployment tools read them so.
 [[nodiscard]] bool installerSucceeded(std::uint32_t exitCode);
 
-// Which temporary folder the installer gets. Installers unpack DLLs and helpers there: a
-// folder others may write to lets them plant one, so such a folder is replaced by a private one.
-// SYSTEM's own folder (SystemTemp) is not the one its inherited TEMP names, so it is handed on.
-// Anywhere else the environment stays as it is, and installer logs land where support staff
-// look for them.
-[[nodiscard]] InstallerTemp chooseInstallerTemp(bool system, bool programTempIsInherited,
+// Which temporary folder the installer gets, as TMP and TEMP both. Installers unpack DLLs and
+// helpers there: a folder others may write to lets them plant one, so such a folder is replaced
+// by a private one. A run for the whole machine (SYSTEM, or elevated) hands on its own folder,
+// the one it judged, where TMP or TEMP as inherited name another (SYSTEM's SystemTemp is not the
+// one its environment names). Anywhere else the environment stays as it is, and installer logs
+// land where support staff look for them.
+[[nodiscard]] InstallerTemp chooseInstallerTemp(bool machineWide, bool programTempIsInherited,
                                                 bool programTempOpenToOthers);
 
 // Starts the checked installer and waits for it without limit. Ok for a success (its exit code

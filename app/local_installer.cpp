@@ -10,6 +10,7 @@
 #include "download/transfer_rules.h"
 #include "log/diagnostic_log.h"
 #include "platform/held_retry.h"
+#include "platform/plain_file.h"
 
 namespace {
 
@@ -20,13 +21,22 @@ SetupResult failed(SetupJob& job, DWORD error, SetupResult code) {
 
 // Links are followed: what lies behind them is what gets copied, and the copy is checked.
 // Read sharing only, so nobody writes the file while it is read; nobody is kept from
-// deleting or renaming it either way, since the copy is what is used.
+// deleting or renaming it either way, since the copy is what is used. A named pipe's server
+// (a path such as \\.\pipe\x) may act for its client only at the identification level, and
+// anything that is not a file on a disk is refused.
 DWORD openSource(const wchar_t* path, UniqueFile& file) {
-    return retryWhileHeld(HeldThing::File, path, [&] {
+    const DWORD error = retryWhileHeld(HeldThing::File, path, [&] {
         file.reset(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN |
+                                   SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                               nullptr));
         return file ? DWORD{0} : GetLastError();
     });
+    if (error == 0 && GetFileType(file.get()) != FILE_TYPE_DISK) {
+        file.reset();
+        return ERROR_BAD_FILE_TYPE;
+    }
+    return error;
 }
 
 // A volume that cannot tell its free space does not stop the copy, as with a download.
@@ -87,23 +97,31 @@ SetupResult copyLocalInstaller(SetupJob& job) {
     job.downloaded.store(0);
     job.total.store(size);
 
-    // What an earlier download left goes: its bytes and the validators of its release.
+    // Under a name of its own until it is whole; then it replaces what an earlier download left,
+    // whose validators go first.
+    const HANDLE folder = job.workFolderHandle.get();
     UniqueFile to;
-    DWORD error = openPartialDownload(job.installerPath.c_str(), to);
-    if (error == 0) {
-        error = emptyPartialDownload(kPartialDownloadIo, job.installerPath.c_str(), to.get());
-    }
-    if (error != 0) {
+    if (const DWORD error = openCopy(folder, job.installerPath.c_str(), to); error != 0) {
         return failed(job, error, SetupResult::LocalError);
     }
+    SetupResult copied = SetupResult::NotEnoughSpace;
     if (!enoughRoomFor(job, size)) {
         job.neededMegabytes = wholeMegabytes(spaceNeeded(size, 0));
-        return SetupResult::NotEnoughSpace;
+    } else {
+        copied = copyBody(job, from.get(), to.get(), size);
     }
-    const SetupResult copied = copyBody(job, from.get(), to.get(), size);
     if (copied == SetupResult::Ok) {
-        logLine(L"copiado: %lld bytes", size);
+        if (const DWORD error =
+                commitCopy(kPartialDownloadIo, folder, job.installerPath.c_str(), to.get());
+            error != 0) {
+            copied = failed(job, error, SetupResult::LocalError);
+        } else {
+            logLine(L"copiado: %lld bytes", size);
+            return SetupResult::Ok;
+        }
     }
+    // A copy that did not make it goes at once.
+    (void)deleteByHandle(to.get());
     return copied;
 }
 

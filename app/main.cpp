@@ -18,8 +18,6 @@ namespace {
 int runProcess(SetupJob& job, void* context) {
     const HINSTANCE instance = static_cast<HINSTANCE>(context);
     hardenProcess();
-    const std::wstring tempFolder = findTempFolder();
-    logPath = tempFolder + kLogFileName;
 
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
@@ -31,7 +29,7 @@ int runProcess(SetupJob& job, void* context) {
         for (int i = 1; argv != nullptr && i < argc; ++i) {
             args.emplace_back(argv[i]);
         }
-        early = prepareJob(job, instance, tempFolder, args);
+        early = prepareJob(job, instance, args);
     }
     if (early) {
         return *early;

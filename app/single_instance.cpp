@@ -1,17 +1,21 @@
 #include "app/single_instance.h"
 
-#include "app/startup.h"
 #include "base/file_security.h"
 #include "log/diagnostic_log.h"
 
-InstanceVerdict judgeInstance(bool sessionZero, MutexOpen open, bool ownerTrusted) {
+InstanceScope instanceScopeFor(bool system, bool elevated, bool sessionZero) {
+    const bool machineWide = system || elevated;
+    return {machineWide ? kGlobalMutexName : kLocalMutexName, machineWide || sessionZero};
+}
+
+InstanceVerdict judgeInstance(bool shared, MutexOpen open, bool ownerTrusted) {
     switch (open) {
     case MutexOpen::Existed:
-        return !sessionZero || ownerTrusted ? InstanceVerdict::AnotherRun
-                                            : InstanceVerdict::StrangerHolds;
+        return !shared || ownerTrusted ? InstanceVerdict::AnotherRun
+                                       : InstanceVerdict::StrangerHolds;
     case MutexOpen::Denied:
         // A run of ours makes the mutex open to every run of ours.
-        return sessionZero ? InstanceVerdict::StrangerHolds : InstanceVerdict::Alone;
+        return shared ? InstanceVerdict::StrangerHolds : InstanceVerdict::Alone;
     case MutexOpen::Created:
     case MutexOpen::Failed:
         break;
@@ -19,14 +23,14 @@ InstanceVerdict judgeInstance(bool sessionZero, MutexOpen open, bool ownerTruste
     return InstanceVerdict::Alone;
 }
 
-bool anotherRunHolds(bool sessionZero, PSID trustedUser) {
+bool anotherRunHolds(InstanceScope scope, PSID trustedUser) {
     UniqueLocal descriptor;
     SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
-    if (sessionZero && protectedSecurity(trustedUser, L"GA", false, descriptor) == 0) {
+    if (scope.shared && protectedSecurity(trustedUser, L"GA", false, descriptor) == 0) {
         attributes.lpSecurityDescriptor = descriptor.get();
     }
     // Held, never closed, until the process ends.
-    const HANDLE mutex = CreateMutexW(&attributes, TRUE, kSingleInstanceMutexName);
+    const HANDLE mutex = CreateMutexW(&attributes, TRUE, scope.name);
     const DWORD error = GetLastError();
     MutexOpen open = MutexOpen::Failed;
     if (mutex != nullptr) {
@@ -35,18 +39,17 @@ bool anotherRunHolds(bool sessionZero, PSID trustedUser) {
         open = MutexOpen::Denied;
     }
     bool ownerTrusted = false;
-    if (open == MutexOpen::Existed && sessionZero) {
+    if (open == MutexOpen::Existed && scope.shared) {
         SecurityFacts facts;
         ownerTrusted = readSecurityFacts(mutex, SE_KERNEL_OBJECT, trustedUser, facts) == 0 &&
                        facts.ownerTrusted;
     }
-    switch (judgeInstance(sessionZero, open, ownerTrusted)) {
+    switch (judgeInstance(scope.shared, open, ownerTrusted)) {
     case InstanceVerdict::AnotherRun:
         logLine(L"ja' ha' um a correr");
         return true;
     case InstanceVerdict::StrangerHolds:
-        logLine(L"o mutex %s e' de outro dono: continuo sem essa protecao",
-                kSingleInstanceMutexName);
+        logLine(L"o mutex %s e' de outro dono: continuo sem essa protecao", scope.name);
         break;
     case InstanceVerdict::Alone:
         break;

@@ -1,14 +1,14 @@
 #include "app/startup.h"
 
-#include "job/setup_job.h"
 #include "app/launch.h"
 #include "app/options.h"
 #include "app/single_instance.h"
+#include "app/stale_folders.h"
 #include "app/window_policy.h"
 #include "app/work_folder.h"
 #include "base/file_security.h"
-#include "base/wide_format.h"
 #include "build_config.h"
+#include "job/setup_job.h"
 #include "log/diagnostic_log.h"
 #include "platform/system_library.h"
 #include "ui/message_catalog.h"
@@ -25,6 +25,14 @@ void hardenProcess() {
     (void)HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
 }
 
+bool wantsRedirectionGuard(const TokenFacts& token) {
+    return token.system || token.elevated;
+}
+
+TempSource tempSourceFor(const TokenFacts& token) {
+    return token.elevated && !token.system ? TempSource::WindowsTemp : TempSource::TempPath;
+}
+
 std::wstring chooseTempFolder(DWORD returned, const wchar_t* buffer) {
     if (returned == 0 || returned >= kTempFolderBufferSize) {
         return kTempFolderFallback;
@@ -32,18 +40,22 @@ std::wstring chooseTempFolder(DWORD returned, const wchar_t* buffer) {
     return std::wstring(buffer, returned);
 }
 
-std::wstring findTempFolder() {
+std::wstring findTempFolder(const TokenFacts& token) {
+    wchar_t buffer[kTempFolderBufferSize] = {};
+    if (tempSourceFor(token) == TempSource::WindowsTemp) {
+        constexpr DWORD kRoom = kTempFolderBufferSize - 6; // for "\Temp\"
+        const DWORD length = GetSystemWindowsDirectoryW(buffer, kRoom);
+        if (length == 0 || length >= kRoom) {
+            return kTempFolderFallback;
+        }
+        return pathIn(std::wstring(buffer, length), L"Temp\\");
+    }
     using GetTempPath2Function = DWORD(WINAPI*)(DWORD, LPWSTR);
     const GetTempPath2Function getTempPath2 =
         procAddress<GetTempPath2Function>(GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W");
-    wchar_t buffer[kTempFolderBufferSize] = {};
     const DWORD returned = getTempPath2 != nullptr ? getTempPath2(kTempFolderBufferSize, buffer)
                                                    : GetTempPathW(kTempFolderBufferSize, buffer);
     return chooseTempFolder(returned, buffer);
-}
-
-bool wantsRedirectionGuard(const TokenFacts& token) {
-    return token.system || token.elevated;
 }
 
 void loadDialogIcons(SetupJob& job, HINSTANCE instance) {
@@ -71,21 +83,25 @@ namespace {
 // whether anyone outside the ordinary trusted set may write to it. A folder that cannot be
 // examined counts as open to others.
 struct TempFolderFacts {
+    DWORD openError = 0;
     std::wstring finalPath;
     bool openToOthers = true;
 };
 
-TempFolderFacts examineTempFolder(const std::wstring& tempFolder, PSID user) {
+// Opened once and held in the job: what is examined here is the folder the log and the working
+// folder are then opened in, by name. Shared for deletion too: it is not this program's to keep.
+TempFolderFacts examineTempFolder(SetupJob& job, PSID user) {
     TempFolderFacts facts;
-    const UniqueFile folder(CreateFileW(tempFolder.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                        nullptr));
-    if (!folder) {
+    job.tempFolderHandle.reset(CreateFileW(job.tempFolder.c_str(), kHeldFolderAccess,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                           nullptr));
+    if (!job.tempFolderHandle) {
+        facts.openError = GetLastError();
         return facts;
     }
     SecurityFacts security;
-    if (readFolderFacts(folder.get(), user, facts.finalPath, security) != 0) {
+    if (readFolderFacts(job.tempFolderHandle.get(), user, facts.finalPath, security) != 0) {
         facts.finalPath.clear();
         return facts;
     }
@@ -93,15 +109,19 @@ TempFolderFacts examineTempFolder(const std::wstring& tempFolder, PSID user) {
     return facts;
 }
 
-// Two names of one folder, with or without the trailing backslash.
-bool sameFolder(const std::wstring& a, const std::wstring& b) {
-    return samePath(withoutTrailingBackslash(a), withoutTrailingBackslash(b));
-}
-
-std::wstring inheritedTemp() {
-    wchar_t value[kTempFolderBufferSize] = {};
-    const DWORD length = GetEnvironmentVariableW(L"TEMP", value, kTempFolderBufferSize);
-    return length > 0 && length < kTempFolderBufferSize ? std::wstring(value, length) : L"";
+// Whether TMP and TEMP, as this process inherited them, both name the program's temporary
+// folder: the installer inherits both, and would take whichever it reads.
+bool inheritsProgramTemp(const std::wstring& tempFolder) {
+    for (const wchar_t* name : {L"TMP", L"TEMP"}) {
+        wchar_t value[kTempFolderBufferSize] = {};
+        const DWORD length = GetEnvironmentVariableW(name, value, kTempFolderBufferSize);
+        if (length == 0 || length >= kTempFolderBufferSize ||
+            !samePath(withoutTrailingBackslash(std::wstring(value, length)),
+                      withoutTrailingBackslash(tempFolder))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Kernel32 before Windows 11 and Wine lack the policy: nothing changes then.
@@ -120,33 +140,70 @@ void guardRedirection(const TokenFacts& token) {
     }
 }
 
-// Opens the log once, checked; a file refused gives way to a fresh one beside it. Returns the
-// line that says so, for after the run header ("" when there is none).
-std::wstring openTheLog(bool defaultPath, const TempFolderFacts& temp, PSID user) {
-    const LogFileRules rules = logRulesFor(defaultPath, temp.finalPath, temp.openToOthers, user);
-    const std::wstring wanted = logPath;
+// "<path> nao serve (<why>)" for a log not used; "" when it is.
+std::wstring refusal(const std::wstring& path, const std::wstring& why) {
+    return why.empty() ? std::wstring() : path + L" nao serve (" + why + L")";
+}
+
+// Opens `place` as the log; a file refused gives way to a fresh one beside it, where
+// `freshBeside`. Returns the refusal for the line after the run header ("" when there is none).
+// A refused log with no replacement leaves no log, and no path for the failure dialog to name.
+std::wstring openLogOrFresh(const LogPlace& place, const LogFileRules& rules, bool freshBeside) {
     LogFileVerdict verdict = LogFileVerdict::Use;
-    const DWORD error = openLogWith(wanted, rules, verdict);
-    const std::wstring why = logRefusalReason(error, verdict);
+    const DWORD error = openLogWith(place, rules, verdict);
     // A name that cannot even be opened (a stranger's file that keeps this run out, say) gives
-    // way too, when its folder takes a fresh one.
+    // way too.
+    const std::wstring why = refusal(place.path, logRefusalReason(error, verdict));
     UniqueFile fresh;
     std::wstring freshPath;
-    if (why.empty() || openFreshLogFile(wanted, fresh, freshPath) != 0) {
-        return {};
+    if (!why.empty()) {
+        if (freshBeside && openFreshLogFile(place, fresh, freshPath) == 0) {
+            useLogFile(std::move(fresh), freshPath);
+        } else if (freshBeside) {
+            useLogFile({}, L"");
+        }
     }
-    useLogFile(std::move(fresh), freshPath);
-    return wanted + L" nao serve (" + why + L")";
+    return why;
+}
+
+// Opens the log once, checked. Returns the refusals of the logs not used, for the lines after
+// the run header.
+std::vector<std::wstring> openTheLog(SetupJob& job, const std::optional<std::wstring>& given,
+                                     const TempFolderFacts& temp) {
+    std::vector<std::wstring> refusals;
+    const LogPlace byDefault{job.tempFolderHandle.get(), pathIn(job.tempFolder, kLogFileName)};
+    const LogFileRules defaultRules =
+        logRulesFor(true, temp.finalPath, temp.openToOthers, job.token.user());
+    if (given && !(job.token.system || job.token.elevated)) {
+        refusals.push_back(openLogOrFresh({INVALID_HANDLE_VALUE, *given}, {}, true));
+    } else if (given) {
+        // SYSTEM's or an elevated run's: only in a folder that is no link and lies where its path
+        // says, held from here on. Any other gives way to the default log, never to a fresh
+        // file beside a path refused.
+        FolderPlace place = FolderPlace::Where;
+        const DWORD error = holdLogFolder(*given, job.logFolderHandle, place);
+        std::wstring why = refusal(*given, logFolderRefusal(error, place));
+        if (why.empty()) {
+            why = openLogOrFresh({job.logFolderHandle.get(), *given}, {}, false);
+        }
+        if (why.empty()) {
+            return refusals;
+        }
+        refusals.push_back(why);
+        refusals.push_back(openLogOrFresh(byDefault, defaultRules, true));
+    } else {
+        refusals.push_back(openLogOrFresh(byDefault, defaultRules, true));
+    }
+    return refusals;
 }
 
 } // namespace
 
-std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance, const std::wstring& tempFolder,
+std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance,
                               const std::vector<std::wstring_view>& args) {
     CommandLineOptions options = parseOptions(args);
     job.urls = std::move(options.urls);
     job.noRun = options.noRun;
-    job.tempFolder = tempFolder;
     job.localInstaller = std::move(options.localInstaller);
     if (job.urls.empty()) {
         job.urls.assign(kBuiltInUrls.begin(), kBuiltInUrls.end());
@@ -161,39 +218,49 @@ std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance, const std::wstr
     job.noWindow = window.noWindow != NoWindowReason::None;
     job.addressAsText = window.addressAsText;
 
-    const TempFolderFacts temp = examineTempFolder(tempFolder, job.token.user());
-    if (options.logPath) {
-        logPath = *options.logPath;
-    }
-    const std::wstring logRefused = openTheLog(!options.logPath, temp, job.token.user());
+    job.tempFolder = findTempFolder(job.token);
+    const TempFolderFacts temp = examineTempFolder(job, job.token.user());
+    const std::vector<std::wstring> logRefusals = openTheLog(job, options.logPath, temp);
 
     const bool local = !job.localInstaller.empty();
     logLine(L"=== Skyloom-Setup %s (lingua %s%s%s%s%s) ===", kSetupVersion,
             job.catalog->languageCode, job.noWindow ? L", sem janela" : L"",
             job.noRun ? L", sem executar" : L"", local ? L", instalador " : L"",
             job.localInstaller.c_str());
-    if (!logRefused.empty()) {
-        logLine(L"o registo fica em %s: %s", logPath.c_str(), logRefused.c_str());
+    for (const std::wstring& refused : logRefusals) {
+        if (!refused.empty()) {
+            logLine(L"o registo fica em %s: %s", logPath.c_str(), refused.c_str());
+        }
     }
     if (const wchar_t* line = noWindowLine(window.noWindow)) {
         logLine(L"%s", line);
     }
 
-    if (anotherRunHolds(windowFacts.sessionZero, job.token.user())) {
+    const PSID trustedUser = trustedUserFor(job.token, true);
+    if (anotherRunHolds(
+            instanceScopeFor(job.token.system, job.token.elevated, windowFacts.sessionZero),
+            trustedUser)) {
         return toInt(SetupResult::AlreadyRunning);
     }
 
-    std::wstring workFolder;
-    if (prepareWorkFolder(tempFolder, trustedUserFor(job.token, true), workFolder,
-                          job.freshWorkFolder) != 0) {
+    if (temp.openError != 0) {
+        logLine(L"nao consegui abrir %s (%lu)", job.tempFolder.c_str(), temp.openError);
         return toInt(SetupResult::LocalError);
     }
-    // Recorded only once it is the program's own: the clean-up after a failure goes by this
-    // field, and removes no other folder.
-    job.workFolder = std::move(workFolder);
-    job.installerPath = job.workFolder + kInstallerFileName;
-    job.installerTemp = chooseInstallerTemp(
-        job.token.system, sameFolder(tempFolder, inheritedTemp()), temp.openToOthers);
+    OwnFolder work;
+    if (prepareOwnFolder(job.tempFolderHandle.get(), job.tempFolder, kWorkFolderName, trustedUser,
+                         work) != 0) {
+        return toInt(SetupResult::LocalError);
+    }
+    // Recorded only once it is the program's own and held: the clean-up after a failure goes by
+    // these fields, and removes no other folder.
+    job.workFolder = std::move(work.path);
+    job.workFolderHandle = std::move(work.handle);
+    job.freshWorkFolder = work.fresh;
+    job.installerPath = pathIn(job.workFolder, kInstallerFileName);
+    removeStaleFolders(job.tempFolderHandle.get(), job.tempFolder, trustedUser);
+    job.installerTemp = chooseInstallerTemp(job.token.system || job.token.elevated,
+                                            inheritsProgramTemp(job.tempFolder), temp.openToOthers);
     // Only a run with a window shows them.
     if (!job.noWindow) {
         loadDialogIcons(job, instance);

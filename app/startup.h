@@ -10,36 +10,38 @@
 #include <vector>
 
 struct SetupJob;
+struct TokenFacts;
 
 inline constexpr const wchar_t* kSetupVersion = L"1.0";
-inline constexpr const wchar_t* kSingleInstanceMutexName = L"Local\\Quorvane-Skyloom-Setup";
 inline constexpr const wchar_t* kTempFolderFallback = L"C:\\Windows\\Temp\\";
-inline constexpr const wchar_t* kInstallerFileName = L"\\Skyloom-win-Setup.exe";
 inline constexpr DWORD kTempFolderBufferSize = 261;
 
 extern const std::array<const wchar_t*, 2> kBuiltInUrls;
 
 void hardenProcess();
 
-struct TokenFacts;
-
 // SYSTEM and elevated runs refuse junctions that non-administrators made, wherever a path
 // passes through one.
 [[nodiscard]] bool wantsRedirectionGuard(const TokenFacts& token);
 
-// GetTempPath2W and GetTempPathW return the length written, or the size they would need when
-// the buffer is too small (then nothing was written), or 0 on failure: only a length that fits
-// is a folder.
+// Where the program's temporary folder comes from. An elevated run that is not SYSTEM takes
+// %SystemRoot%\Temp, where users may add entries but not rename another account's: its own
+// temporary folder is open to every unelevated process of the same user, which could rename the
+// working folder or plant one. SYSTEM takes GetTempPath2W's SystemTemp where kernel32 has it.
+enum class TempSource { TempPath, WindowsTemp };
+[[nodiscard]] TempSource tempSourceFor(const TokenFacts& token);
+
+// GetTempPath2W, GetTempPathW and GetSystemWindowsDirectoryW return the length written, or the
+// size they would need when the buffer is too small (then nothing was written), or 0 on failure:
+// only a length that fits is a folder.
 std::wstring chooseTempFolder(DWORD returned, const wchar_t* buffer);
 
-// GetTempPath2W where kernel32 has it, so that SYSTEM gets its own folder (C:\Windows\SystemTemp)
-// instead of C:\Windows\Temp, where every user may create folders; else GetTempPathW.
-std::wstring findTempFolder();
+// The folder tempSourceFor names, ending in a backslash.
+std::wstring findTempFolder(const TokenFacts& token);
 
 // Fills the job from the command line and prepares the working folder. Returns the exit code
 // when the process must end here (another instance, no working folder), nothing otherwise.
 [[nodiscard]] std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance,
-                                            const std::wstring& tempFolder,
                                             const std::vector<std::wstring_view>& args);
 
 void loadDialogIcons(SetupJob& job, HINSTANCE instance);

@@ -1,6 +1,8 @@
 #include "app/work_folder.h"
 
+#include "base/open_in_folder.h"
 #include "log/diagnostic_log.h"
+#include "platform/held_retry.h"
 #include "platform/plain_file.h"
 
 FixedFolderStep afterCreatingFixedFolder(DWORD error) {
@@ -13,16 +15,15 @@ FixedFolderStep afterCreatingFixedFolder(DWORD error) {
 }
 
 FolderVerdict judgeOwnFolder(const FolderFacts& facts, std::wstring_view name) {
-    if ((facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    switch (judgeFolderPlace(facts.attributes, facts.finalPath, facts.parentFinalPath, name)) {
+    case FolderPlace::ReparsePoint:
         return FolderVerdict::ReparsePoint;
-    }
-    if ((facts.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    case FolderPlace::NotAFolder:
         return FolderVerdict::NotAFolder;
-    }
-    // Final paths on both sides: the parent's name may hold 8.3 names or pass through a
-    // junction of its own.
-    if (!samePath(facts.finalPath, pathIn(facts.parentFinalPath, name))) {
+    case FolderPlace::Elsewhere:
         return FolderVerdict::Elsewhere;
+    case FolderPlace::Where:
+        break;
     }
     if (!facts.security.ownerTrusted) {
         return FolderVerdict::ForeignOwner;
@@ -50,57 +51,38 @@ const wchar_t* folderRefusal(FolderVerdict verdict) {
 
 namespace {
 
-// Opened for its security and name only, shared with everyone.
-[[nodiscard]] DWORD openFolder(const std::wstring& path, UniqueFile& folder,
-                               BY_HANDLE_FILE_INFORMATION& info) {
-    return openUnfollowed(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
-                          FILE_FLAG_BACKUP_SEMANTICS, folder, info);
+// Created or opened and held in one step: no moment between the check and the hold. What
+// exists is opened whatever it is, so that the check can say what it is.
+[[nodiscard]] DWORD holdFolder(HANDLE parent, std::wstring_view name, ULONG disposition,
+                               PSECURITY_DESCRIPTOR descriptor, UniqueFile& folder) {
+    const ULONG kind = disposition == kCreateNew ? kFolderOnly : 0;
+    return openInFolder(
+        parent, name,
+        {kHeldFolderAccess, kHeldFolderSharing, disposition, kind | kNoFollowing, descriptor},
+        folder);
 }
 
-[[nodiscard]] DWORD examineFolder(const std::wstring& folder, const std::wstring& parent, PSID user,
-                                  FolderFacts& facts) {
-    UniqueFile parentHandle;
-    UniqueFile handle;
-    BY_HANDLE_FILE_INFORMATION info{};
-    // The parent itself may be reached through a link: its final path is what counts.
-    parentHandle.reset(CreateFileW(parent.c_str(), FILE_READ_ATTRIBUTES,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!parentHandle) {
-        return GetLastError();
-    }
-    if (const DWORD error = finalPathOf(parentHandle.get(), facts.parentFinalPath); error != 0) {
-        return error;
-    }
-    // Wine shows a link only to the path, Windows to a handle that does not follow it.
-    facts.attributes = GetFileAttributesW(folder.c_str());
-    if (facts.attributes == INVALID_FILE_ATTRIBUTES) {
-        return GetLastError();
-    }
-    if (const DWORD error = openFolder(folder, handle, info); error != 0) {
-        return error;
-    }
-    facts.attributes |= info.dwFileAttributes;
-    return readFolderFacts(handle.get(), user, facts.finalPath, facts.security);
-}
-
-// CreateDirectoryW fails on a name that exists, whatever it is: a folder made here is new.
-[[nodiscard]] DWORD createFolder(const std::wstring& path, PSECURITY_DESCRIPTOR descriptor) {
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
-    return CreateDirectoryW(path.c_str(), &attributes) ? DWORD{0} : GetLastError();
-}
-
-// Whether the folder of the fixed name that exists already passes the rule; logs why not.
-[[nodiscard]] bool existingFolderIsOwn(const std::wstring& folder, const std::wstring& parent,
-                                       std::wstring_view name, PSID user) {
+// Whether the folder of the fixed name that exists already passes the rule, checked on the
+// handle that then holds it; logs why not.
+[[nodiscard]] bool existingFolderIsOwn(HANDLE parent, const std::wstring& path,
+                                       std::wstring_view name, PSID user, UniqueFile& folder) {
     FolderFacts facts;
-    if (const DWORD examined = examineFolder(folder, parent, user, facts); examined != 0) {
-        logLine(L"nao uso %s: nao a consegui examinar (%lu)", folder.c_str(), examined);
+    DWORD examined = holdFolder(parent, name, kOpenExisting, nullptr, folder);
+    if (examined == 0) {
+        examined = readFolderPlace(path.c_str(), folder.get(), parent, facts.attributes,
+                                   facts.finalPath, facts.parentFinalPath);
+    }
+    if (examined == 0) {
+        examined = readSecurityFacts(folder.get(), SE_FILE_OBJECT, user, facts.security);
+    }
+    if (examined != 0) {
+        logLine(L"nao uso %s: nao a consegui examinar (%lu)", path.c_str(), examined);
+        folder.reset();
         return false;
     }
     if (const FolderVerdict verdict = judgeOwnFolder(facts, name); verdict != FolderVerdict::Own) {
-        logLine(L"nao uso %s: %s", folder.c_str(), folderRefusal(verdict));
+        logLine(L"nao uso %s: %s", path.c_str(), folderRefusal(verdict));
+        folder.reset();
         return false;
     }
     return true;
@@ -108,36 +90,51 @@ namespace {
 
 } // namespace
 
-DWORD prepareOwnFolder(const std::wstring& parent, std::wstring_view name, PSID trustedUser,
-                       std::wstring& folder, bool& fresh) {
-    folder = pathIn(parent, name);
-    fresh = false;
+DWORD prepareOwnFolder(HANDLE parent, const std::wstring& parentPath, std::wstring_view name,
+                       PSID trustedUser, OwnFolder& folder) {
+    folder.path = pathIn(parentPath, name);
+    folder.fresh = false;
     UniqueLocal descriptor;
     DWORD error = protectedSecurity(trustedUser, L"FA", true, descriptor);
     if (error == 0) {
         // A folder that fails is left as it is: nothing is written through it, run from it or
         // deleted in it. The run loses only what it could have resumed.
-        error = createFolder(folder, descriptor.get());
+        error = holdFolder(parent, name, kCreateNew, descriptor.get(), folder.handle);
         switch (afterCreatingFixedFolder(error)) {
         case FixedFolderStep::Use:
             return 0;
         case FixedFolderStep::Examine:
-            if (existingFolderIsOwn(folder, parent, name, trustedUser)) {
+            if (existingFolderIsOwn(parent, folder.path, name, trustedUser, folder.handle)) {
                 return 0; // what an earlier run left there is resumed
             }
             break;
         case FixedFolderStep::Fresh:
-            logLine(L"nao uso %s (%lu)", folder.c_str(), error);
+            logLine(L"nao uso %s (%lu)", folder.path.c_str(), error);
             break;
         }
-        fresh = true;
-        error =
-            createUnderFreshName(pathIn(parent, name), L"", folder, [&](const std::wstring& path) {
-                return createFolder(path, descriptor.get());
-            });
+        folder.fresh = true;
+        error = createUnderFreshName(name, L"", folder.path, [&](const std::wstring& fresh) {
+            return holdFolder(parent, fresh, kCreateNew, descriptor.get(), folder.handle);
+        });
+        folder.path = pathIn(parentPath, folder.path);
     }
     if (error != 0) {
-        logLine(L"nao consegui criar %s (%lu)", folder.c_str(), error);
+        logLine(L"nao consegui criar %s (%lu)", folder.path.c_str(), error);
+    }
+    return error;
+}
+
+DWORD removeOwnFolder(HANDLE parent, const std::wstring& path, UniqueFile& held) {
+    FileIdentity identity;
+    if (const DWORD error = identityOf(held.get(), identity); error != 0) {
+        return error;
+    }
+    held.reset();
+    const DWORD error = retryWhileHeld(HeldThing::Folder, path.c_str(), [&] {
+        return deleteFolderIn(parent, leafOf(path), identity);
+    });
+    if (failureNeedsItsOwnLine(error)) {
+        logLine(L"a pasta fica: %s (%lu)", path.c_str(), error);
     }
     return error;
 }

@@ -22,11 +22,18 @@ DWORD readTokenFacts(TokenFacts& facts) {
         facts.elevated = elevation.TokenIsElevated != 0;
     }
     facts.system = IsWellKnownSid(facts.user(), WinLocalSystemSid) != FALSE;
+    // A group present but for deny only, as in a filtered token, is not a member here.
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof administrators;
+    BOOL member = FALSE;
+    facts.administrator =
+        CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize) &&
+        CheckTokenMembership(nullptr, administrators, &member) && member;
     return 0;
 }
 
 PSID trustedUserFor(const TokenFacts& token, bool elevatedSet) {
-    return elevatedSet && token.elevated ? nullptr : token.user();
+    return elevatedSet && token.elevated && token.administrator ? nullptr : token.user();
 }
 
 bool trustedSid(PSID sid, PSID user) {
@@ -114,6 +121,12 @@ std::wstring pathIn(std::wstring_view folder, std::wstring_view name) {
     return path += name;
 }
 
+std::wstring_view leafOf(std::wstring_view path) {
+    // npos + 1 is 0: a path without a separator is its own last step.
+    path.remove_prefix(path.find_last_of(L'\\') + 1);
+    return path;
+}
+
 bool samePath(const std::wstring& a, const std::wstring& b) {
     return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
@@ -131,6 +144,32 @@ DWORD readFolderFacts(HANDLE folder, PSID user, std::wstring& finalPath, Securit
         return error;
     }
     return readSecurityFacts(folder, SE_FILE_OBJECT, user, security);
+}
+
+FolderPlace judgeFolderPlace(DWORD attributes, const std::wstring& finalPath,
+                             const std::wstring& parentFinalPath, std::wstring_view name) {
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return FolderPlace::ReparsePoint;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return FolderPlace::NotAFolder;
+    }
+    return samePath(finalPath, pathIn(parentFinalPath, name)) ? FolderPlace::Where
+                                                              : FolderPlace::Elsewhere;
+}
+
+DWORD readFolderPlace(const wchar_t* path, HANDLE folder, HANDLE parent, DWORD& attributes,
+                      std::wstring& finalPath, std::wstring& parentFinalPath) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !GetFileInformationByHandle(folder, &info)) {
+        return GetLastError();
+    }
+    attributes |= info.dwFileAttributes;
+    if (const DWORD error = finalPathOf(folder, finalPath); error != 0) {
+        return error;
+    }
+    return finalPathOf(parent, parentFinalPath);
 }
 
 DWORD finalPathOf(HANDLE handle, std::wstring& path) {

@@ -29,14 +29,19 @@ struct TokenFacts {
     alignas(TOKEN_USER) BYTE userBytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
     bool system = false;   // the user is LocalSystem
     bool elevated = false; // TokenElevation
+    // The Administrators group is enabled in the token (an elevated administrator's; a split
+    // token of another group, such as Backup Operators, elevates without it).
+    bool administrator = false;
     PSID user() const { return reinterpret_cast<const TOKEN_USER*>(userBytes)->User.Sid; }
 };
 
 [[nodiscard]] DWORD readTokenFacts(TokenFacts& facts);
 
 // Whom a check trusts besides SYSTEM and the Administrators: the token's user (null: nobody
-// else). An elevated run trusts only SYSTEM and the Administrators for what it will run, since
-// any unelevated process of the same user could have made the name first.
+// else). An elevated administrator trusts only SYSTEM and the Administrators for what it will
+// run, since any unelevated process of the same user could have made the name first. An
+// elevated token without the Administrators group keeps its user: its own folders would
+// otherwise never pass, and every run would end with 50.
 [[nodiscard]] PSID trustedUserFor(const TokenFacts& token, bool elevatedSet);
 
 [[nodiscard]] bool trustedSid(PSID sid, PSID user);
@@ -95,6 +100,9 @@ template <typename Create>
 // does; a final path does only at a drive's root).
 [[nodiscard]] std::wstring pathIn(std::wstring_view folder, std::wstring_view name);
 
+// The last step of a path: the name of what it leads to in its folder.
+[[nodiscard]] std::wstring_view leafOf(std::wstring_view path);
+
 // Two paths of the same object as the file system compares names: ordinal, any letter case.
 [[nodiscard]] bool samePath(const std::wstring& a, const std::wstring& b);
 
@@ -108,6 +116,21 @@ template <typename Create>
 // What an open folder's handle says of it: its final path, its owner and its DACL.
 [[nodiscard]] DWORD readFolderFacts(HANDLE folder, PSID user, std::wstring& finalPath,
                                     SecurityFacts& security);
+
+// Whether a folder lies where its name says: no reparse point (by `attributes`, of the path and
+// of a handle that does not follow a link: Wine shows a link only to the path, Windows to the
+// handle), a folder, and its final path its parent's final path and `name` (final paths on both
+// sides: the parent's name may hold 8.3 names or pass through a junction of its own).
+enum class FolderPlace { Where, ReparsePoint, NotAFolder, Elsewhere };
+[[nodiscard]] FolderPlace judgeFolderPlace(DWORD attributes, const std::wstring& finalPath,
+                                           const std::wstring& parentFinalPath,
+                                           std::wstring_view name);
+
+// The attributes of `path` and of the open `folder` together, and the final paths of the
+// folder and of its parent (`parent` open on it).
+[[nodiscard]] DWORD readFolderPlace(const wchar_t* path, HANDLE folder, HANDLE parent,
+                                    DWORD& attributes, std::wstring& finalPath,
+                                    std::wstring& parentFinalPath);
 
 // A descriptor whose protected DACL grants `rights` to SYSTEM, the Administrators and `user`
 // (when not null) alone; `inherit` passes it down to everything made inside. Given at creation:

@@ -356,6 +356,8 @@ class Bench:
         # The program's own working folder: every tool writes its copy there, on the same disk.
         self.work = temps[0] / "Skyloom-Setup"
         self.target = self.work / "Skyloom-win-Setup.exe"
+        # Wine starts the program elevated, and an elevated run works in %SystemRoot%\Temp.
+        self.program_work = BUILD / "wineprefix" / "drive_c" / "windows" / "temp" / "Skyloom-Setup"
         # The log is appended to, never truncated: each run of the bench starts with none.
         self.logs = work_root / "logs"
         if self.logs.exists():
@@ -371,11 +373,11 @@ class Bench:
     def program(self, url, size_bytes) -> dict:
         self.runs += 1
         log = self.logs / f"run-{self.runs}.log"
-        # The program makes its working folder itself: Wine starts it elevated, and an elevated
-        # run takes no folder of a user's as its own.
-        if self.work.exists():
-            shutil.rmtree(self.work)
-        watch = CloseWatch(self.work)
+        # The program makes its working folder itself, in %SystemRoot%\Temp: Wine starts it
+        # elevated.
+        if self.program_work.exists():
+            shutil.rmtree(self.program_work)
+        watch = CloseWatch(self.program_work)
         try:
             m = run_measured([WINE, str(self.program_exe), "--sem-janela",
                               "--sem-executar", "--log", win_path(log), "--url", url],

@@ -23,7 +23,8 @@ void sleepFor(DWORD milliseconds) {
         return true;
     }
     logLine(L"validadores sem prova forte: recomeca do zero");
-    if (const DWORD error = emptyPartialDownload(*steps.partial, job.installerPath.c_str(), file);
+    if (const DWORD error = emptyPartialDownload(*steps.partial, job.workFolderHandle.get(),
+                                                 job.installerPath.c_str(), file);
         error != 0) {
         job.detail = error;
         return false;
@@ -61,11 +62,14 @@ SetupResult downloadInstallerWith(SetupJob& job, const RetrySteps& steps) {
     job.phase.store(JobPhase::Connecting);
     // What an earlier run left is resumed.
     UniqueFile file;
-    if (const DWORD opened = openPartialDownload(job.installerPath.c_str(), file); opened != 0) {
+    if (const DWORD opened =
+            openPartialDownload(job.workFolderHandle.get(), job.installerPath.c_str(), file);
+        opened != 0) {
         job.detail = opened;
         return SetupResult::LocalError;
     }
-    FilePosition position = partialDownloadPosition(job.installerPath.c_str(), file.get());
+    FilePosition position =
+        partialDownloadPosition(job.workFolderHandle.get(), job.installerPath.c_str(), file.get());
     job.downloaded.store(position.resumeOffset);
 
     SetupResult code = SetupResult::NetworkError;

@@ -37,7 +37,8 @@ Judgement ending(SetupResult code, FilePosition at) {
 
 // Empties the file and leaves its pointer at 0; false with job.detail set when that fails.
 [[nodiscard]] bool emptyTheFile(const ResponseIo& io, SetupJob& job, HANDLE file) {
-    if (const DWORD error = emptyPartialDownload(*io.partial, job.installerPath.c_str(), file);
+    if (const DWORD error = emptyPartialDownload(*io.partial, job.workFolderHandle.get(),
+                                                 job.installerPath.c_str(), file);
         error != 0) {
         job.detail = error;
         return false;
@@ -178,7 +179,8 @@ Judgement judgeWhole(const ResponseIo& io, SetupJob& job, HINTERNET request, HAN
         const ReleaseValidators answer = answerValidators(io, request);
         ReleaseValidators& validators = accepted.position.validators;
         validators = keptFromAnswer(accepted.size, answer.etag, answer.lastModified, answer.date);
-        if (!io.partial->storeValidators(job.installerPath.c_str(), request, validators)) {
+        if (!io.partial->storeValidators(job.workFolderHandle.get(), job.installerPath.c_str(),
+                                         request, validators)) {
             // What the disk does not hold cannot speak for the bytes in a later run either.
             validators = {};
         }

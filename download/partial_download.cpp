@@ -1,5 +1,7 @@
 #include "download/partial_download.h"
 
+#include "base/file_security.h"
+#include "base/open_in_folder.h"
 #include "base/wide_format.h"
 #include "log/diagnostic_log.h"
 #include "platform/held_retry.h"
@@ -8,10 +10,17 @@
 namespace {
 
 // Read sharing only, both files: nobody writes them while this process has them open.
-DWORD openPlainRetried(const wchar_t* path, DWORD access, DWORD disposition, UniqueFile& file) {
-    return retryWhileHeld(HeldThing::File, path, [&] {
-        return openPlainFile(path, access, FILE_SHARE_READ, disposition, file);
+DWORD openPlainRetried(HANDLE folder, const std::wstring& path, DWORD access, ULONG disposition,
+                       UniqueFile& file) {
+    return retryWhileHeld(HeldThing::File, path.c_str(), [&] {
+        return openPlainFileIn(folder, leafOf(path), access, FILE_SHARE_READ, disposition, file);
     });
+}
+
+DWORD deletePlainRetried(HANDLE folder, const std::wstring& path) {
+    const DWORD error = retryWhileHeld(HeldThing::File, path.c_str(),
+                                       [&] { return deletePlainFileIn(folder, leafOf(path)); });
+    return isGone(error) ? DWORD{0} : error;
 }
 
 // Empties the file and writes the text whole; 0 or the system error.
@@ -25,11 +34,8 @@ DWORD writeWhole(HANDLE file, const char* text, std::size_t length) {
     return written == length ? DWORD{0} : DWORD{ERROR_WRITE_FAULT};
 }
 
-DWORD dropValidators(const wchar_t* installerPath) {
-    const std::wstring path = validatorPathFor(installerPath);
-    const DWORD error = retryWhileHeld(HeldThing::File, path.c_str(),
-                                       [&path] { return deletePlainFile(path.c_str()); });
-    return isGone(error) ? DWORD{0} : error;
+DWORD dropValidators(HANDLE folder, const wchar_t* installerPath) {
+    return deletePlainRetried(folder, pathBesideInstaller(installerPath, kValidatorExtension));
 }
 
 bool truncateToEmpty(HANDLE file) {
@@ -38,10 +44,10 @@ bool truncateToEmpty(HANDLE file) {
     return SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) && SetEndOfFile(file);
 }
 
-bool storeValidators(const wchar_t* installerPath, HINTERNET request,
+bool storeValidators(HANDLE folder, const wchar_t* installerPath, HINTERNET request,
                      const ReleaseValidators& validators) {
     if (!hasValidators(validators)) {
-        (void)dropValidators(installerPath);
+        (void)dropValidators(folder, installerPath);
         return true;
     }
     // Where the request ended up after redirects; too long a URL is left out, and so is any
@@ -53,9 +59,9 @@ bool storeValidators(const wchar_t* installerPath, HINTERNET request,
     }
     char text[kMaxValidatorFileBytes];
     const std::size_t length = formatValidatorFile(validators, url, text);
-    const std::wstring path = validatorPathFor(installerPath);
+    const std::wstring path = pathBesideInstaller(installerPath, kValidatorExtension);
     UniqueFile file;
-    DWORD error = openPlainRetried(path.c_str(), GENERIC_WRITE, OPEN_ALWAYS, file);
+    DWORD error = openPlainRetried(folder, path, GENERIC_WRITE, kOpenOrCreate, file);
     if (error == 0) {
         error = writeWhole(file.get(), text, length);
     }
@@ -64,14 +70,14 @@ bool storeValidators(const wchar_t* installerPath, HINTERNET request,
     }
     file.reset();
     logLine(L"nao consegui guardar os validadores (%lu)", error);
-    (void)dropValidators(installerPath);
+    (void)dropValidators(folder, installerPath);
     return false;
 }
 
-ReleaseValidators loadValidators(const wchar_t* installerPath) {
-    const std::wstring path = validatorPathFor(installerPath);
+ReleaseValidators loadValidators(HANDLE folder, const wchar_t* installerPath) {
+    const std::wstring path = pathBesideInstaller(installerPath, kValidatorExtension);
     UniqueFile file;
-    if (const DWORD opened = openPlainRetried(path.c_str(), GENERIC_READ, OPEN_EXISTING, file);
+    if (const DWORD opened = openPlainRetried(folder, path, GENERIC_READ, kOpenExisting, file);
         opened != 0) {
         if (!isGone(opened)) {
             logLine(L"nao uso os validadores: %s (%lu)", path.c_str(), opened);
@@ -88,7 +94,7 @@ ReleaseValidators loadValidators(const wchar_t* installerPath) {
     const ParsedValidators parsed = parseValidatorFile({bytes, read});
     if (parsed.verdict != ValidatorFileVerdict::Usable) {
         logLine(L"validadores inutilizaveis (%s)", validatorFileProblem(parsed.verdict));
-        (void)dropValidators(installerPath);
+        (void)dropValidators(folder, installerPath);
         return {};
     }
     // The URL is printable ASCII, at most its room.
@@ -106,19 +112,20 @@ ReleaseValidators loadValidators(const wchar_t* installerPath) {
 
 const PartialDownloadIo kPartialDownloadIo{dropValidators, truncateToEmpty, storeValidators};
 
-std::wstring validatorPathFor(std::wstring_view installerPath) {
+std::wstring pathBesideInstaller(std::wstring_view installerPath, std::wstring_view extension) {
     std::wstring path(installerPath);
     if (path.ends_with(L".exe")) {
         path.resize(path.size() - 4);
     }
-    return path += kValidatorExtension;
+    return path += extension;
 }
 
-DWORD openPartialDownload(const wchar_t* installerPath, UniqueFile& file) {
-    return openPlainRetried(installerPath, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, file);
+DWORD openPartialDownload(HANDLE folder, const wchar_t* installerPath, UniqueFile& file) {
+    return openPlainRetried(folder, installerPath, GENERIC_READ | GENERIC_WRITE, kOpenOrCreate,
+                            file);
 }
 
-FilePosition partialDownloadPosition(const wchar_t* installerPath, HANDLE file) {
+FilePosition partialDownloadPosition(HANDLE folder, const wchar_t* installerPath, HANDLE file) {
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file, &size)) {
         size.QuadPart = 0;
@@ -127,24 +134,43 @@ FilePosition partialDownloadPosition(const wchar_t* installerPath, HANDLE file) 
     (void)SetFilePointerEx(file, zero, nullptr, FILE_END);
     FilePosition position{size.QuadPart, 0, {}};
     if (position.resumeOffset > 0) {
-        position.validators = loadValidators(installerPath);
+        position.validators = loadValidators(folder, installerPath);
     } else {
-        (void)dropValidators(installerPath);
+        (void)dropValidators(folder, installerPath);
     }
     return position;
 }
 
-DWORD emptyPartialDownload(const PartialDownloadIo& io, const wchar_t* installerPath, HANDLE file) {
-    (void)io.dropValidators(installerPath);
+DWORD emptyPartialDownload(const PartialDownloadIo& io, HANDLE folder, const wchar_t* installerPath,
+                           HANDLE file) {
+    (void)io.dropValidators(folder, installerPath);
     return io.truncate(file) ? DWORD{0} : GetLastError();
 }
 
-DWORD discardPartialDownload(const wchar_t* installerPath) {
-    const DWORD error = retryWhileHeld(HeldThing::File, installerPath,
-                                       [installerPath] { return deletePlainFile(installerPath); });
+DWORD openCopy(HANDLE folder, const wchar_t* installerPath, UniqueFile& copy) {
+    DWORD error = openPlainRetried(folder, pathBesideInstaller(installerPath, kCopyExtension),
+                                   GENERIC_READ | GENERIC_WRITE | DELETE, kOpenOrCreate, copy);
+    if (error == 0 && !truncateToEmpty(copy.get())) {
+        error = GetLastError();
+        copy.reset();
+    }
+    return error;
+}
+
+DWORD commitCopy(const PartialDownloadIo& io, HANDLE folder, const wchar_t* installerPath,
+                 HANDLE copy) {
+    (void)io.dropValidators(folder, installerPath);
+    // A scanner may still hold what the download left under the name.
+    return retryWhileHeld(HeldThing::File, installerPath,
+                          [&] { return renameInFolder(copy, folder, leafOf(installerPath)); });
+}
+
+DWORD discardPartialDownload(HANDLE folder, const wchar_t* installerPath) {
+    const DWORD error = deletePlainRetried(folder, installerPath);
     if (failureNeedsItsOwnLine(error)) {
         logLine(L"nao consegui apagar %s (%lu)", installerPath, error);
     }
-    (void)dropValidators(installerPath);
-    return isGone(error) ? DWORD{0} : error;
+    (void)dropValidators(folder, installerPath);
+    (void)deletePlainRetried(folder, pathBesideInstaller(installerPath, kCopyExtension));
+    return error;
 }

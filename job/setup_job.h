@@ -3,6 +3,7 @@
 
 #include "job/setup_result.h"
 #include "base/file_security.h"
+#include "base/handles.h"
 
 #include <windows.h>
 #include <winhttp.h>
@@ -14,10 +15,14 @@
 
 struct MessageCatalog;
 
+// The installer's name in the working folder.
+inline constexpr const wchar_t* kInstallerFileName = L"Skyloom-win-Setup.exe";
+
 // Which temporary folder the installer is given (TMP and TEMP).
 enum class InstallerTemp {
     Inherited,     // this process's own environment, untouched
-    SystemTemp,    // SYSTEM's own, SystemTemp: not the folder its inherited TEMP names
+    MachineTemp,   // the program's own, judged (SYSTEM's SystemTemp, an elevated run's
+                   // %SystemRoot%\Temp), where TMP or TEMP as inherited name another
     PrivateFolder, // "tmp" in the working folder: the temporary folder is open to others
 };
 
@@ -31,10 +36,21 @@ struct SetupJob {
     // Elevated: the failure dialog gives the full installer's address as text, not as a link.
     bool addressAsText = false;
     std::wstring tempFolder; // the program's, ending in a backslash
+    // The folder of a --log path that SYSTEM or an elevated run writes, held for the process.
+    UniqueFile logFolderHandle;
+    // Held from its examination: the default log and the working folder are opened inside it by
+    // name, and the working folder is removed through it.
+    UniqueFile tempFolderHandle;
     InstallerTemp installerTemp = InstallerTemp::Inherited;
-    // The private temporary folder made for the installer, once it is made.
+    // The private temporary folder made for the installer, once it is made, held as the working
+    // folder is.
     std::wstring installerTempFolder;
+    UniqueFile installerTempHandle;
     std::wstring workFolder;
+    // Held from its creation or check to the clean-up, sharing read and write but not delete:
+    // while it is held nobody can rename it away and put another folder in its place. Every file
+    // of the run is opened inside it by name.
+    UniqueFile workFolderHandle;
     // A fresh folder with a random name, made because the fixed one failed: no later run finds
     // what stays in it.
     bool freshWorkFolder = false;

@@ -43,7 +43,7 @@ std::atomic<ULONGLONG> lockGivenUpUntil{0};
 // The file the lines go to, kept from its first line to the end of the process. Only touched
 // with threadsLock held.
 struct OpenLog {
-    std::wstring path;
+    LogPlace place;
     LogFileRules rules;
     UniqueFile file;
 };
@@ -52,14 +52,14 @@ OpenLog openLog;
 // The file for the next line: the one kept, or logPath opened afresh when it is another path or
 // its last open failed (a folder that did not exist yet).
 HANDLE logFileForLine() {
-    if (openLog.path != logPath) {
-        openLog.path = logPath;
+    if (openLog.place.path != logPath) {
+        openLog.place = {INVALID_HANDLE_VALUE, logPath};
         openLog.rules = {};
         openLog.file.reset();
     }
-    if (!openLog.file) {
+    if (!openLog.file && !openLog.place.path.empty()) {
         LogFileVerdict verdict = LogFileVerdict::Use;
-        (void)openLogFile(openLog.path, openLog.rules, openLog.file, verdict);
+        (void)openLogFile(openLog.place, openLog.rules, openLog.file, verdict);
     }
     return openLog.file.get();
 }
@@ -94,13 +94,12 @@ std::size_t formatLogLine(wchar_t (&line)[kLogLineCapacity], const SYSTEMTIME& t
     return formatLogLine(line, fields, format, args);
 }
 
-DWORD openLogWith(const std::wstring& path, const LogFileRules& rules, LogFileVerdict& verdict) {
+DWORD openLogWith(const LogPlace& place, const LogFileRules& rules, LogFileVerdict& verdict) {
     AcquireSRWLockExclusive(&threadsLock);
-    logPath = path;
-    openLog.path = path;
+    logPath = place.path;
+    openLog.place = place;
     openLog.rules = rules;
-    verdict = LogFileVerdict::Use;
-    const DWORD error = openLogFile(path, rules, openLog.file, verdict);
+    const DWORD error = openLogFile(place, rules, openLog.file, verdict);
     ReleaseSRWLockExclusive(&threadsLock);
     return error;
 }
@@ -108,7 +107,7 @@ DWORD openLogWith(const std::wstring& path, const LogFileRules& rules, LogFileVe
 void useLogFile(UniqueFile file, const std::wstring& path) {
     AcquireSRWLockExclusive(&threadsLock);
     logPath = path;
-    openLog.path = path;
+    openLog.place = {INVALID_HANDLE_VALUE, path};
     openLog.rules = {};
     openLog.file = std::move(file);
     ReleaseSRWLockExclusive(&threadsLock);

@@ -22,13 +22,15 @@ inline constexpr DWORD kLogLockGiveUpMs = 10'000;
 
 void logLine(const wchar_t* format, ...);
 
-// Makes `path` the log, opened now under `rules` and kept for every later line. Returns the
-// error of the open (the lines are then lost, as with any log that cannot be opened), else 0
-// with the verdict: a refused file is not written.
-[[nodiscard]] DWORD openLogWith(const std::wstring& path, const LogFileRules& rules,
+// Makes the file at `place` the log, opened now under `rules` and kept for every later line (a
+// held folder of the place must stay open as long). Returns the error of the open (the lines are
+// then lost, as with any log that cannot be opened), else 0 with the verdict: a refused file is
+// not written.
+[[nodiscard]] DWORD openLogWith(const LogPlace& place, const LogFileRules& rules,
                                 LogFileVerdict& verdict);
 
-// Makes an open file the log: the fresh one made after a refusal.
+// Makes an open file the log: the fresh one made after a refusal. An empty path and no file:
+// no log at all, and no path for the failure dialog to name.
 void useLogFile(UniqueFile file, const std::wstring& path);
 
 // Lets go of the log file, so that it can be deleted; the next line opens logPath again.

@@ -1,6 +1,7 @@
 #include "log/log_file.h"
 
 #include "base/file_security.h"
+#include "base/open_in_folder.h"
 #include "base/wide_format.h"
 
 namespace {
@@ -81,6 +82,24 @@ std::wstring logRefusalReason(DWORD openError, LogFileVerdict verdict) {
     return why;
 }
 
+std::wstring logFolderRefusal(DWORD error, FolderPlace place) {
+    switch (place) {
+    case FolderPlace::ReparsePoint:
+        return L"a pasta e' uma ligacao";
+    case FolderPlace::NotAFolder:
+        return L"a pasta nao e' uma pasta";
+    case FolderPlace::Elsewhere:
+        return L"a pasta leva a outro sitio";
+    case FolderPlace::Where:
+        break;
+    }
+    wchar_t why[64] = {};
+    if (error != 0) {
+        formatWide(why, L"a pasta nao se abre (%lu)", error);
+    }
+    return why;
+}
+
 const wchar_t* logFileRefusal(LogFileVerdict verdict) {
     switch (verdict) {
     case LogFileVerdict::Link:
@@ -97,15 +116,21 @@ const wchar_t* logFileRefusal(LogFileVerdict verdict) {
     return L"";
 }
 
-DWORD openLogFile(const std::wstring& path, const LogFileRules& rules, UniqueFile& file,
-                  LogFileVerdict& verdict) {
-    file.reset(CreateFileW(path.c_str(), kLogAccess, kLogSharing, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file) {
-        return GetLastError();
+LogLookStep afterLookingAtLog(DWORD lookError, LogFileVerdict verdict) {
+    if (lookError == ERROR_FILE_NOT_FOUND) {
+        return LogLookStep::Create;
     }
+    return lookError == 0 && verdict == LogFileVerdict::Use ? LogLookStep::Open
+                                                            : LogLookStep::GiveWay;
+}
+
+namespace {
+
+// Reads the facts of an open log file and judges them; a refused file is closed.
+[[nodiscard]] DWORD judgeOpenLogFile(const LogFileRules& rules, bool existed, UniqueFile& file,
+                                     LogFileVerdict& verdict) {
     LogFileFacts facts;
-    facts.existed = openFoundFile(GetLastError());
+    facts.existed = existed;
     if (const DWORD error = readLogFileFacts(file.get(), rules, facts); error != 0) {
         file.reset();
         return error;
@@ -117,14 +142,139 @@ DWORD openLogFile(const std::wstring& path, const LogFileRules& rules, UniqueFil
     return 0;
 }
 
-DWORD openFreshLogFile(const std::wstring& refusedPath, UniqueFile& file, std::wstring& path) {
-    // The refused path's folder, up to its last separator; none for a bare name.
-    const std::size_t slash = refusedPath.find_last_of(L"\\/");
-    const std::size_t folderLength = slash == std::wstring::npos ? 0 : slash + 1;
-    const std::wstring prefix = std::wstring(refusedPath.data(), folderLength) + L"Skyloom-Setup";
-    return createUnderFreshName(prefix, L".log", path, [&file](const std::wstring& name) {
-        file.reset(CreateFileW(name.c_str(), kLogAccess, kLogSharing, nullptr, CREATE_NEW,
+[[nodiscard]] DWORD openLogIn(HANDLE folder, std::wstring_view name, ULONG disposition,
+                              UniqueFile& file, bool* created = nullptr) {
+    return openInFolder(folder, name,
+                        {kLogAccess, kLogSharing, disposition, kFileOnly | kNoFollowing}, file,
+                        created);
+}
+
+// In a folder others may write to: a look first, at what anyone may have put under the name.
+[[nodiscard]] DWORD openLookingFirst(HANDLE folder, std::wstring_view name,
+                                     const LogFileRules& rules, UniqueFile& file,
+                                     LogFileVerdict& verdict) {
+    UniqueFile look;
+    LogFileVerdict seen = LogFileVerdict::Use;
+    DWORD error = openInFolder(folder, name,
+                               {READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                kOpenExisting, kFileOnly | kNoFollowing},
+                               look);
+    if (error == 0) {
+        error = judgeOpenLogFile(rules, true, look, seen);
+    }
+    switch (afterLookingAtLog(error, seen)) {
+    case LogLookStep::Create:
+        if (const DWORD created = openLogIn(folder, name, kCreateNew, file); created != 0) {
+            return created;
+        }
+        return judgeOpenLogFile(rules, false, file, verdict);
+    case LogLookStep::Open:
+        if (const DWORD opened = openLogIn(folder, name, kOpenExisting, file); opened != 0) {
+            return opened;
+        }
+        return judgeOpenLogFile(rules, true, file, verdict);
+    case LogLookStep::GiveWay:
+        break;
+    }
+    verdict = seen;
+    return error;
+}
+
+} // namespace
+
+DWORD openLogFile(const LogPlace& place, const LogFileRules& rules, UniqueFile& file,
+                  LogFileVerdict& verdict) {
+    verdict = LogFileVerdict::Use;
+    if (place.folder == INVALID_HANDLE_VALUE) {
+        file.reset(CreateFileW(place.path.c_str(), kLogAccess, kLogSharing, nullptr, OPEN_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        return file ? DWORD{0} : GetLastError();
-    });
+        if (!file) {
+            return GetLastError();
+        }
+        return judgeOpenLogFile(rules, openFoundFile(GetLastError()), file, verdict);
+    }
+    const std::wstring_view name = leafOf(place.path);
+    if (rules.ownerMustBeTrusted) {
+        return openLookingFirst(place.folder, name, rules, file, verdict);
+    }
+    bool created = false;
+    if (const DWORD error = openLogIn(place.folder, name, kOpenOrCreate, file, &created);
+        error != 0) {
+        return error;
+    }
+    return judgeOpenLogFile(rules, !created, file, verdict);
+}
+
+DWORD openFreshLogFile(const LogPlace& refused, UniqueFile& file, std::wstring& path) {
+    // The refused path's folder, up to its last separator; none for a bare name.
+    const std::wstring_view name = leafOf(refused.path);
+    const std::wstring folder(refused.path.data(), refused.path.size() - name.size());
+    std::wstring fresh;
+    const DWORD error =
+        createUnderFreshName(L"Skyloom-Setup", L".log", fresh, [&](const std::wstring& candidate) {
+            if (refused.folder != INVALID_HANDLE_VALUE) {
+                return openLogIn(refused.folder, candidate, kCreateNew, file);
+            }
+            file.reset(CreateFileW((folder + candidate).c_str(), kLogAccess, kLogSharing, nullptr,
+                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                   nullptr));
+            return file ? DWORD{0} : GetLastError();
+        });
+    path = folder + fresh;
+    return error;
+}
+
+DWORD holdLogFolder(const std::wstring& logPath, UniqueFile& folder, FolderPlace& place) {
+    wchar_t full[MAX_PATH * 2];
+    wchar_t* name = nullptr;
+    const DWORD length = GetFullPathNameW(logPath.c_str(), MAX_PATH * 2, full, &name);
+    if (length == 0 || length >= MAX_PATH * 2 || name == nullptr) {
+        return length == 0 ? GetLastError() : DWORD{ERROR_FILENAME_EXCED_RANGE};
+    }
+    const std::wstring folderPath(full, name - full);
+    // Shared for reading and writing, not for deletion: held, it cannot be renamed away.
+    folder.reset(
+        CreateFileW(folderPath.c_str(),
+                    READ_CONTROL | FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY | FILE_TRAVERSE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!folder) {
+        return GetLastError();
+    }
+    // A root (a drive's, or a share's) is where its path says; any other folder lies in a
+    // parent whose final path is looked at.
+    wchar_t volume[MAX_PATH * 2];
+    const bool root = GetVolumePathNameW(folderPath.c_str(), volume, MAX_PATH * 2) &&
+                      samePath(volume, folderPath);
+    const std::wstring withoutSlash = withoutTrailingBackslash(folderPath);
+    DWORD attributes = 0;
+    std::wstring finalPath;
+    std::wstring parentFinalPath;
+    DWORD error = 0;
+    if (root) {
+        BY_HANDLE_FILE_INFORMATION info{};
+        error = GetFileInformationByHandle(folder.get(), &info) ? DWORD{0} : GetLastError();
+        attributes = info.dwFileAttributes | FILE_ATTRIBUTE_DIRECTORY;
+        place = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? FolderPlace::ReparsePoint
+                                                                 : FolderPlace::Where;
+    } else {
+        const std::wstring_view leaf = leafOf(withoutSlash);
+        const std::wstring parentPath(withoutSlash.data(), withoutSlash.size() - leaf.size());
+        const UniqueFile parent(CreateFileW(parentPath.c_str(), FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                            nullptr));
+        error = parent ? readFolderPlace(withoutSlash.c_str(), folder.get(), parent.get(),
+                                         attributes, finalPath, parentFinalPath)
+                       : GetLastError();
+        place = judgeFolderPlace(attributes, finalPath, parentFinalPath, leaf);
+    }
+    if (error == 0 && place != FolderPlace::Where) {
+        error = ERROR_ACCESS_DENIED;
+    }
+    if (error != 0) {
+        folder.reset();
+    }
+    return error;
 }

@@ -1,15 +1,19 @@
 #pragma once
 // The log file is opened once per process and kept. A name in a folder others may write to
-// (C:\Windows\Temp for SYSTEM without SystemTemp) may have been made first by anyone: as a link,
-// so that every line lands in a file of their choosing, or as a plain file of their own, whose
-// owner could read every line and forge others. Such a file is not written: the log goes to a
-// fresh file beside it instead.
+// (C:\Windows\Temp for SYSTEM without SystemTemp, and for elevated runs) may have been made first
+// by anyone: as a link, so that every line lands in a file of their choosing, or as a plain file
+// of their own, whose owner could read every line and forge others. Such a file is not written:
+// the log goes to a fresh file beside it instead. There an existing file is first looked at with
+// an open that asks for no data, which no opportunistic lock of the stranger's can hold up; only
+// a file of the trusted set's is then opened for appending, and checked again on that handle.
 
+#include "base/file_security.h"
 #include "base/handles.h"
 
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 inline constexpr const wchar_t* kLogFileName = L"Skyloom-Setup.log";
 
@@ -36,6 +40,14 @@ struct LogFileRules {
 
 enum class LogFileVerdict { Use, Link, SecondName, Elsewhere, ForeignOwner };
 
+// Where the log file is opened: by name inside a folder held open (the default log in the
+// temporary folder; the --log of SYSTEM or an elevated run in its checked folder), or by its path
+// (a user's --log, and a log path set later). `path` names it in either case.
+struct LogPlace {
+    HANDLE folder = INVALID_HANDLE_VALUE;
+    std::wstring path;
+};
+
 // The rules for the log start-up opens. Only the default name lies where others may have made
 // it first: its final path must be the temporary folder's (when that can be read) and the name,
 // and in a temporary folder others may write to an existing file must be owned by the trusted
@@ -49,6 +61,13 @@ enum class LogFileVerdict { Use, Link, SecondName, Elsewhere, ForeignOwner };
     return errorAfterOpen == ERROR_ALREADY_EXISTS;
 }
 
+// What follows a look at the name that asks for no data: nothing there, so make it new (and a
+// name made meanwhile by someone else gives way too); a file that passes, so open it for
+// appending and check it again; anything else gives way to a fresh file, the stranger's never
+// opened for data.
+enum class LogLookStep { Create, Open, GiveWay };
+[[nodiscard]] LogLookStep afterLookingAtLog(DWORD lookError, LogFileVerdict verdict);
+
 // Why the log start-up asked for gives way to a fresh one, "" when it is used: "nao se abre
 // (<error>)" when it cannot be opened, else the verdict's words.
 [[nodiscard]] std::wstring logRefusalReason(DWORD openError, LogFileVerdict verdict);
@@ -61,12 +80,22 @@ enum class LogFileVerdict { Use, Link, SecondName, Elsewhere, ForeignOwner };
 [[nodiscard]] const wchar_t* logFileRefusal(LogFileVerdict verdict);
 
 // Opens (creating it if need be) the log file without following a link at its name, and judges
-// it. 0 with the file in `file` and the verdict; a refused file is closed again. Otherwise the
-// error of the open.
-[[nodiscard]] DWORD openLogFile(const std::wstring& path, const LogFileRules& rules,
-                                UniqueFile& file, LogFileVerdict& verdict);
+// it; with rules.ownerMustBeTrusted an existing file is looked at first. 0 with the file in
+// `file` and the verdict; a refused file is closed again. Otherwise the error of the open.
+[[nodiscard]] DWORD openLogFile(const LogPlace& place, const LogFileRules& rules, UniqueFile& file,
+                                LogFileVerdict& verdict);
 
-// A new Skyloom-Setup-<random>.log in the folder of `refusedPath`, never an existing name: 0
-// with the file and its path.
-[[nodiscard]] DWORD openFreshLogFile(const std::wstring& refusedPath, UniqueFile& file,
-                                     std::wstring& path);
+// A new Skyloom-Setup-<random>.log beside `refused` (in its held folder, else in the folder of
+// its path), never an existing name: 0 with the file and its path.
+[[nodiscard]] DWORD openFreshLogFile(const LogPlace& refused, UniqueFile& file, std::wstring& path);
+
+// Why the folder of such a --log path is not used, "" when it is: "a pasta nao se abre
+// (<error>)", or what its place is.
+[[nodiscard]] std::wstring logFolderRefusal(DWORD error, FolderPlace place);
+
+// The folder of a --log path that SYSTEM or an elevated run writes, opened and held: it must be
+// no link and lie where its path says (base/file_security.h); no owner or DACL rule, so that a
+// share every computer may write to stays usable. 0 with the folder held when it passes, else
+// the error, or ERROR_ACCESS_DENIED with the refusal in `place`.
+[[nodiscard]] DWORD holdLogFolder(const std::wstring& logPath, UniqueFile& folder,
+                                  FolderPlace& place);

@@ -31,28 +31,16 @@ bool posixDeleteUnsupported(DWORD error) {
     }
 }
 
-DWORD openUnfollowed(const wchar_t* path, DWORD access, DWORD share, DWORD disposition, DWORD flags,
-                     UniqueFile& handle, BY_HANDLE_FILE_INFORMATION& info) {
-    handle.reset(CreateFileW(path, access, share, nullptr, disposition,
-                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | flags,
-                             nullptr));
-    if (!handle) {
-        return GetLastError();
-    }
-    if (!GetFileInformationByHandle(handle.get(), &info)) {
-        const DWORD error = GetLastError();
-        handle.reset();
-        return error;
-    }
-    return 0;
-}
-
-DWORD openPlainFile(const wchar_t* path, DWORD access, DWORD share, DWORD disposition,
-                    UniqueFile& file) {
+DWORD openPlainFileIn(HANDLE folder, std::wstring_view name, DWORD access, DWORD share,
+                      ULONG disposition, UniqueFile& file) {
+    DWORD refused = openInFolder(
+        folder, name, {access | FILE_READ_ATTRIBUTES, share, disposition, kFileOnly | kNoFollowing},
+        file);
     BY_HANDLE_FILE_INFORMATION info{};
-    DWORD refused = openUnfollowed(path, access, share, disposition, 0, file, info);
     if (refused == 0) {
-        refused = plainFileError(info.dwFileAttributes, info.nNumberOfLinks);
+        refused = GetFileInformationByHandle(file.get(), &info)
+                      ? plainFileError(info.dwFileAttributes, info.nNumberOfLinks)
+                      : GetLastError();
     }
     if (refused != 0) {
         file.reset();
@@ -60,17 +48,9 @@ DWORD openPlainFile(const wchar_t* path, DWORD access, DWORD share, DWORD dispos
     return refused;
 }
 
-DWORD deletePlainFile(const wchar_t* path) {
-    UniqueFile file;
-    // Every sharing, as DeleteFileW asks: a reader that allows deletion does not hold it up.
-    if (const DWORD opened = openPlainFile(path, DELETE | FILE_READ_ATTRIBUTES,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                           OPEN_EXISTING, file);
-        opened != 0) {
-        return opened;
-    }
+DWORD deleteByHandle(HANDLE handle) {
     DispositionEx posix{kDispositionDelete | kDispositionPosixSemantics};
-    if (SetFileInformationByHandle(file.get(), kFileDispositionInfoEx, &posix, sizeof posix)) {
+    if (SetFileInformationByHandle(handle, kFileDispositionInfoEx, &posix, sizeof posix)) {
         return 0;
     }
     if (const DWORD error = GetLastError(); !posixDeleteUnsupported(error)) {
@@ -78,9 +58,38 @@ DWORD deletePlainFile(const wchar_t* path) {
     }
     // The name then stays, delete pending, until every other handle on the file is closed.
     FILE_DISPOSITION_INFO disposition{TRUE};
-    if (!SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition,
+    if (!SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
                                     sizeof disposition)) {
         return GetLastError();
     }
     return 0;
+}
+
+DWORD deletePlainFileIn(HANDLE folder, std::wstring_view name) {
+    UniqueFile file;
+    // Every sharing, as DeleteFileW asks: a reader that allows deletion does not hold it up.
+    if (const DWORD opened = openPlainFileIn(folder, name, DELETE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             kOpenExisting, file);
+        opened != 0) {
+        return opened;
+    }
+    return deleteByHandle(file.get());
+}
+
+DWORD deleteFolderIn(HANDLE parent, std::wstring_view name, const FileIdentity& identity) {
+    UniqueFile folder;
+    FileIdentity found;
+    DWORD error = openInFolder(parent, name,
+                               {DELETE | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                kOpenExisting, kFolderOnly | kNoFollowing},
+                               folder);
+    if (error == 0) {
+        error = identityOf(folder.get(), found);
+    }
+    if (error == 0 && !(found == identity)) {
+        error = kErrorNotTheSameFolder;
+    }
+    return error != 0 ? error : deleteByHandle(folder.get());
 }

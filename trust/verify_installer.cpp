@@ -1,6 +1,7 @@
 #include "trust/verify_installer.h"
 
 #include "job/setup_job.h"
+#include "base/open_in_folder.h"
 #include "log/diagnostic_log.h"
 #include "platform/held_retry.h"
 #include "platform/plain_file.h"
@@ -23,8 +24,8 @@ namespace {
     // in the file's place is refused, not followed.
     UniqueFile file;
     const DWORD opened = retryWhileHeld(HeldThing::File, job.installerPath.c_str(), [&] {
-        return openPlainFile(job.installerPath.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                             OPEN_EXISTING, file);
+        return openPlainFileIn(job.workFolderHandle.get(), kInstallerFileName, GENERIC_READ,
+                               FILE_SHARE_READ, kOpenExisting, file);
     });
     if (opened != 0) {
         job.detail = opened;

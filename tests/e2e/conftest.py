@@ -4,7 +4,9 @@ import subprocess
 
 import pytest
 
-from testkit.harness import Workspace
+import shutil
+
+from testkit.harness import MACHINE_TEMP, Workspace
 
 
 @pytest.fixture
@@ -32,3 +34,18 @@ def small_volume(tmp_path):
     yield mount
     for point in mounted:
         subprocess.run(["umount", "-l", str(point)], capture_output=True)
+
+
+@pytest.fixture
+def machine_temp():
+    """MACHINE_TEMP, cleared of what the program leaves there before and after the test: an
+    elevated run works and logs there, whatever TEMP says."""
+    def clear():
+        for left in MACHINE_TEMP.glob("Skyloom-Setup*"):
+            if left.is_dir() and not left.is_symlink():
+                shutil.rmtree(left, ignore_errors=True)
+            else:
+                left.unlink(missing_ok=True)
+    clear()
+    yield MACHINE_TEMP
+    clear()

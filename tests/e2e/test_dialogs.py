@@ -228,17 +228,19 @@ def test_failed_installer_offers_close_only(workspace):
     assert_cleaned_up(workspace)
 
 
-def test_elevated_run_names_the_full_installer_without_a_link(workspace):
-    # Started as administrator: a click must never start a browser with the raised rights.
+def test_elevated_run_names_the_full_installer_without_a_link(workspace, machine_temp):
+    # Started as administrator: a click must never start a browser with the raised rights. An
+    # elevated run works and logs in %SystemRoot%\Temp.
     with https_server([Reply(404, body=b"no")]) as server:
         run, driven = workspace.run_windowed("--url", server.url(), steps=["press:8"],
-                                             elevated=True)
+                                             elevated=True,
+                                             log_path=machine_temp / "Skyloom-Setup.log")
     assert run.code == 12
     failure = settled(driven.windows()[-1])
     url = build_setting("SKYLOOM_FULL_INSTALLER_URL")
     assert failure.content == f"{DOWNLOAD_FAILED} {REFUSED}\n\n{FULL_INSTALLER}: {url}"
     assert failure.links == []
-    assert_cleaned_up(workspace)
+    assert not (machine_temp / "Skyloom-Setup").exists()
 
 
 @contextlib.contextmanager

@@ -63,8 +63,9 @@ def test_disk_that_fills_up_during_the_transfer(tmp_path, small_volume):
 
 
 def test_working_folder_deleted_while_the_file_downloads(workspace):
-    # Linux lets the folder go while Wine holds the file open (on Windows the open file keeps
-    # it): the check then finds no file, a local error; the next run starts over and succeeds.
+    # Linux lets the folder go while Wine holds it and the file open (on Windows the open file
+    # keeps it): the check, inside the folder held, then finds no file, a local error; the next
+    # run starts over and succeeds.
     good = installer()
     with slow_server(good.read_bytes()) as server:
         run = workspace.start_setup("--sem-janela", "--sem-executar", "--url", server.url())
@@ -73,17 +74,18 @@ def test_working_folder_deleted_while_the_file_downloads(workspace):
         code = ended(run)
         lines = workspace.messages(workspace.read_log())
         assert code == 50, lines
-        assert lines[-1] == "erro 50 (detalhe 3)"
+        assert lines[-1] == "erro 50 (detalhe 2)"
         again = workspace.run_setup("--sem-janela", "--sem-executar", "--url", server.url())
     assert again.code == 0
     assert server.ranges == [None, None]
     assert not workspace.work_folder.exists()
 
 
-@pytest.mark.parametrize("how", [[], ["--cwd"]])
+@pytest.mark.parametrize("how", [["--share-read-write"], ["--cwd"]])
 def test_working_folder_held_by_another_process_while_the_file_downloads(workspace, how):
-    # A folder opened with no sharing, or made the current folder of a command prompt, while
-    # the file downloads: the run ends as it would have; only the folder stays, and is logged.
+    # A folder opened by another process (which can no longer take it without sharing: the run
+    # holds it), or made the current folder of a command prompt, while the file downloads: the
+    # run ends as it would have; only the folder stays, and is logged.
     good = installer()
     flag = workspace.root / "release"
     folder = win_path(workspace.work_folder)

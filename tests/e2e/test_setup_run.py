@@ -10,7 +10,8 @@ import time
 
 import pytest
 
-from testkit.harness import (Workspace, full_installer_line, run_windows, setup_processes,
+from testkit.harness import (PROBES, Workspace, ended, full_installer_line, held,
+                             run_windows, setup_processes, start_windows,
                              win_path)
 from testkit.scripted_server import Reply, ScriptedServer
 from testkit.setup_kit import https_server, installer
@@ -103,7 +104,10 @@ def test_temporary_folder_others_may_write_to_gives_the_installer_its_own(worksp
 
 
 def test_planted_log_is_not_written_and_the_lines_go_to_a_fresh_one(workspace):
-    # The log's name made first as a second name of another file: Wine reports the link count.
+    # The log's name made first as a second name of another file, in a temporary folder others
+    # may write to (mode 0777): it is looked at with an open that asks for no data, and Wine
+    # reports the link count to that (Wine cannot show another owner).
+    workspace.temp.chmod(0o777)
     other = workspace.root / "someone-elses.txt"
     other.write_bytes(b"not a log\r\n")
     os.link(other, workspace.log_file)
@@ -285,6 +289,52 @@ def test_working_folder_of_someone_else_is_left_alone(workspace, planted, reason
     # The fresh folder goes at the end; what was planted stays as it was.
     assert sorted(p.name for p in workspace.temp.iterdir()) == ["Skyloom-Setup",
                                                                "Skyloom-Setup.log"]
+
+
+def test_elevated_run_holds_its_working_folder_against_renames(workspace, machine_temp):
+    # An elevated run works in %SystemRoot%\Temp, and holds its folder from its creation until
+    # the clean-up lets go of it to delete it: a process of the same account that keeps renaming
+    # the folder away, to put its own under the name, gets nowhere before that, and the installer
+    # starts from the folder made.
+    folder = "C:\\windows\\Temp\\Skyloom-Setup"
+    flag, report = workspace.root / "stop", workspace.root / "report.txt"
+    renamer = start_windows(PROBES / "renamefolder.exe", [folder, "--until", win_path(flag)])
+    assert renamer.stdout.readline().strip() == "started"
+    with https_server(real=installer()) as server:
+        code = ended(workspace.start_setup("--sem-janela", "--url", server.url(), elevated=True,
+                                           env={"SKYLOOM_TEST_REPORT": win_path(report)}))
+    flag.touch()
+    tried = renamer.stdout.read()
+    ended(renamer)
+    log = workspace.read_log(machine_temp / "Skyloom-Setup.log")
+    lines = Workspace.messages(log)
+    assert code == 0, lines
+    assert "error 32:" in tried, tried
+    # A rename may only come in the moment between the hold and the deletion.
+    done = next(line[:23] for line in log.split("\r\n") if "o instalador acabou com 0" in line)
+    first = re.search(r"^first (.*)$", tried, re.M)
+    assert first is None or first.group(1) >= done, (tried, done)
+    seen = report_of(report)
+    assert seen["own_path"].lower() == (folder + "\\Skyloom-win-Setup.exe").lower()
+    assert seen["current_directory"].rstrip("\\").lower() == folder.lower()
+
+
+def test_folders_of_killed_runs_go_once_stale_and_free(workspace):
+    # Fresh folders of runs killed long ago go at start, their files with them; one made within
+    # the hour and one that another process still holds stay. (Wine reports a folder's change
+    # of contents as its making; it shows every owner as the current user.)
+    def left(name, hours):
+        folder = workspace.temp / name
+        folder.mkdir(mode=0o755)
+        (folder / "Skyloom-win-Setup.exe").write_bytes(b"MZ left by a killed run")
+        os.utime(folder, (time.time() - hours * 3600,) * 2)
+        return folder
+    stale, young, busy = left("Skyloom-Setup-0A1B2C3D", 2), left("Skyloom-Setup-0A1B2C3E", 0), \
+        left("Skyloom-Setup-0A1B2C3F", 2)
+    with held(busy, workspace.root / "release", "--share-read-write"):
+        run = workspace.run_setup("--sem-janela", "--url", "http://refused.invalid/x")
+    assert run.lines[1:2] == [f"apaguei a pasta de uma execucao interrompida: {win_path(stale)}"]
+    assert not stale.exists() and young.exists() and busy.exists()
 
 
 def killed_past(workspace, url: str, past: int) -> int:

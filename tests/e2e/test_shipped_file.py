@@ -17,6 +17,8 @@ KNOWN_DLLS = {
     "msvcrt.dll", "normaliz.dll", "nsi.dll", "ole32.dll", "oleaut32.dll", "psapi.dll",
     "rpcrt4.dll", "sechost.dll", "setupapi.dll", "shcore.dll", "shell32.dll", "shlwapi.dll",
     "user32.dll", "wldap32.dll", "ws2_32.dll",
+    # Not a KnownDLL, but mapped from System32 into every process before its imports are read.
+    "ntdll.dll",
 }
 
 SIZE_LIMIT = 128 * 1024

@@ -1,8 +1,10 @@
-// holdfile PATH [--cwd] [--until FLAG] [--ms N]
+// holdfile PATH [--cwd | --share-read-write] [--until FLAG] [--ms N]
 // Holds PATH the way an on-access scanner or a lingering process does: a file or a folder is
-// opened with no sharing at all; with --cwd the folder becomes this process's current folder
-// instead. Prints "held" (or "failed N" with the system error) and lets go when the file FLAG
-// appears or after N ms (default 120000), whichever comes first; then prints "released".
+// opened with no sharing at all, or with --share-read-write sharing reading and writing but not
+// deletion (as the program holds its working folder, which no other process can then hold
+// without sharing); with --cwd the folder becomes this process's current folder instead. Prints
+// "held" (or "failed N" with the system error) and lets go when the file FLAG appears or after N ms
+// (default 120000), whichever comes first; then prints "released".
 
 #include <windows.h>
 
@@ -18,11 +20,14 @@ int wmain(int argc, wchar_t** argv) {
     const wchar_t* path = argv[1];
     const wchar_t* flag = nullptr;
     bool cwd = false;
+    DWORD share = 0;
     DWORD limit = 120000;
     for (int i = 2; i < argc; ++i) {
         const std::wstring arg = argv[i];
         if (arg == L"--cwd") {
             cwd = true;
+        } else if (arg == L"--share-read-write") {
+            share = FILE_SHARE_READ | FILE_SHARE_WRITE;
         } else if (arg == L"--until" && i + 1 < argc) {
             flag = argv[++i];
         } else if (arg == L"--ms" && i + 1 < argc) {
@@ -37,7 +42,7 @@ int wmain(int argc, wchar_t** argv) {
         }
     } else {
         // Backup semantics let the same call open a folder.
-        held = CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+        held = CreateFileW(path, GENERIC_READ, share, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (held == INVALID_HANDLE_VALUE) {
             std::printf("failed %lu\n", GetLastError());

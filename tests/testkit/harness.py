@@ -14,6 +14,8 @@ BUILD = pathlib.Path(os.environ.get("SKYLOOM_BUILD", pathlib.Path(__file__).pare
 SOURCE = pathlib.Path(os.environ.get("SKYLOOM_SOURCE", pathlib.Path(__file__).parents[2]))
 WINE_RUN = BUILD / "wine-run"
 PROBES = BUILD / "tests" / "probes"  # the Windows-side helpers of the tests
+# %SystemRoot%\Temp of the build's prefix: where an elevated run works and logs.
+MACHINE_TEMP = BUILD / "wineprefix" / "drive_c" / "windows" / "temp"
 WINRUN = PROBES / "winrun.exe"
 SETUP_EXE = BUILD / "Skyloom-Setup.exe"
 ADDROOT = PROBES / "addroot.exe"
@@ -269,15 +271,16 @@ class Workspace:
         return start_windows(SETUP_EXE, args, {**self.env, **(env or {})}, unix_env, elevated)
 
     def run_windowed(self, *args, steps=(), env=None, timeout=180, unix_env=None, on_view=None,
-                     redraw=False, elevated=False):
+                     redraw=False, elevated=False, log_path=None):
         """A run with its windows, driven by the dialog driver's steps: (SetupRun, DriverRun).
-        on_view and redraw: see DialogDriver."""
+        on_view and redraw: see DialogDriver. log_path: where the run logs, when not in the
+        workspace (an elevated run logs in MACHINE_TEMP)."""
         driver = DialogDriver(steps, on_view=on_view, redraw=redraw)
         setup = self.start_setup(*args, env=env, unix_env=unix_env, elevated=elevated)
         done = finish(setup, timeout)
         ended = time.monotonic()
         driven = driver.finish(timeout)
-        log = self.read_log()
+        log = self.read_log(log_path)
         lines = self.messages(log)
         # A run that quietly went without its windows would pass many a dialog test for nothing.
         headers = [line for line in lines if line.startswith("=== Skyloom-Setup")]

@@ -62,13 +62,13 @@ bool fakeFreeSpace(const wchar_t* folder, std::int64_t& freeBytes) {
     return world->freeSpaceKnown;
 }
 
-DWORD fakeDropValidators(const wchar_t* installerPath) {
+DWORD fakeDropValidators(HANDLE, const wchar_t* installerPath) {
     EXPECT_STREQ(installerPath, L"C:\\work\\Skyloom-win-Setup.exe");
     world->steps += L'd';
     return 0;
 }
 
-bool fakeStoreValidators(const wchar_t*, HINTERNET, const ReleaseValidators& kept) {
+bool fakeStoreValidators(HANDLE, const wchar_t*, HINTERNET, const ReleaseValidators& kept) {
     world->steps += L's';
     world->stored = kept;
     return true;

@@ -71,6 +71,7 @@ class RetryLoop : public testing::Test {
     void SetUp() override {
         job.installerPath = scratch.file(L"Skyloom-win-Setup.exe");
         job.workFolder = scratch.path();
+        job.workFolderHandle = scratch.hold();
         s.job = &job;
         script = &s;
     }
@@ -101,11 +102,13 @@ TEST_F(RetryLoop, EmptyListOpensTheFileAndMakesNoAttempt) {
 }
 
 TEST_F(RetryLoop, AFileThatCannotBeOpenedIsALocalError) {
-    job.installerPath = scratch.path() + L"\\no such folder\\Skyloom-win-Setup.exe";
+    // A folder where the file belongs.
+    ASSERT_TRUE(CreateDirectoryW(job.installerPath.c_str(), nullptr));
     job.urls = {L"https://a.example/x"};
     job.phase.store(JobPhase::Downloading);
     EXPECT_EQ(run({}), LocalError);
-    EXPECT_EQ(job.detail, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    RemoveDirectoryW(job.installerPath.c_str());
+    EXPECT_EQ(job.detail, static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_TRUE(s.seen.empty());
     EXPECT_EQ(job.phase.load(), JobPhase::Connecting);
 }

@@ -49,12 +49,11 @@ class GuardedEntry : public testing::TestWithParam<EntryCase> {};
 TEST_P(GuardedEntry, EndsWithItsCodeAndCleansUpOnlyAFolderItMade) {
     const EntryCase& c = GetParam();
     ScratchFolder scratch(L"skyloom-guarded-entry");
-    const std::wstring folder = scratch.file(L"Skyloom-Setup");
-    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     SetupJob job;
-    job.installerPath = folder + L"\\Skyloom-win-Setup.exe";
-    if (c.folderRecorded) {
-        job.workFolder = folder;
+    scratch.placeWorkFolder(job);
+    const std::wstring folder = job.workFolder;
+    if (!c.folderRecorded) {
+        job.workFolder.clear();
     }
 
     EXPECT_EQ(runGuarded(job, fakeBody, const_cast<EntryCase*>(&c)), c.exitCode);
@@ -68,6 +67,7 @@ TEST_P(GuardedEntry, EndsWithItsCodeAndCleansUpOnlyAFolderItMade) {
     const bool folderThere = GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES;
     EXPECT_EQ(folderThere, !c.folderRemoved);
     // Left for the test's own clean-up when the guard did not remove it.
+    job.workFolderHandle.reset();
     DeleteFileW(job.installerPath.c_str());
     RemoveDirectoryW(folder.c_str());
 }

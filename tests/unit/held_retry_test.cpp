@@ -186,9 +186,8 @@ TEST_P(HeldCleanUp, LeavesOnlyAFolderThatIsNotEmptyAndSaysSo) {
     const CleanUpCase& c = GetParam();
     heldWaitedMs = 0;
     SetupJob job;
-    job.workFolder = scratch_.file(L"Skyloom-Setup");
-    job.installerPath = job.workFolder + L"\\Skyloom-win-Setup.exe";
-    ASSERT_TRUE(CreateDirectoryW(job.workFolder.c_str(), nullptr));
+    scratch_.placeWorkFolder(job);
+    ASSERT_TRUE(job.workFolderHandle);
     if (c.installer) {
         std::ofstream(job.installerPath.c_str(), std::ios::binary) << "MZ";
     }

@@ -20,6 +20,7 @@ TEST(LocalInstaller, BoundsMissingFileAndCancel) {
     for (const auto& [size, cancel, code] : cases) {
         SetupJob job;
         job.workFolder = scratch.path();
+        job.workFolderHandle = scratch.hold();
         job.installerPath = scratch.file(L"Skyloom-win-Setup.exe");
         job.localInstaller = scratch.file(L"at hand.exe");
         job.cancelRequested.store(cancel);

@@ -118,6 +118,26 @@ TEST(LogFileRules, StartUpsRulesAndWhenTheLogGivesWay) {
     EXPECT_EQ(logRefusalReason(0, LogFileVerdict::Use), L"");
     EXPECT_EQ(logRefusalReason(5, LogFileVerdict::Use), L"nao se abre (5)");
     EXPECT_EQ(logRefusalReason(0, LogFileVerdict::ForeignOwner), L"o dono e' outro");
+
+    // In a folder others may write to, a look that asks for no data comes first.
+    using enum LogLookStep;
+    EXPECT_EQ(afterLookingAtLog(ERROR_FILE_NOT_FOUND, LogFileVerdict::Use), Create);
+    EXPECT_EQ(afterLookingAtLog(0, LogFileVerdict::Use), Open);
+    EXPECT_EQ(afterLookingAtLog(0, LogFileVerdict::ForeignOwner), GiveWay);
+    EXPECT_EQ(afterLookingAtLog(0, LogFileVerdict::SecondName), GiveWay);
+    EXPECT_EQ(afterLookingAtLog(ERROR_ACCESS_DENIED, LogFileVerdict::Use), GiveWay);
+    EXPECT_EQ(afterLookingAtLog(ERROR_PATH_NOT_FOUND, LogFileVerdict::Use), GiveWay);
+
+    // The folder of SYSTEM's or an elevated run's --log: no link, where its path says.
+    const std::wstring share = L"\\\\?\\UNC\\logs\\skyloom";
+    EXPECT_EQ(judgeFolderPlace(FILE_ATTRIBUTE_DIRECTORY, share + L"\\pc1", share, L"pc1"),
+              FolderPlace::Where);
+    EXPECT_EQ(judgeFolderPlace(FILE_ATTRIBUTE_DIRECTORY, L"\\\\?\\C:\\x", share, L"pc1"),
+              FolderPlace::Elsewhere);
+    EXPECT_EQ(logFolderRefusal(0, FolderPlace::Where), L"");
+    EXPECT_EQ(logFolderRefusal(ERROR_ACCESS_DENIED, FolderPlace::ReparsePoint),
+              L"a pasta e' uma ligacao");
+    EXPECT_EQ(logFolderRefusal(3, FolderPlace::Where), L"a pasta nao se abre (3)");
 }
 
 class LogFile : public testing::Test {

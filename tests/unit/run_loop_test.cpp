@@ -122,9 +122,7 @@ class RunLoop : public testing::TestWithParam<RunLoopCase> {
         const RunLoopCase& c = GetParam();
         // A folder of its own: the scratch folder holds the log, and clean-up removes only an
         // empty working folder.
-        job_.workFolder = scratch_.file(L"Skyloom-Setup");
-        CreateDirectoryW(job_.workFolder.c_str(), nullptr);
-        job_.installerPath = job_.workFolder + L"\\Skyloom-win-Setup.exe";
+        scratch_.placeWorkFolder(job_);
         std::ofstream(job_.installerPath.c_str()) << "partial";
         job_.verifiedFile = CreateFileW(job_.installerPath.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -146,6 +144,7 @@ class RunLoop : public testing::TestWithParam<RunLoopCase> {
         if (job_.verifiedFile != INVALID_HANDLE_VALUE) {
             CloseHandle(job_.verifiedFile);
         }
+        job_.workFolderHandle.reset();
         DeleteFileW(job_.installerPath.c_str());
         RemoveDirectoryW(job_.workFolder.c_str());
     }

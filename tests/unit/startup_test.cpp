@@ -68,12 +68,28 @@ TEST(WindowPolicy, NoWindowWhereNobodySeesItAndNoLinkWhenElevated) {
     }
 }
 
-// Session 0, where "Local\" is global and a stranger may make the name first.
-TEST(SingleInstance, InSessionZeroOnlyATrustedOwnerIsAnotherRun) {
+// Runs for the whole machine share a folder across sessions; in session 0 "Local\" is global:
+// there a stranger may make the name first, and only a trusted owner is another run.
+TEST(SingleInstance, ForTheWholeMachineOrInSessionZeroOnlyATrustedOwnerIsAnotherRun) {
+    const struct {
+        bool system, elevated, sessionZero;
+        const wchar_t* name;
+        bool shared;
+    } scopes[] = {
+        {false, false, false, kLocalMutexName, false},
+        {false, false, true, kLocalMutexName, true},
+        {false, true, false, kGlobalMutexName, true},
+        {true, false, true, kGlobalMutexName, true},
+    };
+    for (const auto& c : scopes) {
+        const InstanceScope scope = instanceScopeFor(c.system, c.elevated, c.sessionZero);
+        EXPECT_STREQ(scope.name, c.name) << c.system << c.elevated << c.sessionZero;
+        EXPECT_EQ(scope.shared, c.shared) << c.system << c.elevated << c.sessionZero;
+    }
     using enum MutexOpen;
     using enum InstanceVerdict;
     const struct {
-        bool sessionZero;
+        bool shared;
         MutexOpen open;
         bool ownerTrusted;
         InstanceVerdict verdict;
@@ -84,8 +100,35 @@ TEST(SingleInstance, InSessionZeroOnlyATrustedOwnerIsAnotherRun) {
         {true, Existed, false, StrangerHolds}, {true, Denied, false, StrangerHolds},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(judgeInstance(c.sessionZero, c.open, c.ownerTrusted), c.verdict)
-            << c.sessionZero << static_cast<int>(c.open) << c.ownerTrusted;
+        EXPECT_EQ(judgeInstance(c.shared, c.open, c.ownerTrusted), c.verdict)
+            << c.shared << static_cast<int>(c.open) << c.ownerTrusted;
+    }
+}
+
+// Whom the working folder's rule trusts, and where the temporary folder comes from. Wine shows
+// every elevated token with the Administrators group: the other rows stand in for Windows.
+TEST(TrustedSet, AnElevatedTokenDropsItsUserOnlyWithTheAdministrators) {
+    const struct {
+        const char* name;
+        bool system, elevated, administrator;
+        bool userTrusted;
+        TempSource source;
+    } cases[] = {
+        {"a user's run", false, false, false, true, TempSource::TempPath},
+        {"a filtered administrator", false, false, true, true, TempSource::TempPath},
+        {"an elevated administrator", false, true, true, false, TempSource::WindowsTemp},
+        {"elevated Backup Operators", false, true, false, true, TempSource::WindowsTemp},
+        {"SYSTEM", true, true, true, false, TempSource::TempPath},
+    };
+    for (const auto& c : cases) {
+        TokenFacts token;
+        ASSERT_EQ(readTokenFacts(token), 0u);
+        token.system = c.system;
+        token.elevated = c.elevated;
+        token.administrator = c.administrator;
+        EXPECT_EQ(trustedUserFor(token, true) != nullptr, c.userTrusted) << c.name;
+        EXPECT_EQ(trustedUserFor(token, false), token.user()) << c.name;
+        EXPECT_EQ(tempSourceFor(token), c.source) << c.name;
     }
 }
 
@@ -100,10 +143,11 @@ TEST(Launch, CommandLineTempFolderAndSuccessCodes) {
         EXPECT_FALSE(installerSucceeded(code)) << code;
     }
     using enum InstallerTemp;
-    // system, the program's folder is the inherited TEMP, open to others
+    // for the whole machine, TMP and TEMP both name the program's folder, open to others
     EXPECT_EQ(chooseInstallerTemp(false, true, false), Inherited);
     EXPECT_EQ(chooseInstallerTemp(false, true, true), PrivateFolder);
-    EXPECT_EQ(chooseInstallerTemp(true, false, false), SystemTemp);  // SystemTemp
+    EXPECT_EQ(chooseInstallerTemp(true, false, false), MachineTemp); // SystemTemp
+    EXPECT_EQ(chooseInstallerTemp(true, true, false), Inherited);
     EXPECT_EQ(chooseInstallerTemp(true, true, true), PrivateFolder); // C:\Windows\Temp
     EXPECT_EQ(chooseInstallerTemp(false, false, false), Inherited);
 }

@@ -24,7 +24,10 @@ std::string narrow(const std::wstring& text) {
 
 class TrustCheck : public testing::Test {
   protected:
-    void SetUp() override { job_.installerPath = file_; }
+    void SetUp() override {
+        job_.installerPath = file_;
+        job_.workFolderHandle = scratch_.hold();
+    }
     void TearDown() override {
         if (job_.verifiedFile != INVALID_HANDLE_VALUE) {
             CloseHandle(job_.verifiedFile);
@@ -38,7 +41,6 @@ class TrustCheck : public testing::Test {
         ASSERT_TRUE(CopyFileW(self, file_.c_str(), FALSE)) << GetLastError();
     }
     ScratchFolder scratch_{L"skyloom-trust-test", L"trust.log"};
-    const std::wstring folder_ = scratch_.path();
     const std::wstring file_ = scratch_.file(L"Skyloom-win-Setup.exe");
     SetupJob job_;
 };
@@ -53,7 +55,7 @@ TEST_F(TrustCheck, FileThatCannotBeOpenedIsALocalError) {
     };
     const Case cases[] = {
         {L"no file", file_, 0, 0, ERROR_FILE_NOT_FOUND},
-        {L"no folder", folder_ + L"\\nowhere\\x.exe", 0, 0, ERROR_PATH_NOT_FOUND},
+        {L"no working folder held", file_, 0, 0, ERROR_INVALID_HANDLE},
         // Someone may still write: read sharing alone cannot be granted.
         {L"open for writing elsewhere", file_, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
          ERROR_SHARING_VIOLATION},
@@ -71,6 +73,9 @@ TEST_F(TrustCheck, FileThatCannotBeOpenedIsALocalError) {
         }
         SetupJob job;
         job.installerPath = c.path;
+        if (c.expectedError != ERROR_INVALID_HANDLE) {
+            job.workFolderHandle = scratch_.hold();
+        }
         EXPECT_EQ(verifyInstaller(job), SetupResult::LocalError) << c.why;
         EXPECT_EQ(job.detail, c.expectedError) << c.why;
         EXPECT_EQ(job.verifiedFile, INVALID_HANDLE_VALUE) << c.why;

@@ -2,6 +2,7 @@
 // the same test for the installer file. Wine cannot show a file-level link or a stranger as
 // owner, so those rows live here only.
 
+#include "app/stale_folders.h"
 #include "app/work_folder.h"
 #include "platform/plain_file.h"
 
@@ -87,6 +88,24 @@ TEST(WorkFolder, AnyFailureOfTheFixedFolderButItsExistenceLeadsToAFreshOne) {
     for (const auto& c : cases) {
         EXPECT_EQ(afterCreatingFixedFolder(c.error), c.step) << c.error;
     }
+}
+
+// What a run killed long ago left goes; the fixed folder, other names and a young or foreign
+// folder stay.
+TEST(StaleFolders, OnlyAFreshNameOfTheProgramsOwnMadeOverAnHourAgo) {
+    const std::pair<std::wstring_view, bool> names[] = {
+        {L"Skyloom-Setup-0A1B2C3D", true},   {L"Skyloom-Setup", false},
+        {L"Skyloom-Setup-0a1b2c3d", false},  {L"Skyloom-Setup-0A1B2C3", false},
+        {L"Skyloom-Setup-0A1B2C3D4", false}, {L"Skyloom-Setup_0A1B2C3D", false},
+        {L"Other-Setup-0A1B2C3D", false},
+    };
+    for (const auto& [name, fresh] : names) {
+        EXPECT_EQ(freshFolderName(name), fresh) << std::string(name.begin(), name.end());
+    }
+    EXPECT_TRUE(staleFolder(Own, 3600));
+    EXPECT_FALSE(staleFolder(Own, 3599));
+    EXPECT_FALSE(staleFolder(ForeignOwner, 7200));
+    EXPECT_FALSE(staleFolder(ReparsePoint, 7200));
 }
 
 TEST(PlainFile, OnlyAnOrdinaryFileWithOneName) {

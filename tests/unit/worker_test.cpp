@@ -61,6 +61,7 @@ class WorkerSequence : public testing::TestWithParam<WorkerCase> {
   protected:
     void SetUp() override {
         job_.workFolder = scratch_.path();
+        job_.workFolderHandle = scratch_.hold();
         job_.installerPath = scratch_.file(L"Skyloom-win-Setup.exe");
         script = Script{};
         script.c = &GetParam();

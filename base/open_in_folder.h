@@ -1,0 +1,73 @@
+#pragma once
+// A name opened or made inside a folder that is held open: NtCreateFile with the folder's handle
+// as its root looks the name up in that very folder, whatever has happened meanwhile to the path
+// that once led to it. Only the name's last step is taken anew; nothing above it is.
+
+#include "base/handles.h"
+
+#include <windows.h>
+
+#include <string_view>
+
+// NtCreateFile's dispositions and options (winternl.h), so that callers need no NT header.
+inline constexpr ULONG kOpenExisting = 0x1;       // FILE_OPEN
+inline constexpr ULONG kCreateNew = 0x2;          // FILE_CREATE: fails on a name that exists
+inline constexpr ULONG kOpenOrCreate = 0x3;       // FILE_OPEN_IF
+inline constexpr ULONG kFolderOnly = 0x1;         // FILE_DIRECTORY_FILE
+inline constexpr ULONG kFileOnly = 0x40;          // FILE_NON_DIRECTORY_FILE
+inline constexpr ULONG kNoFollowing = 0x00200000; // FILE_OPEN_REPARSE_POINT
+
+struct FolderOpen {
+    ACCESS_MASK access;
+    ULONG share;
+    ULONG disposition;
+    ULONG options;                           // kFolderOnly or kFileOnly, and kNoFollowing
+    PSECURITY_DESCRIPTOR security = nullptr; // given to what the open creates
+};
+
+// `name` (one step, no separator) in the folder `folder` holds, opened for synchronous I/O. 0 with
+// the handle, else the Win32 error of the open's status; `created`, when given, tells whether
+// the open made it.
+[[nodiscard]] DWORD openInFolder(HANDLE folder, std::wstring_view name, const FolderOpen& how,
+                                 UniqueFile& handle, bool* created = nullptr);
+
+// Renames the open `file` to `name` in the folder `folder` holds, replacing a file of that name.
+// 0 or the Win32 error. (SetFileInformationByHandle with a root folder is refused by Wine 8.)
+[[nodiscard]] DWORD renameInFolder(HANDLE file, HANDLE folder, std::wstring_view name);
+
+// Where an open file or folder lies on its volume: the volume's serial and the file's index.
+struct FileIdentity {
+    DWORD volume = 0;
+    ULONGLONG index = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+[[nodiscard]] DWORD identityOf(HANDLE handle, FileIdentity& identity);
+
+// The names in the folder `folder` holds (opened with FILE_LIST_DIRECTORY), "." and ".." left
+// out, each with its attributes, to `visit` until it returns false. 0 when the listing ended,
+// else its error.
+template <typename Visit> [[nodiscard]] DWORD forEachEntry(HANDLE folder, Visit visit);
+
+// One batch of the listing: FileFullDirectoryRestartInfo for the first, then the next.
+[[nodiscard]] DWORD readEntries(HANDLE folder, bool first, void* buffer, DWORD size);
+
+template <typename Visit> DWORD forEachEntry(HANDLE folder, Visit visit) {
+    alignas(FILE_FULL_DIR_INFO) BYTE buffer[8192];
+    for (bool first = true;; first = false) {
+        if (const DWORD error = readEntries(folder, first, buffer, sizeof buffer); error != 0) {
+            return error == ERROR_NO_MORE_FILES ? DWORD{0} : error;
+        }
+        for (const BYTE* at = buffer;;) {
+            const auto& entry = *reinterpret_cast<const FILE_FULL_DIR_INFO*>(at);
+            const std::wstring_view name(entry.FileName, entry.FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L".." && !visit(name, entry.FileAttributes)) {
+                return 0;
+            }
+            if (entry.NextEntryOffset == 0) {
+                break;
+            }
+            at += entry.NextEntryOffset;
+        }
+    }
+}
