@@ -159,6 +159,7 @@ std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance, const std::wstr
     const WindowFacts windowFacts = readWindowFacts(job.token, options.noWindow);
     const WindowDecision window = decideWindow(windowFacts);
     job.noWindow = window.noWindow != NoWindowReason::None;
+    job.quietInstaller = job.noWindow;
     job.addressAsText = window.addressAsText;
 
     const TempFolderFacts temp = examineTempFolder(tempFolder, job.token.user());

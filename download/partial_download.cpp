@@ -87,8 +87,9 @@ ReleaseValidators loadValidators(const wchar_t* installerPath) {
     file.reset();
     const ParsedValidators parsed = parseValidatorFile({bytes, read});
     if (parsed.verdict != ValidatorFileVerdict::Usable) {
+        // Left where it is (a later build's format, say): it goes with the installer file, and
+        // an answer taken whole writes over it.
         logLine(L"validadores inutilizaveis (%s)", validatorFileProblem(parsed.verdict));
-        (void)dropValidators(installerPath);
         return {};
     }
     // The URL is printable ASCII, at most its room.
@@ -135,8 +136,11 @@ FilePosition partialDownloadPosition(const wchar_t* installerPath, HANDLE file) 
 }
 
 DWORD emptyPartialDownload(const PartialDownloadIo& io, const wchar_t* installerPath, HANDLE file) {
+    if (!io.truncate(file)) {
+        return GetLastError();
+    }
     (void)io.dropValidators(installerPath);
-    return io.truncate(file) ? DWORD{0} : GetLastError();
+    return 0;
 }
 
 DWORD discardPartialDownload(const wchar_t* installerPath) {
@@ -145,6 +149,9 @@ DWORD discardPartialDownload(const wchar_t* installerPath) {
     if (failureNeedsItsOwnLine(error)) {
         logLine(L"nao consegui apagar %s (%lu)", installerPath, error);
     }
+    if (error != 0 && !isGone(error)) {
+        return error;
+    }
     (void)dropValidators(installerPath);
-    return isGone(error) ? DWORD{0} : error;
+    return 0;
 }
