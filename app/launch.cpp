@@ -5,6 +5,7 @@
 #include "base/handles.h"
 #include "build_config.h"
 #include "log/diagnostic_log.h"
+#include "platform/held_retry.h"
 
 namespace {
 
@@ -73,18 +74,25 @@ SetupResult launchInstaller(SetupJob& job) {
         job.detail = error;
         return SetupResult::LaunchFailed;
     }
-    // A run without a window makes the installer quiet too, when the build says how.
-    const std::wstring_view quiet = job.noWindow ? SKYLOOM_INSTALLER_QUIET_ARGS : L"";
-    // CreateProcessW may write into the command line it is given.
-    std::wstring commandLine = installerCommandLine(job.installerPath, quiet);
+    // No window by policy or option: the installer is quiet too, when the build says how.
+    const std::wstring_view quiet = job.quietInstaller ? SKYLOOM_INSTALLER_QUIET_ARGS : L"";
+    const std::wstring commandLine = installerCommandLine(job.installerPath, quiet);
     logLine(L"a arrancar: %s", commandLine.c_str());
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(job.installerPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                        nullptr, job.workFolder.c_str(), &startup, &process)) {
-        job.detail = GetLastError();
-        logLine(L"CreateProcess falhou (%lu)", job.detail);
+    // A scanner may still be reading the new file: waited for as the file operations wait.
+    const DWORD error = retryWhileHeld(HeldThing::File, job.installerPath.c_str(), [&] {
+        // CreateProcessW may write into the command line it is given: each try gets its own.
+        std::wstring line = commandLine;
+        return CreateProcessW(job.installerPath.c_str(), line.data(), nullptr, nullptr, FALSE, 0,
+                              nullptr, job.workFolder.c_str(), &startup, &process)
+                   ? DWORD{0}
+                   : GetLastError();
+    });
+    if (error != 0) {
+        job.detail = error;
+        logLine(L"CreateProcess falhou (%lu)", error);
         return SetupResult::LaunchFailed;
     }
     UniqueKernelHandle processHandle(process.hProcess);

@@ -216,6 +216,7 @@ std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance,
     const WindowFacts windowFacts = readWindowFacts(job.token, options.noWindow);
     const WindowDecision window = decideWindow(windowFacts);
     job.noWindow = window.noWindow != NoWindowReason::None;
+    job.quietInstaller = job.noWindow;
     job.addressAsText = window.addressAsText;
 
     job.tempFolder = findTempFolder(job.token);

@@ -27,7 +27,7 @@ SetupResult workerOutcome(SetupJob& job, const WorkerSteps& steps) {
     // A Cancel seen here must not start a download of its own.
     if (resultInfo(r).failsTrustCheck && job.resumedDownload && !job.cancelRequested.load()) {
         logLine(L"a verificacao falhou depois de uma retoma: recomeca do zero, uma vez");
-        (void)discardInstallerFile(job);
+        job.startFromZero = discardInstallerFile(job) != 0;
         job.downloaded.store(0);
         job.total.store(0);
         job.resumedDownload = false;

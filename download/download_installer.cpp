@@ -15,25 +15,6 @@ void sleepFor(DWORD milliseconds) {
     Sleep(milliseconds);
 }
 
-// Validators kept without a strong one cannot tell this release's bytes from another's, so
-// the bytes go before any Range is asked for. False with job.detail set when emptying fails.
-[[nodiscard]] bool startOverUnlessProvable(SetupJob& job, const RetrySteps& steps, HANDLE file,
-                                           FilePosition& position) {
-    if (position.resumeOffset == 0 || resumeProof(position.validators) != ResumeProof::Unprovable) {
-        return true;
-    }
-    logLine(L"validadores sem prova forte: recomeca do zero");
-    if (const DWORD error = emptyPartialDownload(*steps.partial, job.workFolderHandle.get(),
-                                                 job.installerPath.c_str(), file);
-        error != 0) {
-        job.detail = error;
-        return false;
-    }
-    position = {0, position.knownTotal, {}};
-    job.downloaded.store(0);
-    return true;
-}
-
 // A Cancel ends the pause within one slice.
 void pause(const SetupJob& job, const RetrySteps& steps, int slices) {
     for (int i = 0; i < slices; ++i) {
@@ -68,6 +49,17 @@ SetupResult downloadInstallerWith(SetupJob& job, const RetrySteps& steps) {
         job.detail = opened;
         return SetupResult::LocalError;
     }
+    if (job.startFromZero) {
+        // The clean try after a failed check could not delete the file: its bytes are not
+        // resumed and checked once more.
+        if (const DWORD error = emptyPartialDownload(*steps.partial, job.workFolderHandle.get(),
+                                                     job.installerPath.c_str(), file.get());
+            error != 0) {
+            job.detail = error;
+            return SetupResult::LocalError;
+        }
+        job.startFromZero = false;
+    }
     FilePosition position =
         partialDownloadPosition(job.workFolderHandle.get(), job.installerPath.c_str(), file.get());
     job.downloaded.store(position.resumeOffset);
@@ -82,9 +74,6 @@ SetupResult downloadInstallerWith(SetupJob& job, const RetrySteps& steps) {
             // Seen before connecting again, so a Cancel never waits on another server.
             if (job.cancelRequested.load()) {
                 return SetupResult::Cancelled;
-            }
-            if (!startOverUnlessProvable(job, steps, file.get(), position)) {
-                return SetupResult::LocalError;
             }
             const AttemptOutcome outcome = steps.attempt(job, url, file.get(), position);
             code = outcome.code;

@@ -90,10 +90,12 @@ ReleaseValidators answerValidators(const ResponseIo& io, HINTERNET request) {
     return validators;
 }
 
-// What a 206 or a 200 announces: the whole size, and the byte its body starts from.
+// What a 206 or a 200 announces: the whole size, the byte its body starts from, and for a 200
+// whether its validators say another release than the kept one.
 struct AnnouncedBody {
     std::int64_t size;
     std::int64_t start;
+    bool otherRelease;
 };
 
 // The size tests, the agreement with an earlier total and the free space; a 200 to a range
@@ -125,10 +127,8 @@ Judgement admitBody(const ResponseIo& io, SetupJob& job, HANDLE file, FilePositi
         return ending(SetupResult::NotEnoughSpace, accepted);
     }
     if (rangeIgnored) {
-        // With If-Range, a whole answer is the server's word that its file changed.
-        logLine(ifRangeValue(at.validators).empty()
-                    ? L"o servidor ignorou o Range: recomeca do zero"
-                    : L"outra versao no servidor: recomeca do zero");
+        logLine(body.otherRelease ? L"outra versao no servidor: recomeca do zero"
+                                  : L"o servidor ignorou o Range: recomeca do zero");
         if (!emptyTheFile(io, job, file)) {
             return ending(SetupResult::LocalError, accepted);
         }
@@ -165,7 +165,7 @@ Judgement judgePartial(const ResponseIo& io, SetupJob& job, HINTERNET request, H
                 byEtag ? kept.etag : kept.lastModified, kept.total);
         return restartAfterPartial(io, job, file, at);
     }
-    return admitBody(io, job, file, at, {range.total, at.resumeOffset});
+    return admitBody(io, job, file, at, {range.total, at.resumeOffset, false});
 }
 
 // The whole body starts from byte 0, whatever the file holds now.
@@ -173,10 +173,12 @@ Judgement judgeWhole(const ResponseIo& io, SetupJob& job, HINTERNET request, HAN
                      FilePosition at) {
     wchar_t text[kContentLengthCapacity];
     const bool present = readHeader(io, request, WINHTTP_QUERY_CONTENT_LENGTH, text);
-    Judgement accepted = admitBody(io, job, file, at, {announcedLength(present, text), 0});
+    const std::int64_t size = announcedLength(present, text);
+    const ReleaseValidators answer = answerValidators(io, request);
+    const bool otherRelease = !sameRelease(at.validators, answer.etag, answer.lastModified, size);
+    Judgement accepted = admitBody(io, job, file, at, {size, 0, otherRelease});
     if (accepted.transfer) {
         // The new bytes' release from now on, kept before the body's first byte.
-        const ReleaseValidators answer = answerValidators(io, request);
         ReleaseValidators& validators = accepted.position.validators;
         validators = keptFromAnswer(accepted.size, answer.etag, answer.lastModified, answer.date);
         if (!io.partial->storeValidators(job.workFolderHandle.get(), job.installerPath.c_str(),

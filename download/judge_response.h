@@ -22,8 +22,8 @@ struct ResponseIo {
     bool (*queryHeader)(HINTERNET request, DWORD headerId, wchar_t* buffer, std::size_t capacity);
     // Bytes free to the caller on the folder's volume; false when the query fails.
     bool (*freeSpace)(const wchar_t* folder, std::int64_t& freeBytes);
-    // Emptied with its validators first, the validators of an answer taken whole kept before
-    // its body.
+    // Emptied with its validators, the validators of an answer taken whole kept before its
+    // body.
     const PartialDownloadIo* partial;
 };
 

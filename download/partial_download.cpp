@@ -93,8 +93,9 @@ ReleaseValidators loadValidators(HANDLE folder, const wchar_t* installerPath) {
     file.reset();
     const ParsedValidators parsed = parseValidatorFile({bytes, read});
     if (parsed.verdict != ValidatorFileVerdict::Usable) {
+        // Left where it is (a later build's format, say): it goes with the installer file, and
+        // an answer taken whole writes over it.
         logLine(L"validadores inutilizaveis (%s)", validatorFileProblem(parsed.verdict));
-        (void)dropValidators(folder, installerPath);
         return {};
     }
     // The URL is printable ASCII, at most its room.
@@ -143,8 +144,11 @@ FilePosition partialDownloadPosition(HANDLE folder, const wchar_t* installerPath
 
 DWORD emptyPartialDownload(const PartialDownloadIo& io, HANDLE folder, const wchar_t* installerPath,
                            HANDLE file) {
+    if (!io.truncate(file)) {
+        return GetLastError();
+    }
     (void)io.dropValidators(folder, installerPath);
-    return io.truncate(file) ? DWORD{0} : GetLastError();
+    return 0;
 }
 
 DWORD openCopy(HANDLE folder, const wchar_t* installerPath, UniqueFile& copy) {
@@ -170,7 +174,10 @@ DWORD discardPartialDownload(HANDLE folder, const wchar_t* installerPath) {
     if (failureNeedsItsOwnLine(error)) {
         logLine(L"nao consegui apagar %s (%lu)", installerPath, error);
     }
+    if (error != 0) {
+        return error;
+    }
     (void)dropValidators(folder, installerPath);
     (void)deletePlainRetried(folder, pathBesideInstaller(installerPath, kCopyExtension));
-    return error;
+    return 0;
 }

@@ -51,12 +51,13 @@ extern const PartialDownloadIo kPartialDownloadIo;
 
 // Where the open file stands: its length, with its pointer moved to its end, and the validators
 // kept for its bytes. Only bytes on disk have a release: beside an empty file a validator file
-// is removed, and one that cannot be used counts as none, with a log line, and is removed.
+// is removed; one that cannot be used counts as none, with a log line.
 [[nodiscard]] FilePosition partialDownloadPosition(HANDLE folder, const wchar_t* installerPath,
                                                    HANDLE file);
 
-// Empties the file, its validators first: left beside an emptied file they would speak for the
-// next release's bytes. 0, or the error that kept the file from being emptied.
+// Empties the file, then removes its validators: left beside the emptied file they would speak
+// for the next release's bytes, and gone beside a file that could not be emptied they would
+// leave its bytes to a blind resume. 0, or the error that kept the file from being emptied.
 [[nodiscard]] DWORD emptyPartialDownload(const PartialDownloadIo& io, HANDLE folder,
                                          const wchar_t* installerPath, HANDLE file);
 
@@ -64,11 +65,12 @@ extern const PartialDownloadIo kPartialDownloadIo;
 [[nodiscard]] DWORD openCopy(HANDLE folder, const wchar_t* installerPath, UniqueFile& copy);
 
 // The whole copy takes the installer's name, in place of what a download left there, whose
-// validators go first.
+// validators go with it.
 [[nodiscard]] DWORD commitCopy(const PartialDownloadIo& io, HANDLE folder,
                                const wchar_t* installerPath, HANDLE copy);
 
 // Deletes the installer file through a handle of its own, waiting a moment while someone holds
-// it, and its validators and a copy cut short with it; a failure that is not a hold already
-// logged gets its own line. Returns the installer file's error, 0 when it went or was not there.
+// it, and once it is gone its validators and a copy cut short; a failure that is not a hold
+// already logged gets its own line. Returns the installer file's error, 0 when it went or was not
+// there.
 DWORD discardPartialDownload(HANDLE folder, const wchar_t* installerPath);

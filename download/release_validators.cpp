@@ -210,6 +210,18 @@ std::optional<std::int64_t> httpDateSeconds(std::wstring_view text) {
     return std::nullopt;
 }
 
+namespace {
+
+// kStrongDateSeconds: a server that gives each answer's time as its Last-Modified changes it
+// with every answer.
+bool lastModifiedProves(const ReleaseValidators& validators) {
+    const auto modified = httpDateSeconds(validators.lastModified);
+    const auto date = httpDateSeconds(validators.date);
+    return modified && date && *date - *modified >= kStrongDateSeconds;
+}
+
+} // namespace
+
 ResumeProof resumeProof(const ReleaseValidators& validators) {
     if (!hasValidators(validators)) {
         return ResumeProof::NoneKept;
@@ -217,12 +229,7 @@ ResumeProof resumeProof(const ReleaseValidators& validators) {
     if (validators.etag[0] != L'\0') {
         return ResumeProof::Etag;
     }
-    const auto modified = httpDateSeconds(validators.lastModified);
-    const auto date = httpDateSeconds(validators.date);
-    if (modified && date && *date - *modified >= kStrongDateSeconds) {
-        return ResumeProof::LastModified;
-    }
-    return ResumeProof::Unprovable;
+    return lastModifiedProves(validators) ? ResumeProof::LastModified : ResumeProof::Unprovable;
 }
 
 std::wstring_view ifRangeValue(const ReleaseValidators& validators) {
@@ -240,14 +247,15 @@ std::wstring_view ifRangeValue(const ReleaseValidators& validators) {
 
 bool sameRelease(const ReleaseValidators& kept, std::wstring_view etag,
                  std::wstring_view lastModified, std::int64_t total) {
-    if (!hasValidators(kept)) {
+    const ResumeProof proof = resumeProof(kept);
+    if (proof == ResumeProof::NoneKept) {
         return true;
     }
-    if (total != kept.total) {
+    // Strong comparison: a weak tag never equals the strong one kept.
+    if (total != kept.total || (proof == ResumeProof::Etag && etag != kept.etag)) {
         return false;
     }
-    // Strong comparison: a weak tag never equals the strong one kept.
-    return kept.etag[0] == L'\0' ? lastModified == kept.lastModified : etag == kept.etag;
+    return lastModified.empty() || !lastModifiedProves(kept) || lastModified == kept.lastModified;
 }
 
 std::size_t formatValidatorFile(const ReleaseValidators& validators, std::wstring_view url,

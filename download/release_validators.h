@@ -52,7 +52,10 @@ enum class ResumeProof {
     NoneKept,     // nothing kept (an older build's partial, a server that sends none): Range only
     Etag,         // If-Range with the strong ETag
     LastModified, // If-Range with Last-Modified, verbatim
-    Unprovable,   // kept, but nothing strong: no If-Range and no Range, start from zero
+    // Kept, but nothing strong (a Last-Modified that is the answer's own time): Range only, as
+    // with none kept, and a 206 must announce the kept total. Emptying the file instead would
+    // never let a download end on a link that breaks every few hundred kilobytes.
+    Unprovable,
 };
 
 [[nodiscard]] ResumeProof resumeProof(const ReleaseValidators& validators);
@@ -60,9 +63,12 @@ enum class ResumeProof {
 // The If-Range value for a proof of Etag or LastModified; empty otherwise.
 [[nodiscard]] std::wstring_view ifRangeValue(const ReleaseValidators& validators);
 
-// A 206 continues the file only when it comes from the kept release: the same total and the
-// same ETag (or, with no ETag kept, the same Last-Modified). A 206 without the ETag that was
-// kept is another release's. With nothing kept every 206 passes, as before.
+// Whether an answer's validators and total are those of the kept release, judged by what the
+// resume sent: the same total always; the ETag sent in If-Range present and the same (RFC 9110
+// section 15.3.7 requires it in a 206 wherever a 200 would carry it); a Last-Modified that
+// proves the release the same when present, and agreement when omitted (the same section asks
+// a 206 to If-Range not to repeat it). A Last-Modified that proves nothing is not compared.
+// With nothing kept every answer passes, as before.
 [[nodiscard]] bool sameRelease(const ReleaseValidators& kept, std::wstring_view etag,
                                std::wstring_view lastModified, std::int64_t total);
 

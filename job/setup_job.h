@@ -29,7 +29,11 @@ enum class InstallerTemp {
 struct SetupJob {
     const MessageCatalog* catalog = nullptr;
     std::vector<std::wstring> urls;
+    // No window is shown: by policy, by --sem-janela, or since the progress dialog could not be.
     bool noWindow = false;
+    // The installer gets the build's quiet arguments: set by the window policy and --sem-janela
+    // alone. A person whose dialog could not be shown gets no silent install, nor a restart.
+    bool quietInstaller = false;
     bool noRun = false;
     // The process's token, read once at start-up.
     TokenFacts token;
@@ -72,6 +76,9 @@ struct SetupJob {
     // The progress dialog of this run appeared (TDN_CREATED): one that never did is no Cancel.
     bool dialogCreated = false;
     bool resumedDownload = false;
+    // The next download empties the file before its first request: the one clean try after a
+    // failed check could not delete it. Cleared once the file is emptied.
+    bool startFromZero = false;
     // The last attempt ended by emptying the file because the server's answers did not fit
     // together: its file changed.
     bool serverFileChanged = false;

@@ -10,12 +10,13 @@ import time
 
 import pytest
 
-from testkit.harness import (PROBES, Workspace, ended, full_installer_line, held,
-                             run_windows, setup_processes, start_windows,
-                             win_path)
-from testkit.scripted_server import Reply, ScriptedServer
+from testkit.harness import (PROBES, Workspace, build_setting, ended, full_installer_line, held,
+                             run_windows, setup_processes, start_windows, win_path)
+from testkit.scripted_server import Reply, ScriptedServer, answer_time
 from testkit.setup_kit import https_server, installer
 
+# What the build gives a quiet installer (scripts/build sets some for the tests; "" for none).
+QUIET_ARGS = build_setting("SKYLOOM_INSTALLER_QUIET_ARGS")
 NO_SIGNATURE = 0x800B0100  # TRUST_E_NOSIGNATURE
 BAD_DIGEST = 0x80096010  # TRUST_E_BAD_DIGEST
 FORM_UNKNOWN = 0x800B0003  # TRUST_E_SUBJECT_FORM_UNKNOWN
@@ -68,7 +69,9 @@ def test_launch_and_installer_exit_code(workspace, installer_code, exit_code):
     assert run.code == exit_code
     seen = report_of(report)
     installer_path = win_path(workspace.installer)
-    assert seen["command_line"] == f'"{installer_path}"'
+    # Without a window by option, the installer is quiet too when the build says how.
+    command_line = f'"{installer_path}"' + (f" {QUIET_ARGS}" if QUIET_ARGS else "")
+    assert seen["command_line"] == command_line
     assert seen["own_path"].lower() == installer_path.lower()
     assert seen["current_directory"].rstrip("\\").lower() == win_path(workspace.work_folder).lower()
     # The bootstrapper holds the checked file with read sharing only while the installer runs.
@@ -79,7 +82,7 @@ def test_launch_and_installer_exit_code(workspace, installer_code, exit_code):
     assert seen["temp"] == win_path(workspace.temp)
     started = [line for line in run.lines if line.startswith("o instalador arrancou (pid ")]
     assert len(started) == 1
-    assert f'a arrancar: "{installer_path}"' in run.lines
+    assert f"a arrancar: {command_line}" in run.lines
     # After a failure without a window the log ends with the way out; a restart is no failure.
     after = {0: [], 3010: ["instalado; e' preciso reiniciar o computador"]}.get(
         installer_code, [full_installer_line()])
@@ -125,14 +128,18 @@ def test_planted_log_is_not_written_and_the_lines_go_to_a_fresh_one(workspace):
 
 
 def test_no_display_is_no_cancel(workspace):
-    # No --sem-janela and nowhere to show a window: the run goes on without one, to its end.
+    # No --sem-janela and nowhere to show a window: the run goes on without one, to its end, and
+    # the installer is started as in a run with a window: no quiet arguments for a person whose
+    # dialog could not be shown.
     report = workspace.root / "report.txt"
     with https_server(real=installer()) as server:
         run = workspace.run_setup("--url", server.url(), unix_env={"DISPLAY": ""},
                                   env={"SKYLOOM_TEST_REPORT": win_path(report)})
     assert run.code == 0, run.lines
     assert "a janela de progresso nao apareceu: continuo sem janela" in run.lines
-    assert report.exists()
+    installer_path = win_path(workspace.installer)
+    assert report_of(report)["command_line"] == f'"{installer_path}"'
+    assert f'a arrancar: "{installer_path}"' in run.lines
     assert run.lines[-1] == "o instalador acabou com 0"
     assert_cleaned_up(workspace)
 
@@ -354,16 +361,44 @@ def killed_past(workspace, url: str, past: int) -> int:
     return workspace.installer.stat().st_size
 
 
-def test_killed_run_resumes_from_the_bytes_on_disk(workspace):
+OLD_DATE = "Sun, 06 Nov 1994 08:49:37 GMT"
+
+
+# A server without validators, and one with an old Last-Modified only, whose 206 to the If-Range
+# omits it as RFC 9110 asks: both give the missing bytes in one request.
+@pytest.mark.parametrize("last_modified", [None, OLD_DATE], ids=["no validators", "old date"])
+def test_killed_run_resumes_from_the_bytes_on_disk(workspace, last_modified):
     good = installer()
     size = good.stat().st_size
-    with ScriptedServer([Reply(200, body=good, rate=200_000)], real=good) as server:
+    validators = {"Last-Modified": last_modified} if last_modified else {}
+    with ScriptedServer([Reply(200, body=good, rate=200_000, headers=validators),
+                         Reply(ranged=True, body=good)]) as server:
         on_disk = killed_past(workspace, server.url(), 300_000)
         assert 300_000 <= on_disk < size
         run = workspace.run_setup("--sem-janela", "--sem-executar", "--url", server.url())
     assert server.ranges == [None, f"bytes={on_disk}-"]
+    assert server.requests[1].headers.get("if-range") == last_modified
+    assert server.requests[1].sent == size - on_disk
     assert f"{server.url()} -> HTTP 206 (a partir de {on_disk})" in run.lines
-    assert run.code == 0
+    assert run.code == 0, run.lines
+    assert_cleaned_up(workspace)
+
+
+def test_a_date_that_proves_nothing_resumes_a_link_that_keeps_breaking(workspace):
+    # Last-Modified is the time of each answer: it cannot tell one release from another, so the
+    # resumes go without If-Range, on the total alone, instead of starting from zero each time.
+    good = installer()
+    size = good.stat().st_size
+    now = {"Last-Modified": answer_time}
+    with https_server([Reply(200, body=good, drop_after=600_000, headers=now),
+                       Reply(ranged=True, body=good, drop_after=600_000, headers=now),
+                       Reply(ranged=True, body=good, headers=now)]) as server:
+        run = workspace.run_setup("--sem-janela", "--sem-executar", "--url", server.url())
+    assert run.code == 0, run.lines
+    assert server.ranges == [None, "bytes=600000-", "bytes=1200000-"]
+    assert [r.headers.get("if-range") for r in server.requests] == [None] * 3
+    assert sum(r.sent for r in server.requests) == size
+    assert not [line for line in run.lines if "recomeca do zero" in line]
     assert_cleaned_up(workspace)
 
 

@@ -8,6 +8,9 @@ used up (or from the start when the script is empty): 200 with the whole body, 2
 headers in `validators` (ETag, Last-Modified); an If-Range that names neither gets the whole
 body unless `if_range` is False (a server that ignores it).
 
+A header value in `headers` or `validators` may be a function, called as the answer goes out
+(`answer_time`: a Last-Modified that is the time of each answer, as some servers send it).
+
 Every request is recorded (path, headers, Range, User-Agent, arrival time), so a test asserts
 what the client sent. The server listens on 127.0.0.1 (or another loopback address) on a port of its own, plain or with TLS,
 and stops by itself when its `with` block (or the fixture that holds it) ends.
@@ -21,6 +24,7 @@ Generated body made on the fly (large sizes without a file).
 """
 
 import dataclasses
+import email.utils
 import http.server
 import os
 import pathlib
@@ -169,11 +173,20 @@ class Request:
 
 
 
+def answer_time() -> str:
+    """The present time as an HTTP-date, as the Date of an answer sent now."""
+    return email.utils.formatdate(usegmt=True)
+
+
+def _evaluated(headers: dict) -> dict:
+    return {name: value() if callable(value) else value for name, value in headers.items()}
+
+
 def real_reply(body: Body, range_header: typing.Optional[str], validators: dict = None,
                if_range: typing.Optional[str] = None, honour_if_range: bool = True) -> Reply:
     """What an ordinary server answers to a GET with this Range header (open ranges only);
     validators, if_range: see the module's text."""
-    validators = dict(validators or {})
+    validators = _evaluated(validators or {})
     size = body_size(body)
     if honour_if_range and if_range is not None and \
             if_range not in (validators.get("ETag"), validators.get("Last-Modified")):
@@ -348,6 +361,7 @@ class ScriptedServer:
             reply = dataclasses.replace(reply, status=computed.status, start=computed.start,
                                         headers={**computed.headers, **reply.headers},
                                         body=computed.body, ranged=False)
+        reply = dataclasses.replace(reply, headers=_evaluated(reply.headers))
         handler.close_connection = True
         if reply.delay and self._wait(reply.delay):
             return

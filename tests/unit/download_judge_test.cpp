@@ -4,11 +4,13 @@
 #include "job/setup_job.h"
 #include "download/judge_response.h"
 #include "log/diagnostic_log.h"
+#include "scratch_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -193,6 +195,7 @@ TEST_F(JudgeResponse, EmptyingThatFailsIsALocalErrorWithTheSystemError) {
     EXPECT_EQ(judge(416).code, SetupResult::LocalError);
     EXPECT_EQ(job.detail, static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_FALSE(job.serverFileChanged) << "the file was not emptied";
+    EXPECT_EQ(fake.steps, L"t") << "its validators stay with its bytes";
     EXPECT_EQ(resumeOffset, 2'000'000);
     EXPECT_EQ(job.downloaded.load(), 2'000'000);
 
@@ -445,9 +448,37 @@ TEST_F(JudgeResponse, A206GoesOnOnlyFromTheKeptRelease) {
         EXPECT_EQ(resumeOffset, same ? 1'000'000 : 0) << etag;
         EXPECT_EQ(hasValidators(kept), same) << "kept for the next attempt only when the same";
         EXPECT_EQ(job.serverFileChanged, !same) << "the cause reads it: the server changed";
-        EXPECT_EQ(fake.steps, same ? L"" : L"dt") << etag;
+        EXPECT_EQ(fake.steps, same ? L"" : L"td") << etag;
     }
     EXPECT_EQ(job.detail, 206u);
+}
+
+// A server that only ignored Range is not said to have another release.
+TEST_F(JudgeResponse, A200ToARangeRequestIsAnotherReleaseOnlyByItsValidators) {
+    const wchar_t* kOld = L"Sun, 06 Nov 1994 08:49:37 GMT";
+    const struct {
+        ReleaseValidators kept;
+        const wchar_t* etag;
+        const char* line;
+    } cases[] = {
+        {keptFromAnswer(3'000'000, L"\"v1\"", L"", L""), L"\"v1\"",
+         "o servidor ignorou o Range: recomeca do zero"},
+        {keptFromAnswer(3'000'000, L"\"v1\"", L"", L""), L"\"v2\"",
+         "outra versao no servidor: recomeca do zero"},
+        // Last-Modified as the answer's own time: the total alone tells.
+        {keptFromAnswer(3'000'000, L"", kOld, kOld), L"",
+         "o servidor ignorou o Range: recomeca do zero"},
+    };
+    for (const auto& c : cases) {
+        const ScratchFolder scratch(L"skyloom-judge-test");
+        fake.headers[WINHTTP_QUERY_CONTENT_LENGTH] = L"3000000";
+        fake.headers[WINHTTP_QUERY_LAST_MODIFIED] = L"Sun, 06 Nov 1994 08:50:37 GMT";
+        fake.headers[WINHTTP_QUERY_ETAG] = c.etag;
+        resumeOffset = 1'000'000;
+        kept = c.kept;
+        EXPECT_TRUE(judge(200).transfer) << c.line;
+        EXPECT_EQ(scratch.logMessages(), std::vector<std::string>{c.line}) << c.etag;
+    }
 }
 
 TEST_F(JudgeResponse, AWholeAnswerKeepsItsOwnValidatorsBeforeItsBody) {
@@ -457,7 +488,7 @@ TEST_F(JudgeResponse, AWholeAnswerKeepsItsOwnValidatorsBeforeItsBody) {
     fake.headers[WINHTTP_QUERY_CONTENT_LENGTH] = L"3500000";
     fake.headers[WINHTTP_QUERY_ETAG] = L"\"v2\"";
     EXPECT_TRUE(judge(200).transfer);
-    EXPECT_EQ(fake.steps, L"dts");
+    EXPECT_EQ(fake.steps, L"tds");
     EXPECT_STREQ(kept.etag, L"\"v2\"");
 
     // From an empty file, with a weak tag only: nothing to keep, and what was kept goes.

@@ -113,20 +113,31 @@ TEST_F(RetryLoop, AFileThatCannotBeOpenedIsALocalError) {
     EXPECT_EQ(job.phase.load(), JobPhase::Connecting);
 }
 
+// Unless the clean try after a failed check could not delete the file: its bytes go then,
+// with their validators, before the first request.
 TEST_F(RetryLoop, TheBytesAlreadyThereAreTheResumeOffset) {
-    {
-        std::ofstream out(job.installerPath.c_str(), std::ios::binary);
-        out << std::string(12345, 'x');
+    const std::wstring validators = scratch.file(L"Skyloom-win-Setup.validadores");
+    for (const bool startFromZero : {false, true}) {
+        std::ofstream(job.installerPath.c_str(), std::ios::binary) << std::string(12345, 'x');
+        std::ofstream(validators.c_str(), std::ios::binary)
+            << "skyloom-validadores 1\ntotal 3000000\netag \"v1\"\nfim\n";
+        s = Script{};
+        s.job = &job;
+        job.startFromZero = startFromZero;
+        job.urls = {L"https://a.example/x"};
+        job.downloaded.store(-1);
+        job.total.store(999);
+        EXPECT_EQ(run({Ok}), Ok);
+        const std::int64_t kept = startFromZero ? 0 : 12345;
+        ASSERT_EQ(s.seen.size(), 1u);
+        EXPECT_EQ(s.seen[0].resumeOffset, kept);
+        EXPECT_EQ(s.seen[0].knownTotal, 0);
+        EXPECT_EQ(job.downloaded.load(), kept);
+        EXPECT_EQ(job.total.load(), 999) << "total is not the retry loop's";
+        EXPECT_EQ(GetFileAttributesW(validators.c_str()) != INVALID_FILE_ATTRIBUTES,
+                  !startFromZero);
+        EXPECT_FALSE(job.startFromZero) << "once emptied, a Retry resumes";
     }
-    job.urls = {L"https://a.example/x"};
-    job.downloaded.store(-1);
-    job.total.store(999);
-    EXPECT_EQ(run({Ok}), Ok);
-    ASSERT_EQ(s.seen.size(), 1u);
-    EXPECT_EQ(s.seen[0].resumeOffset, 12345);
-    EXPECT_EQ(s.seen[0].knownTotal, 0);
-    EXPECT_EQ(job.downloaded.load(), 12345);
-    EXPECT_EQ(job.total.load(), 999) << "total is not the retry loop's";
 }
 
 TEST_F(RetryLoop, ThreeAttemptsWithPausesThenTheNextUrlAtOnce) {

@@ -2,6 +2,7 @@
 // retry loop and the clean-up against real files held by a second handle that a thread closes.
 
 #include "app/cleanup.h"
+#include "app/launch.h"
 #include "job/setup_job.h"
 #include "platform/held_retry.h"
 #include "scratch_folder.h"
@@ -170,11 +171,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct CleanUpCase {
     const char* name;
-    bool installer;      // the installer file is in the folder
+    bool installer;      // the installer file and its validators are in the folder
     bool foreign;        // a file the run did not make is in the folder
-    int holdInstallerMs; // 0: not held
+    int holdInstallerMs; // 0: not held; -1: held throughout
     bool folderStays;
     std::vector<std::string> lines; // with FOLDER and FILE for the paths
+    std::uint32_t waitedBefore = 0; // of the process's budget
 };
 
 class HeldCleanUp : public testing::TestWithParam<CleanUpCase> {
@@ -182,14 +184,18 @@ class HeldCleanUp : public testing::TestWithParam<CleanUpCase> {
     ScratchFolder scratch_{L"skyloom-held-cleanup-test", L"cleanup.log"};
 };
 
+// The validators go only with the installer file: beside a file that stays, the next run
+// would resume it blind.
 TEST_P(HeldCleanUp, LeavesOnlyAFolderThatIsNotEmptyAndSaysSo) {
     const CleanUpCase& c = GetParam();
-    heldWaitedMs = 0;
+    heldWaitedMs = c.waitedBefore;
     SetupJob job;
     scratch_.placeWorkFolder(job);
     ASSERT_TRUE(job.workFolderHandle);
+    const std::wstring validators = job.workFolder + L"\\Skyloom-win-Setup.validadores";
     if (c.installer) {
         std::ofstream(job.installerPath.c_str(), std::ios::binary) << "MZ";
+        std::ofstream(validators.c_str(), std::ios::binary) << "skyloom-validadores 1\n";
     }
     const std::wstring foreign = job.workFolder + L"\\keep.txt";
     if (c.foreign) {
@@ -199,16 +205,23 @@ TEST_P(HeldCleanUp, LeavesOnlyAFolderThatIsNotEmptyAndSaysSo) {
         Holder holder(job.installerPath, c.holdInstallerMs);
         cleanUpJob(job);
     }
-    EXPECT_EQ(GetFileAttributesW(job.installerPath.c_str()), INVALID_FILE_ATTRIBUTES);
+    const bool stays = c.holdInstallerMs < 0;
+    EXPECT_EQ(GetFileAttributesW(job.installerPath.c_str()) != INVALID_FILE_ATTRIBUTES, stays);
+    EXPECT_EQ(GetFileAttributesW(validators.c_str()) != INVALID_FILE_ATTRIBUTES, stays);
     EXPECT_EQ(GetFileAttributesW(job.workFolder.c_str()) != INVALID_FILE_ATTRIBUTES, c.folderStays);
     std::vector<std::string> expected;
     for (std::string line : c.lines) {
         if (const auto at = line.find("FOLDER"); at != std::string::npos) {
             line.replace(at, 6, narrow(job.workFolder));
         }
+        if (const auto at = line.find("FILE"); at != std::string::npos) {
+            line.replace(at, 4, narrow(job.installerPath));
+        }
         expected.push_back(line);
     }
     EXPECT_EQ(scratch_.logMessages(), expected);
+    DeleteFileW(job.installerPath.c_str());
+    DeleteFileW(validators.c_str());
     DeleteFileW(foreign.c_str());
     RemoveDirectoryW(job.workFolder.c_str());
     heldWaitedMs = 0;
@@ -229,7 +242,39 @@ INSTANTIATE_TEST_SUITE_P(
                                 true,
                                 0,
                                 true,
-                                {"a pasta esta' ocupada: espero (145)", "desisto: FOLDER (145)"}}),
+                                {"a pasta esta' ocupada: espero (145)", "desisto: FOLDER (145)"}},
+                    CleanUpCase{"installer_held_throughout_keeps_its_validators",
+                                true,
+                                false,
+                                -1,
+                                true,
+                                {"desisto: FILE (32)", "desisto: FOLDER (145)"},
+                                kHeldProcessBudgetMs}),
     [](const testing::TestParamInfo<CleanUpCase>& info) { return info.param.name; });
+
+// A scanner still reading the new installer with no sharing: the launch waits for it as the
+// file operations wait. The installer is a copy of the build's probe that prints and ends.
+TEST(HeldLaunch, TheInstallerStartsOnceItsHolderLetsGo) {
+    const ScratchFolder scratch(L"skyloom-held-launch-test", L"launch.log");
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring probe(self);
+    probe.resize(probe.find_last_of(L'\\') + 1);
+    SetupJob job;
+    job.workFolder = scratch.path();
+    job.installerPath = scratch.file(L"Skyloom-win-Setup.exe");
+    ASSERT_TRUE(CopyFileW((probe + L"probes\\static_import_probe.exe").c_str(),
+                          job.installerPath.c_str(), FALSE));
+    heldWaitedMs = 0;
+    {
+        const Holder holder(job.installerPath, 300);
+        EXPECT_EQ(launchInstaller(job), SetupResult::Ok);
+    }
+    const std::vector<std::string> lines = scratch.logMessages();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[1], "o ficheiro esta' ocupado: espero (32)");
+    EXPECT_EQ(lines[3], "o instalador acabou com 0");
+    heldWaitedMs = 0;
+}
 
 } // namespace

@@ -35,6 +35,7 @@ struct Script {
     std::size_t dialogs = 0; // progress dialogs shown: the main thread's count of cycles
     std::vector<bool> failureRetryOffered;
     int launches = 0;
+    bool quietAtLaunch = false;
     bool fileThereAtEachRun = true;
     HANDLE release = nullptr;  // lets a hanging worker go
     HANDLE finished = nullptr; // set by the worker on its way out
@@ -97,6 +98,7 @@ int guardedLoop(SetupJob& job, void* steps) {
 
 SetupResult fakeLaunch(SetupJob& job) {
     ++script.launches;
+    script.quietAtLaunch = job.quietInstaller;
     job.detail = script.launch == InstallerFailed ? 3010 : 1260;
     return script.launch;
 }
@@ -126,7 +128,8 @@ class RunLoop : public testing::TestWithParam<RunLoopCase> {
         std::ofstream(job_.installerPath.c_str()) << "partial";
         job_.verifiedFile = CreateFileW(job_.installerPath.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        job_.noWindow = c.noWindow;
+        // As start-up sets both from the window policy.
+        job_.noWindow = job_.quietInstaller = c.noWindow;
         job_.noRun = c.noRun;
         script = Script{};
         script.cycles = c.cycles;
@@ -169,6 +172,10 @@ TEST_P(RunLoop, EndsWithItsExitCode) {
     EXPECT_EQ(script.workerRuns, c.cycles.size());
     EXPECT_EQ(script.failureRetryOffered, c.failureDialogs);
     EXPECT_EQ(script.launches, c.launches);
+    // A progress dialog that could not be shown means no window, never a quiet installer.
+    EXPECT_EQ(job_.noWindow, c.noWindow || !c.cycles.back().dialogAppears);
+    EXPECT_EQ(job_.quietInstaller, c.noWindow);
+    EXPECT_EQ(script.quietAtLaunch, c.noWindow && c.launches > 0);
     EXPECT_TRUE(script.fileThereAtEachRun) << "cleaned up before a Retry";
     const bool fileThere =
         GetFileAttributesW(job_.installerPath.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -274,6 +281,15 @@ INSTANTIATE_TEST_SUITE_P(
                     0,
                     {"a janela de progresso nao apareceu: continuo sem janela", kFullInstallerLine,
                      "erro 10 (detalhe 7)"}},
+        RunLoopCase{"progress_dialog_never_appears_and_the_installer_runs",
+                    {{Ok, false, IDCLOSE, false}},
+                    false,
+                    false,
+                    Ok,
+                    0,
+                    kNoDialog,
+                    1,
+                    {"a janela de progresso nao apareceu: continuo sem janela"}},
         RunLoopCase{"failure_dialog_not_shown",
                     {{UnexpectedStatus, false, 0}},
                     false,

@@ -1,6 +1,7 @@
 #include "job/setup_job.h"
 #include "app/worker.h"
 #include "log/diagnostic_log.h"
+#include "platform/held_retry.h"
 #include "scratch_folder.h"
 
 #include <gtest/gtest.h>
@@ -27,6 +28,9 @@ struct WorkerCase {
     bool fileKept;
     bool restartLogged;
     bool throwOnFirstDownload = false;
+    // Someone else holds the file from the first check on, so the discard before the clean
+    // try fails: that try must start from zero all the same.
+    bool discardFails = false;
 };
 
 // The fakes follow a script; plain function pointers cannot capture, so it is file-wide.
@@ -35,6 +39,8 @@ struct Script {
     std::size_t downloads = 0;
     std::size_t verifies = 0;
     std::vector<std::int64_t> countersAtDownload; // downloaded + total seen by each download
+    std::vector<bool> fromZeroAtDownload;         // job.startFromZero seen by each download
+    HANDLE holder = INVALID_HANDLE_VALUE;
 };
 Script script;
 
@@ -44,6 +50,7 @@ SetupResult fakeDownload(SetupJob& job) {
     }
     const DownloadStep step = script.c->downloads.at(script.downloads++);
     script.countersAtDownload.push_back(job.downloaded.load() + job.total.load());
+    script.fromZeroAtDownload.push_back(job.startFromZero);
     std::ofstream(job.installerPath.c_str(), std::ios::binary) << "MZ installer bytes";
     job.downloaded = 18;
     job.total = 18;
@@ -54,6 +61,13 @@ SetupResult fakeDownload(SetupJob& job) {
 SetupResult fakeVerify(SetupJob& job) {
     job.verifiedFile = CreateFileW(job.installerPath.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (script.c->discardFails && script.holder == INVALID_HANDLE_VALUE) {
+        // No delete sharing; the spent budget of waits gives the hold up at once.
+        script.holder =
+            CreateFileW(job.installerPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        heldWaitedMs = kHeldProcessBudgetMs;
+    }
     return script.c->verifies.at(script.verifies++);
 }
 
@@ -69,6 +83,10 @@ class WorkerSequence : public testing::TestWithParam<WorkerCase> {
     void TearDown() override {
         if (job_.verifiedFile != INVALID_HANDLE_VALUE) {
             CloseHandle(job_.verifiedFile);
+        }
+        if (script.holder != INVALID_HANDLE_VALUE) {
+            CloseHandle(script.holder);
+            heldWaitedMs = 0;
         }
     }
     std::string log() const { return scratch_.logText(); }
@@ -99,6 +117,7 @@ TEST_P(WorkerSequence, PublishesOutcomeAndHandlesTheFile) {
         EXPECT_EQ(text.find(restart, at + 1), std::string::npos) << "logged twice";
         ASSERT_EQ(script.countersAtDownload.size(), 2u);
         EXPECT_EQ(script.countersAtDownload[1], 0) << "downloaded and total not reset";
+        EXPECT_EQ(script.fromZeroAtDownload, (std::vector<bool>{false, c.discardFails}));
     }
     if (c.throwOnFirstDownload) {
         EXPECT_EQ(job_.detail, static_cast<std::uint32_t>(ERROR_NOT_ENOUGH_MEMORY));
@@ -126,6 +145,14 @@ INSTANTIATE_TEST_SUITE_P(
                    {{Ok, true}, {Ok, true}},
                    {VersionRejected, SignatureInvalid},
                    SignatureInvalid,
+                   false,
+                   true},
+        WorkerCase{"discard_fails_the_clean_try_empties_the_file",
+                   {{Ok, true}, {Ok, false}},
+                   {SignatureInvalid, Ok},
+                   Ok,
+                   true,
+                   true,
                    false,
                    true},
         WorkerCase{"restart_download_fails_keeps_partial",

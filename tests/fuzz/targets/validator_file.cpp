@@ -14,6 +14,9 @@ void checkUsable(const ReleaseValidators& kept) {
     FUZZ_CHECK(sizeAcceptable(kept.total) && hasValidators(kept));
     FUZZ_CHECK(kept.etag[0] == L'\0' || strongEtag(kept.etag));
     FUZZ_CHECK(sameRelease(kept, kept.etag, kept.lastModified, kept.total));
+    // A 206 to If-Range need not repeat Last-Modified; no answer of another size is the same.
+    FUZZ_CHECK(sameRelease(kept, kept.etag, L"", kept.total));
+    FUZZ_CHECK(!sameRelease(kept, kept.etag, kept.lastModified, kept.total + 1));
     // What goes into If-Range is one of the validators, and fits its header line.
     const std::wstring_view value = ifRangeValue(kept);
     FUZZ_CHECK(value.empty() == (resumeProof(kept) == ResumeProof::Unprovable));
