@@ -141,9 +141,20 @@ std::wstring openTheLog(bool defaultPath, const TempFolderFacts& temp, PSID user
 
 } // namespace
 
+std::size_t longestInstallerPath(const std::wstring& tempFolder) {
+    return pathIn(tempFolder, kWorkFolderName).size() + kFreshSuffixLength +
+           std::wstring_view(kInstallerFileName).size();
+}
+
 std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance, const std::wstring& tempFolder,
                               const std::vector<std::wstring_view>& args) {
     CommandLineOptions options = parseOptions(args);
+    // Checked before anything is made; the log says why once it is open.
+    const wchar_t* refused = refusedOptionValue(options, longestInstallerPath(tempFolder));
+    if (refused == nullptr) {
+        job.installerArguments = std::move(options.installerArguments);
+        job.proxy = options.proxy.value_or(L"");
+    }
     job.urls = std::move(options.urls);
     job.noRun = options.noRun;
     job.tempFolder = tempFolder;
@@ -168,10 +179,10 @@ std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance, const std::wstr
     const std::wstring logRefused = openTheLog(!options.logPath, temp, job.token.user());
 
     const bool local = !job.localInstaller.empty();
-    logLine(L"=== Skyloom-Setup %s (lingua %s%s%s%s%s) ===", kSetupVersion,
+    logLine(L"=== Skyloom-Setup %s (lingua %s%s%s%s%s%s%s) ===", kSetupVersion,
             job.catalog->languageCode, job.noWindow ? L", sem janela" : L"",
             job.noRun ? L", sem executar" : L"", local ? L", instalador " : L"",
-            job.localInstaller.c_str());
+            job.localInstaller.c_str(), job.proxy.empty() ? L"" : L", proxy ", job.proxy.c_str());
     if (!logRefused.empty()) {
         logLine(L"o registo fica em %s: %s", logPath.c_str(), logRefused.c_str());
     }
@@ -179,6 +190,10 @@ std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance, const std::wstr
         logLine(L"%s", line);
     }
 
+    if (refused != nullptr) {
+        logLine(L"%s", refused);
+        return toInt(SetupResult::OptionRefused);
+    }
     if (anotherRunHolds(windowFacts.sessionZero, job.token.user())) {
         return toInt(SetupResult::AlreadyRunning);
     }

@@ -7,8 +7,8 @@ import subprocess
 
 import pytest
 
-from testkit.harness import (PROBES, SETUP_EXE, SOURCE, log_messages, run_windows, trust_roots,
-                             win_path)
+from testkit.harness import (PROBES, SETUP_EXE, SOURCE, build_setting, log_messages, run_windows,
+                             trust_roots, win_path)
 from testkit.setup_kit import signing_pki
 
 RELEASE = SOURCE / "scripts" / "release"
@@ -98,10 +98,12 @@ def test_tampered_release_fails_both_checks(tmp_path):
 def test_two_clean_builds_are_identical(tmp_path):
     """The whole command: two clean builds in different folders, compared, then signed."""
     out = tmp_path / "out"
-    said = release("--out", out, timeout=1800)
+    said = release("--out", out, "--next-signers", build_setting("SKYLOOM_NEXT_SIGNERS"),
+                   timeout=1800)
     assert "both builds are byte for byte the same" in said
     unsigned = (out / "Skyloom-Setup.unsigned.exe").read_bytes()
     assert unsigned[:2] == b"MZ"
-    # The same flags as the test build: the file the tests ran is the file that ships.
+    # The same flags and settings as the test build: the file the tests ran is the file that
+    # ships.
     assert unsigned == SETUP_EXE.read_bytes()
     assert os.path.getsize(out / "Skyloom-Setup.exe") > len(unsigned)
