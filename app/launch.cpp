@@ -9,10 +9,12 @@
 
 namespace {
 
-constexpr std::uint32_t kRestartNeeded = 3010;    // ERROR_SUCCESS_REBOOT_REQUIRED
-constexpr std::uint32_t kRestartInitiated = 1641; // ERROR_SUCCESS_REBOOT_INITIATED
+constexpr std::uint32_t kRestartNeeded = 3010;     // ERROR_SUCCESS_REBOOT_REQUIRED
+constexpr std::uint32_t kRestartInitiated = 1641;  // ERROR_SUCCESS_REBOOT_INITIATED
+constexpr std::uint32_t kInstallInProgress = 1618; // ERROR_INSTALL_ALREADY_RUNNING
 static_assert(kRestartNeeded == ERROR_SUCCESS_REBOOT_REQUIRED &&
-              kRestartInitiated == ERROR_SUCCESS_REBOOT_INITIATED);
+              kRestartInitiated == ERROR_SUCCESS_REBOOT_INITIATED &&
+              kInstallInProgress == ERROR_INSTALL_ALREADY_RUNNING);
 
 // TMP and TEMP for the installer, set just before it starts: the worker has finished by then,
 // and nothing else of this process reads them. Written without the trailing backslash, as
@@ -56,8 +58,9 @@ std::wstring installerCommandLine(const std::wstring& installerPath, std::wstrin
     return line;
 }
 
-bool installerSucceeded(std::uint32_t exitCode) {
-    return exitCode == 0 || exitCode == kRestartNeeded || exitCode == kRestartInitiated;
+bool installerCodePassedOn(std::uint32_t exitCode) {
+    return exitCode == 0 || exitCode == kRestartNeeded || exitCode == kRestartInitiated ||
+           exitCode == kInstallInProgress;
 }
 
 InstallerTemp chooseInstallerTemp(bool machineWide, bool programTempIsInherited,
@@ -75,8 +78,10 @@ SetupResult launchInstaller(SetupJob& job) {
         return SetupResult::LaunchFailed;
     }
     // No window by policy or option: the installer is quiet too, when the build says how.
+    // --argumentos replace the quiet arguments, with or without a window.
     const std::wstring_view quiet = job.quietInstaller ? SKYLOOM_INSTALLER_QUIET_ARGS : L"";
-    const std::wstring commandLine = installerCommandLine(job.installerPath, quiet);
+    const std::wstring commandLine = installerCommandLine(
+        job.installerPath, job.installerArguments.value_or(std::wstring(quiet)));
     logLine(L"a arrancar: %s", commandLine.c_str());
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -104,7 +109,7 @@ SetupResult launchInstaller(SetupJob& job) {
     (void)GetExitCodeProcess(processHandle.get(), &exitCode);
     processHandle.reset();
     logLine(L"o instalador acabou com %lu", exitCode);
-    if (!installerSucceeded(exitCode)) {
+    if (!installerCodePassedOn(exitCode)) {
         job.detail = exitCode;
         return SetupResult::InstallerFailed;
     }
@@ -112,6 +117,8 @@ SetupResult launchInstaller(SetupJob& job) {
         logLine(L"instalado; e' preciso reiniciar o computador");
     } else if (exitCode == kRestartInitiated) {
         logLine(L"instalado; o instalador ja' mandou reiniciar o computador");
+    } else if (exitCode == kInstallInProgress) {
+        logLine(L"outra instalacao esta' a decorrer: tentar mais tarde (1618)");
     }
     job.installerExitCode = exitCode;
     return SetupResult::Ok;

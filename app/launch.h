@@ -10,9 +10,11 @@
 [[nodiscard]] std::wstring installerCommandLine(const std::wstring& installerPath,
                                                 std::wstring_view quietArgs);
 
-// 0, and the two codes by which an installer reports success with a restart: 3010 (needed)
-// and 1641 (started). Deployment tools read them so.
-[[nodiscard]] bool installerSucceeded(std::uint32_t exitCode);
+// The installer's codes the process ends with as they are, and without a failure: 0, the two
+// by which an installer reports success with a restart, 3010 (needed) and 1641 (started), and
+// 1618, another installation in progress. Deployment tools read them as success, restart and
+// try again later.
+[[nodiscard]] bool installerCodePassedOn(std::uint32_t exitCode);
 
 // Which temporary folder the installer gets, as TMP and TEMP both. Installers unpack DLLs and
 // helpers there: a folder others may write to lets them plant one, so such a folder is replaced
@@ -23,7 +25,7 @@
 [[nodiscard]] InstallerTemp chooseInstallerTemp(bool machineWide, bool programTempIsInherited,
                                                 bool programTempOpenToOthers);
 
-// Starts the checked installer and waits for it without limit. Ok for a success (its exit code
-// in installerExitCode), InstallerFailed with the code in detail otherwise, LaunchFailed when it
+// Starts the checked installer and waits for it without limit. Ok for a code passed on (in
+// installerExitCode), InstallerFailed with the code in detail otherwise, LaunchFailed when it
 // does not start.
 [[nodiscard]] SetupResult launchInstaller(SetupJob& job);

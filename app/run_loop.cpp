@@ -154,7 +154,8 @@ int runSetupCycleWith(SetupJob& job, const RunLoopSteps& steps) {
             }
         }
         cleanUpJob(job);
-        // A success is the installer's own code: 0, or one that asks for a restart.
+        // A code passed on is the installer's own: 0, a restart, or another installation in
+        // progress.
         return launched == SetupResult::Ok ? static_cast<int>(job.installerExitCode)
                                            : toInt(launched);
     }

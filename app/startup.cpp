@@ -199,6 +199,11 @@ std::vector<std::wstring> openTheLog(SetupJob& job, const std::optional<std::wst
 
 } // namespace
 
+std::size_t longestInstallerPath(const std::wstring& tempFolder) {
+    return pathIn(tempFolder, kWorkFolderName).size() + kFreshSuffixLength +
+           std::wstring_view(kInstallerFileName).size();
+}
+
 std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance,
                               const std::vector<std::wstring_view>& args) {
     CommandLineOptions options = parseOptions(args);
@@ -220,23 +225,33 @@ std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance,
     job.addressAsText = window.addressAsText;
 
     job.tempFolder = findTempFolder(job.token);
+    // Checked before anything is made; the log says why once it is open.
+    const wchar_t* refused = refusedOptionValue(options, longestInstallerPath(job.tempFolder));
+    if (refused == nullptr) {
+        job.installerArguments = std::move(options.installerArguments);
+        job.proxy = options.proxy.value_or(L"");
+    }
     const TempFolderFacts temp = examineTempFolder(job, job.token.user());
     const std::vector<std::wstring> logRefusals = openTheLog(job, options.logPath, temp);
 
     const bool local = !job.localInstaller.empty();
-    logLine(L"=== Skyloom-Setup %s (lingua %s%s%s%s%s) ===", kSetupVersion,
+    logLine(L"=== Skyloom-Setup %s (lingua %s%s%s%s%s%s%s) ===", kSetupVersion,
             job.catalog->languageCode, job.noWindow ? L", sem janela" : L"",
             job.noRun ? L", sem executar" : L"", local ? L", instalador " : L"",
-            job.localInstaller.c_str());
-    for (const std::wstring& refused : logRefusals) {
-        if (!refused.empty()) {
-            logLine(L"o registo fica em %s: %s", logPath.c_str(), refused.c_str());
+            job.localInstaller.c_str(), job.proxy.empty() ? L"" : L", proxy ", job.proxy.c_str());
+    for (const std::wstring& refusedLog : logRefusals) {
+        if (!refusedLog.empty()) {
+            logLine(L"o registo fica em %s: %s", logPath.c_str(), refusedLog.c_str());
         }
     }
     if (const wchar_t* line = noWindowLine(window.noWindow)) {
         logLine(L"%s", line);
     }
 
+    if (refused != nullptr) {
+        logLine(L"%s", refused);
+        return toInt(SetupResult::OptionRefused);
+    }
     const PSID trustedUser = trustedUserFor(job.token, true);
     if (anotherRunHolds(
             instanceScopeFor(job.token.system, job.token.elevated, windowFacts.sessionZero),

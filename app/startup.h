@@ -39,6 +39,10 @@ std::wstring chooseTempFolder(DWORD returned, const wchar_t* buffer);
 // The folder tempSourceFor names, ending in a backslash.
 std::wstring findTempFolder(const TokenFacts& token);
 
+// The length of the installer's path in the longest working folder the run may get: a fresh
+// one. An --argumentos value is checked against it before the folder is made.
+[[nodiscard]] std::size_t longestInstallerPath(const std::wstring& tempFolder);
+
 // Fills the job from the command line and prepares the working folder. Returns the exit code
 // when the process must end here (another instance, no working folder), nothing otherwise.
 [[nodiscard]] std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance,

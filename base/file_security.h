@@ -75,6 +75,7 @@ struct SecurityFacts {
 
 // "-" and eight hexadecimal digits, random, for a fresh name made beside one that failed.
 [[nodiscard]] std::wstring freshSuffix(int attempt);
+inline constexpr std::size_t kFreshSuffixLength = 9;
 
 inline constexpr int kFreshNameTries = 8;
 

@@ -178,8 +178,11 @@ AttemptOutcome attemptDownload(SetupJob& job, const std::wstring& url, HANDLE fi
         return {SetupResult::UrlRefused, at};
     }
 
-    UniqueInternet session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
-                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    // --proxy takes every URL, this machine's too: no bypass list.
+    const bool named = !job.proxy.empty();
+    UniqueInternet session(WinHttpOpen(
+        kUserAgent, named ? WINHTTP_ACCESS_TYPE_NAMED_PROXY : WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+        named ? job.proxy.c_str() : WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) {
         job.detail = GetLastError();
         return {SetupResult::NetworkError, at};

@@ -36,6 +36,9 @@ SetupResult downloadInstaller(SetupJob& job) {
         job.detail = error;
         return SetupResult::LocalError;
     }
+    if (!job.proxy.empty()) {
+        logLine(L"pelo proxy %s, em vez das definicoes automaticas", job.proxy.c_str());
+    }
     return downloadInstallerWith(job, kRetrySteps);
 }
 

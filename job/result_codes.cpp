@@ -2,10 +2,11 @@
 
 using enum SetupResult;
 
-const std::array<ResultInfo, 16> kResultTable = {{
+const std::array<ResultInfo, 17> kResultTable = {{
     {Ok, RetryClass::Finished, FailureMessage::NotShown, false},
     {Cancelled, RetryClass::Finished, FailureMessage::NotShown, false},
     {AlreadyRunning, RetryClass::Finished, FailureMessage::NotShown, false},
+    {OptionRefused, RetryClass::Finished, FailureMessage::NotShown, false},
     {NetworkError, RetryClass::SameUrlAgain, FailureMessage::DownloadFailed, false},
     {ServerBusy, RetryClass::Finished, FailureMessage::ServerBusy, false},
     {UnexpectedStatus, RetryClass::NextUrl, FailureMessage::DownloadFailed, false},

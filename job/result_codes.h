@@ -30,7 +30,7 @@ struct ResultInfo {
     bool failsTrustCheck; // the worker deletes the file, and may download once more
 };
 
-extern const std::array<ResultInfo, 16> kResultTable;
+extern const std::array<ResultInfo, 17> kResultTable;
 
 // Unknown values count as the generic failure that moves on to the next URL.
 const ResultInfo& resultInfo(SetupResult code);

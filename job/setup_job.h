@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,10 @@ struct SetupJob {
     std::wstring installerPath;
     // --instalador: a full installer at hand, copied to installerPath instead of downloaded.
     std::wstring localInstaller;
+    // --argumentos: the installer's arguments in place of the build's quiet ones.
+    std::optional<std::wstring> installerArguments;
+    // --proxy: host:port for every request, in place of the automatic settings; empty for those.
+    std::wstring proxy;
     // Read handle on the checked installer, read sharing only: while it is open nobody can
     // write, replace or delete the file.
     HANDLE verifiedFile = INVALID_HANDLE_VALUE;
@@ -88,8 +93,8 @@ struct SetupJob {
     bool workerMayStillRun = false;
 
     SetupResult result = SetupResult::Ok;
-    // The installer's own exit code after a success (0, or the two restart codes): the process
-    // ends with it.
+    // The installer's own exit code when it is passed on (0, the two restart codes, or 1618,
+    // another installation in progress): the process ends with it.
     std::uint32_t installerExitCode = 0;
     std::uint32_t detail = 0;
     // The flags of the last send that failed its TLS checks on Windows (12175): written by

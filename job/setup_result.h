@@ -9,6 +9,7 @@ enum class SetupResult : std::int32_t {
     Ok = 0,
     Cancelled = 1,
     AlreadyRunning = 2,
+    OptionRefused = 3, // an option's value cannot be used: the run ends before it begins
     NetworkError = 10,
     ServerBusy = 11,
     UnexpectedStatus = 12,

@@ -29,7 +29,10 @@ inline constexpr DWORD kRootNameCapacity = 256;
 [[nodiscard]] bool hasSignerChain(const CRYPT_PROVIDER_DATA* provider,
                                   const CRYPT_PROVIDER_SGNR* signer);
 
-// Exact, case-sensitive: organisation and country as whole strings, the root name over the
-// length of expectedRootName only.
-[[nodiscard]] bool signerMatches(std::wstring_view organization, std::wstring_view country,
-                                 std::wstring_view rootName);
+// Which accepted signer has these names: 0 the built-in one, n the n-th entry of nextSigners
+// ("organisation|country|root-name-prefix" entries joined by ';', as the build writes
+// SKYLOOM_NEXT_SIGNERS), -1 none. Exact and case-sensitive for every signer: organisation and
+// country as whole strings, the root name over the length of the signer's prefix only. An entry
+// without all three fields matches nothing.
+[[nodiscard]] int acceptedSigner(std::wstring_view nextSigners, std::wstring_view organization,
+                                 std::wstring_view country, std::wstring_view rootName);

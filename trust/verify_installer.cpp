@@ -2,6 +2,7 @@
 
 #include "job/setup_job.h"
 #include "base/open_in_folder.h"
+#include "build_config.h"
 #include "log/diagnostic_log.h"
 #include "platform/held_retry.h"
 #include "platform/plain_file.h"
@@ -58,8 +59,11 @@ void readName(PCCERT_CONTEXT cert, const char* oid, wchar_t* buffer, DWORD capac
     readName(chain[signer->csCertChain - 1].pCert, szOID_COMMON_NAME, rootName, kRootNameCapacity);
     // Written before the comparison, so a refused signer can be seen in the log.
     logLine(L"assinatura valida: O=[%s] C=[%s] raiz=[%s]", organization, country, rootName);
-    return signerMatches(organization, country, rootName) ? SetupResult::Ok
-                                                          : SetupResult::SignerMismatch;
+    const int accepted = acceptedSigner(SKYLOOM_NEXT_SIGNERS, organization, country, rootName);
+    if (accepted > 0) {
+        logLine(L"aceite como assinante seguinte %d de SKYLOOM_NEXT_SIGNERS", accepted);
+    }
+    return accepted >= 0 ? SetupResult::Ok : SetupResult::SignerMismatch;
 }
 
 // Authenticode with revocation over the whole chain but the root, and no user interface.

@@ -228,6 +228,20 @@ def test_failed_installer_offers_close_only(workspace):
     assert_cleaned_up(workspace)
 
 
+def test_another_installation_in_progress_is_passed_on_without_a_dialog(workspace):
+    # No failure dialog for "try again later"; --argumentos reach the installer with a window too.
+    with https_server(real=installer()) as server:
+        run, driven = workspace.run_windowed(
+            "--url", server.url(), "--argumentos", "/passive", steps=["press:8"],
+            env={"SKYLOOM_TEST_EXIT_CODE": "1618"})
+    assert run.code == 1618
+    assert f'a arrancar: "{win_path(workspace.installer)}" /passive' in run.lines
+    assert run.lines[-2:] == ["o instalador acabou com 1618",
+                              "outra instalacao esta' a decorrer: tentar mais tarde (1618)"]
+    assert len(driven.windows()) == 1
+    assert_cleaned_up(workspace)
+
+
 def test_elevated_run_names_the_full_installer_without_a_link(workspace, machine_temp):
     # Started as administrator: a click must never start a browser with the raised rights. An
     # elevated run works and logs in %SystemRoot%\Temp.

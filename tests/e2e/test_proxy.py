@@ -2,11 +2,12 @@
 its own. Under Wine 8, WinHTTP takes a proxy from its own registry setting (as `netsh winhttp
 set proxy` writes it) or from the http_proxy variable, but only for a session opened with the
 default access type; a session opened with WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, as the
-bootstrapper's is, always goes direct there. The tests show both halves:
+bootstrapper's is without --proxy, always goes direct there. The tests show both halves:
 tests/probes/winhttp_get.exe with the default access type goes through the proxy (http and https through CONNECT, with a
 resume), and the real bootstrapper with the same settings goes direct. On Windows 8.1 and
 later the automatic access type takes the system's and the user's proxy settings, so the same
-run would go through the proxy."""
+run would go through the proxy. With --proxy the bootstrapper opens its session with
+WINHTTP_ACCESS_TYPE_NAMED_PROXY, which Wine 8 follows as Windows does."""
 
 import contextlib
 import os
@@ -179,19 +180,46 @@ def test_proxy_that_wants_credentials_reaches_the_caller_as_407(tmp_path):
     assert server.requests == []
 
 
-def test_407_ends_the_run_with_unexpected_status(workspace):
-    # Under Wine the bootstrapper's session cannot be sent through a proxy, so the 407 comes
-    # from the server itself, as WinHTTP hands a proxy's 407 on to the caller.
-    # A 407 from anyone gets no credential, NTLM (the user's hash) least of all: its cause and
-    # the way out.
-    challenge = {"Proxy-Authenticate": "NTLM"}
-    with ScriptedServer([Reply(407, headers=challenge, body=b"auth")]) as server:
-        run = workspace.run_setup("--sem-janela", "--url", server.url())
+@pytest.mark.parametrize("scheme", ["http", "https"])
+def test_named_proxy_carries_the_run_with_a_resume(tmp_path, workspace, scheme):
+    good = installer()
+    start = 300_000
+    serve = https_server if scheme == "https" else (lambda real: ScriptedServer(real=real))
+    with TinyProxy(tmp_path) as proxy, serve(real=good) as server:
+        url = server.url()
+        workspace.work_folder.mkdir()
+        workspace.installer.write_bytes(good.read_bytes()[:start])
+        run = workspace.run_setup("--sem-janela", "--sem-executar", "--proxy", proxy.address,
+                                  "--url", url)
+    assert run.code == 0
+    assert run.lines[0].endswith(f", proxy {proxy.address}) ===")
+    assert f"pelo proxy {proxy.address}, em vez das definicoes automaticas" in run.lines
+    assert f"{url} -> HTTP 206 (a partir de {start})" in run.lines
+    assert proxy.requests() == [f"GET {url} HTTP/1.1" if scheme == "http"
+                                else f"CONNECT 127.0.0.1:{server.port} HTTP/1.1"]
+    assert [r.range for r in server.requests] == [f"bytes={start}-"]
+
+
+@pytest.mark.parametrize("source", ["the named proxy", "the server"])
+def test_407_ends_the_run_with_unexpected_status(tmp_path, workspace, source):
+    # WinHTTP hands a proxy's 407 on to the caller. A 407 from anyone gets no credential, NTLM
+    # (the user's hash) least of all: its cause and the way out.
+    if source == "the named proxy":
+        with TinyProxy(tmp_path, basic_auth=("quem", "segredo")) as proxy, \
+                ScriptedServer(real=os.urandom(1_200_000)) as server:
+            run = workspace.run_setup("--sem-janela", "--proxy", proxy.address, "--url",
+                                      server.url())
+            assert proxy.requests() == [f"GET {server.url()} HTTP/1.1"]
+        assert server.requests == []
+    else:
+        challenge = {"Proxy-Authenticate": "NTLM"}
+        with ScriptedServer([Reply(407, headers=challenge, body=b"auth")]) as server:
+            run = workspace.run_setup("--sem-janela", "--url", server.url())
+        assert len(server.requests) == 1
     assert run.code == 12
     assert f"{server.url()} -> HTTP 407 (a partir de 0)" in run.lines
     assert run.lines[-3:] == [
         full_installer_line(),
         "causa: o proxy pede autenticacao (407); nao se mandam credenciais",
         "erro 12 (detalhe 407)"]
-    assert len(server.requests) == 1
     assert not workspace.work_folder.exists()

@@ -99,6 +99,7 @@ def test_two_clean_builds_are_identical(tmp_path):
     """The whole command: two clean builds in different folders, compared, then signed."""
     out = tmp_path / "out"
     said = release("--out", out, "--quiet-args", build_setting("SKYLOOM_INSTALLER_QUIET_ARGS"),
+                   "--next-signers", build_setting("SKYLOOM_NEXT_SIGNERS"),
                    timeout=1800)
     assert "both builds are byte for byte the same" in said
     unsigned = (out / "Skyloom-Setup.unsigned.exe").read_bytes()

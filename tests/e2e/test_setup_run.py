@@ -53,24 +53,30 @@ def report_of(path: pathlib.Path) -> dict:
     return dict(line.split("=", 1) for line in lines)
 
 
-# 3010 and 1641 are successes that ask for a restart: deployment tools read the code itself.
-@pytest.mark.parametrize("installer_code, exit_code", [
-    (0, 0), (3010, 3010), (100, 41), (0xC0000005, 41),
+# 3010 and 1641 are successes that ask for a restart, 1618 a "try again later": deployment
+# tools read the code itself. --argumentos, quotes and backslashes as they came, replace the
+# build's quiet arguments; an empty value passes none.
+@pytest.mark.parametrize("installer_code, exit_code, arguments", [
+    (0, 0, None), (3010, 3010, None), (100, 41, ""), (0xC0000005, 41, None),
+    (1618, 1618, r'/quiet DIR="C:\Program Files\Skyloom" LOG=C:\a\b.log KEY=ABCD-1234'),
 ])
-def test_launch_and_installer_exit_code(workspace, installer_code, exit_code):
+def test_launch_and_installer_exit_code(workspace, installer_code, exit_code, arguments):
     report = workspace.root / "report.txt"
     marker = workspace.root / "inherited-marker.txt"
     marker.write_text("a handle the bootstrapper must not pass on")
     env = {"SKYLOOM_TEST_REPORT": win_path(report),
            "SKYLOOM_TEST_EXIT_CODE": str(installer_code)}
+    given = [] if arguments is None else ["--argumentos", arguments]
     with https_server(real=installer()) as server:
-        run = workspace.run_setup("--sem-janela", "--url", server.url(), env=env,
+        run = workspace.run_setup("--sem-janela", "--url", server.url(), *given, env=env,
                                   inherit_file=marker)
     assert run.code == exit_code
     seen = report_of(report)
     installer_path = win_path(workspace.installer)
-    # Without a window by option, the installer is quiet too when the build says how.
-    command_line = f'"{installer_path}"' + (f" {QUIET_ARGS}" if QUIET_ARGS else "")
+    # Without a window by option, the installer is quiet too when the build says how, unless
+    # --argumentos replace the quiet arguments.
+    passed = QUIET_ARGS if arguments is None else arguments
+    command_line = f'"{installer_path}"' + (f" {passed}" if passed else "")
     assert seen["command_line"] == command_line
     assert seen["own_path"].lower() == installer_path.lower()
     assert seen["current_directory"].rstrip("\\").lower() == win_path(workspace.work_folder).lower()
@@ -83,8 +89,10 @@ def test_launch_and_installer_exit_code(workspace, installer_code, exit_code):
     started = [line for line in run.lines if line.startswith("o instalador arrancou (pid ")]
     assert len(started) == 1
     assert f"a arrancar: {command_line}" in run.lines
-    # After a failure without a window the log ends with the way out; a restart is no failure.
-    after = {0: [], 3010: ["instalado; e' preciso reiniciar o computador"]}.get(
+    # After a failure without a window the log ends with the way out; a restart or another
+    # installation in progress is no failure.
+    after = {0: [], 3010: ["instalado; e' preciso reiniciar o computador"],
+             1618: ["outra instalacao esta' a decorrer: tentar mais tarde (1618)"]}.get(
         installer_code, [full_installer_line()])
     assert run.lines[-1 - len(after):] == [f"o instalador acabou com {installer_code}", *after]
     assert not any(line.startswith("erro ") for line in run.lines)

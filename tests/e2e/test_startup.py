@@ -9,6 +9,7 @@ import pytest
 
 from testkit.harness import (PROBES, SETUP_EXE, Workspace, finish, run_windows, settled,
                              start_windows, win_path)
+from testkit.scripted_server import Reply, ScriptedServer
 
 # A URL that the download refuses without touching the network: runs stay short.
 REFUSED = "http://refused.invalid/Skyloom-win-Setup.exe"
@@ -209,6 +210,23 @@ def test_second_instance_exits_2_without_window(workspace, second_args):
     assert done.code == 12
     # The second instance made nothing of its own in the shared temporary folder.
     assert not workspace.work_folder.exists()
+
+
+# Refused before anything is made or fetched, without a dialog. (The room on the installer's
+# command line is unit-tested: winrun's own line, with the value, would pass the limit first.)
+@pytest.mark.parametrize("option, value, refusal", [
+    ("--argumentos", "/quiet\tKEY=1",
+     "--argumentos recusado: o valor tem um caracter de controlo"),
+    ("--proxy", "localhost", "--proxy recusado: o valor nao e' host:porta (porta de 1 a 65535)"),
+])
+def test_unusable_option_value_ends_the_run_with_3(workspace, option, value, refusal):
+    with ScriptedServer([Reply(404, body=b"no")]) as server:
+        run = workspace.run_setup(option, value, "--url", server.url())
+    assert run.code == 3
+    assert run.lines[1:] == [refusal]
+    assert "proxy" not in run.lines[0]
+    assert server.requests == []
+    assert [p.name for p in workspace.temp.iterdir()] == ["Skyloom-Setup.log"]
 
 
 def test_import_table_names_only_system_dlls():

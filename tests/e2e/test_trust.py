@@ -20,11 +20,11 @@ import shutil
 
 import pytest
 
-from testkit.harness import (BUILD, PROBES, finish, log_messages, run_windows, start_windows,
-                             win_path)
+from testkit.harness import (BUILD, PROBES, build_setting, finish, log_messages, run_windows,
+                             start_windows, win_path)
 from testkit.setup_kit import signing_pki
 from testkit.make_test_installer import Variant, build_installer
-from testkit.signing_pki import EXPECTED_ROOT
+from testkit.signing_pki import EXPECTED_ROOT, NEXT_COUNTRY, NEXT_ORG, NEXT_ROOT
 
 PROBE = PROBES / "verify_probe.exe"
 
@@ -49,6 +49,7 @@ VARIANTS = {
     "org_absent": dict(signer="org_absent"),
     "country_other": dict(signer="country_other"),
     "country_case": dict(signer="country_case"),
+    "next_signer": dict(signer="next"),
     "self_signed": dict(signer="self"),
     "unsigned": dict(),
     "tampered": dict(signer="good", tamper=True),
@@ -68,6 +69,12 @@ VARIANTS = {
     "unsigned_no_version": dict(version_resource=False),
 }
 
+# The test next signer under a root of its own: accepted where the build names it, as
+# scripts/build does (Wine does not check the root's trust: this proves the names).
+NEXT = build_setting("SKYLOOM_NEXT_SIGNERS").split(";")
+NEXT_ENTRY, NEXT_NAMES = f"{NEXT_ORG}|{NEXT_COUNTRY}|{NEXT_ROOT}", valid(
+    f"O=[{NEXT_ORG}] C=[{NEXT_COUNTRY}] raiz=[{NEXT_ROOT} 2031]")
+
 # name: (result, detail, log lines in order); detail stays 0 unless a status is stored
 CASES = {
     "good": (OK, 0, [valid(), "versao do instalador: 1.1.40.0"]),
@@ -84,6 +91,10 @@ CASES = {
     "org_absent": (SIGNER, 0, [valid(GOOD_NAMES.replace("QUORVANE, LDA", ""))]),
     "country_other": (SIGNER, 0, [valid(GOOD_NAMES.replace("C=[PT]", "C=[ES]"))]),
     "country_case": (SIGNER, 0, [valid(GOOD_NAMES.replace("C=[PT]", "C=[pt]"))]),
+    "next_signer": (OK, 0, [NEXT_NAMES, f"aceite como assinante seguinte "
+                                        f"{NEXT.index(NEXT_ENTRY) + 1} de SKYLOOM_NEXT_SIGNERS",
+                            "versao do instalador: 1.1.40.0"]) if NEXT_ENTRY in NEXT
+    else (SIGNER, 0, [NEXT_NAMES]),
     "self_signed": (SIGNER, 0, ["sem cadeia de certificados"]),
     "unsigned": (SIGNATURE, 0x800B0100, ["WinVerifyTrust: 0x800B0100"]),
     "unsigned_no_version": (SIGNATURE, 0x800B0100, ["WinVerifyTrust: 0x800B0100"]),

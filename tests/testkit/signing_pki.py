@@ -22,6 +22,8 @@ EXPECTED_ROOT = "Microsoft Identity Verification Root Certificate Authority"
 assert len(EXPECTED_ROOT) == 58
 ORG = "QUORVANE, LDA"
 COUNTRY = "PT"
+# The next signer that scripts/build names in SKYLOOM_NEXT_SIGNERS, under a root of its own.
+NEXT_ORG, NEXT_COUNTRY, NEXT_ROOT = "Skyloom Test Next, S.A.", "IE", "Skyloom Test Next Root CA"
 
 # Roots: name -> (common name, whether the tests put it in the prefix's Root store).
 ROOTS = {
@@ -33,6 +35,7 @@ ROOTS = {
     "case": (EXPECTED_ROOT.replace("Authority", "authority") + " 2020", True),
     # Not in the store at all: Windows refuses it as an untrusted root, Wine does not.
     "foreign": ("Quorvane Test Root CA", False),
+    "next": (NEXT_ROOT + " 2031", True),
 }
 
 # Signing identities: name -> (root, leaf subject attributes, extra leaf extensions).
@@ -48,6 +51,7 @@ IDENTITIES = {
     "org_absent": ("year", {"C": COUNTRY}),
     "country_other": ("year", {"O": ORG, "C": "ES"}),
     "country_case": ("year", {"O": ORG, "C": "pt"}),
+    "next": ("next", {"O": NEXT_ORG, "C": NEXT_COUNTRY}),
 }
 
 LEAF_EXT = """basicConstraints=critical,CA:FALSE

@@ -1,3 +1,4 @@
+#include "app/launch.h"
 #include "app/options.h"
 
 #include <gtest/gtest.h>
@@ -138,6 +139,51 @@ TEST(ParseOptions, TheLastInstaladorNamesTheFileAndOneWithoutAValueIsIgnored) {
               L"a.exe");
     EXPECT_EQ(parseOptions(Args{L"--instalador", L"--url", L"U"}).localInstaller, L"--url");
     EXPECT_EQ(parseOptions(Args{L"--url", L"U", L"--Instalador", L"a.exe"}).localInstaller, L"");
+    // An empty --argumentos is one given: it passes no arguments at all.
+    const CommandLineOptions given = parseOptions(
+        Args{L"--argumentos", L"/a", L"--proxy", L"p:1", L"--argumentos", L"", L"--proxy"});
+    EXPECT_EQ(given.installerArguments, L"");
+    EXPECT_EQ(given.proxy, L"p:1");
+    EXPECT_FALSE(parseOptions(Args{L"--Argumentos", L"/a"}).installerArguments);
+}
+
+TEST(RefusedOptionValue, ControlCharactersTheCommandLinesRoomAndHostPort) {
+    constexpr std::size_t kPath = 120;
+    const std::size_t room = kCommandLineLimit - kPath - 3; // the path in quotes, one space
+    ASSERT_EQ(installerCommandLine(std::wstring(kPath, L'p'), std::wstring(room, L'a')).size(),
+              kCommandLineLimit);
+    // The option the refusal names, or "".
+    const auto refused = [](std::optional<std::wstring> arguments,
+                            std::optional<std::wstring> proxy) {
+        CommandLineOptions options;
+        options.installerArguments = std::move(arguments);
+        options.proxy = std::move(proxy);
+        const wchar_t* line = refusedOptionValue(options, kPath);
+        return line ? std::wstring(line).substr(0, std::wstring(line).find(L' ')) : L"";
+    };
+    for (const std::wstring& usable : {std::wstring(), std::wstring(LR"(/q D="C:\P F\\" é)"),
+                                       std::wstring(L"/q\u00A0x"), std::wstring(room, L'a')}) {
+        EXPECT_EQ(refused(usable, {}), L"") << usable.size();
+    }
+    for (const std::wstring& unusable :
+         {std::wstring(room + 1, L'a'), std::wstring(L"/q\tx"), std::wstring(L"\r\n"),
+          std::wstring(L"\x1F"), std::wstring(L"\x7F"), std::wstring(L"\x85"),
+          std::wstring(L"\x9F")}) {
+        EXPECT_EQ(refused(unusable, {}), L"--argumentos") << unusable.size();
+    }
+    for (const wchar_t* usable : {L"proxy-1.corp.example:8080", L"a:1", L"a:65535",
+                                  L"10.0.0.1:3128", L"[fe80::1:2]:3128", L"[::ffff:10.0.0.1]:80"}) {
+        EXPECT_EQ(refused({}, usable), L"") << usable;
+    }
+    for (const wchar_t* unusable :
+         {L"",          L"proxy",           L"proxy:",       L":8080",
+          L"proxy:0",   L"proxy:65536",     L"proxy:008080", L"proxy:+80",
+          L"proxy:80a", L"http://proxy:80", L"proxy:80/",    L"my_proxy:80",
+          L"proxy :80", L"pr\u00F3xi:80",   L"::1:80",       L"[::1]",
+          L"[]:80",     L"[proxy]:80",      L"[::1:80",      L"user:pw@proxy:80"}) {
+        EXPECT_EQ(refused({}, unusable), L"--proxy") << unusable;
+    }
+    EXPECT_EQ(refused(L"\t", L"proxy"), L"--argumentos"); // the first one refused
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "app/single_instance.h"
 #include "app/startup.h"
 #include "app/window_policy.h"
+#include "app/work_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -136,11 +137,11 @@ TEST(Launch, CommandLineTempFolderAndSuccessCodes) {
     EXPECT_EQ(installerCommandLine(L"C:\\T\\a b\\S.exe", L""), L"\"C:\\T\\a b\\S.exe\"");
     EXPECT_EQ(installerCommandLine(L"C:\\S.exe", L"/quiet /log C:\\x"),
               L"\"C:\\S.exe\" /quiet /log C:\\x");
-    for (std::uint32_t code : {0u, 3010u, 1641u}) {
-        EXPECT_TRUE(installerSucceeded(code)) << code;
+    for (std::uint32_t code : {0u, 3010u, 1641u, 1618u}) {
+        EXPECT_TRUE(installerCodePassedOn(code)) << code;
     }
-    for (std::uint32_t code : {1u, 1602u, 1603u, 3011u, 0x80000000u}) {
-        EXPECT_FALSE(installerSucceeded(code)) << code;
+    for (std::uint32_t code : {1u, 1602u, 1603u, 1617u, 1619u, 3011u, 0x80000000u}) {
+        EXPECT_FALSE(installerCodePassedOn(code)) << code;
     }
     using enum InstallerTemp;
     // for the whole machine, TMP and TEMP both name the program's folder, open to others
@@ -150,6 +151,12 @@ TEST(Launch, CommandLineTempFolderAndSuccessCodes) {
     EXPECT_EQ(chooseInstallerTemp(true, true, false), Inherited);
     EXPECT_EQ(chooseInstallerTemp(true, true, true), PrivateFolder); // C:\Windows\Temp
     EXPECT_EQ(chooseInstallerTemp(false, false, false), Inherited);
+}
+
+TEST(LongestInstallerPath, AFreshWorkingFoldersInstaller) {
+    const std::wstring temp = L"C:\\T\\";
+    EXPECT_EQ(longestInstallerPath(temp),
+              (pathIn(temp, kWorkFolderName) + freshSuffix(0) + kInstallerFileName).size());
 }
 
 TEST(BuiltInUrls, TwoHttpsUrlsWithFixedPaths) {
@@ -174,6 +181,7 @@ TEST(ResultTable, EveryCodeOnceWithItsClassAndMessage) {
         {0, R::Finished, M::NotShown, false},
         {1, R::Finished, M::NotShown, false},
         {2, R::Finished, M::NotShown, false},
+        {3, R::Finished, M::NotShown, false},
         {10, R::SameUrlAgain, M::DownloadFailed, false},
         {11, R::Finished, M::ServerBusy, false},
         {12, R::NextUrl, M::DownloadFailed, false},

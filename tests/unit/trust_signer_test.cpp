@@ -8,7 +8,11 @@ namespace {
 
 const std::wstring kRoot = L"Microsoft Identity Verification Root Certificate Authority";
 
-TEST(SignerMatches, WholeNamesForSignerPrefixForRoot) {
+// Two next signers as the build writes them.
+const std::wstring kNext =
+    L"Next Signer, S.A.|IE|Next Signing Root CA;Other Signer|PT|Other Signing Root";
+
+TEST(AcceptedSigner, WholeNamesForSignerPrefixForRoot) {
     struct Case {
         const wchar_t* why;
         std::wstring organization;
@@ -36,12 +40,39 @@ TEST(SignerMatches, WholeNamesForSignerPrefixForRoot) {
         {L"country continued", L"QUORVANE, LDA", L"PTX", kRoot, false},
         {L"country absent", L"QUORVANE, LDA", L"", kRoot, false},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(signerMatches(c.organization, c.country, c.root), c.expected) << c.why;
+    // Next signers take nothing from the built-in one, and it nothing from them.
+    for (const std::wstring& next : {std::wstring(), kNext}) {
+        for (const Case& c : cases) {
+            EXPECT_EQ(acceptedSigner(next, c.organization, c.country, c.root), c.expected ? 0 : -1)
+                << c.why;
+        }
     }
 }
 
-TEST(SignerMatches, PinnedValues) {
+TEST(AcceptedSigner, EachNextSignerWholeWithItsOwnRoot) {
+    const struct {
+        std::wstring next, organization, country, root;
+        int expected;
+    } cases[] = {
+        {kNext, L"Next Signer, S.A.", L"IE", L"Next Signing Root CA 2031", 1},
+        {kNext, L"Other Signer", L"PT", L"Other Signing Root", 2},
+        {kNext, L"Other Signer", L"PT", L"Other Signing Roo", -1},
+        {L"", L"Next Signer, S.A.", L"IE", L"Next Signing Root CA", -1},
+        // Nothing mixes: names of one signer under another's root, or another's country.
+        {kNext, L"Next Signer, S.A.", L"IE", kRoot, -1},
+        {kNext, L"QUORVANE, LDA", L"PT", L"Next Signing Root CA", -1},
+        {kNext, L"Next Signer, S.A.", L"PT", L"Next Signing Root CA", -1},
+        {kNext, L"Next Signer, S.A.", L"IE", L"Other Signing Root", -1},
+        // CMake refuses an entry without a prefix: it would take any root.
+        {L"Next Signer|IE|", L"Next Signer", L"IE", L"Any Root", -1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(acceptedSigner(c.next, c.organization, c.country, c.root), c.expected)
+            << c.organization << c.root;
+    }
+}
+
+TEST(AcceptedSigner, PinnedValues) {
     EXPECT_EQ(expectedRootName.size(), 58u);
     EXPECT_EQ(std::wstring(expectedRootName), kRoot);
     EXPECT_EQ(std::wstring(expectedSignerOrganization), L"QUORVANE, LDA");

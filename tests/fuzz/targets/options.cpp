@@ -8,13 +8,13 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     FuzzedDataProvider data(bytes, size);
-    static constexpr std::array<const wchar_t*, 9> kNames = {
-        L"--url", L"--sem-janela", L"--sem-executar", L"--log", L"--lingua", L"--URL", L"--url=",
-        L"",      L"--instalador"};
+    static constexpr std::array<const wchar_t*, 11> kNames = {
+        L"--url", L"--sem-janela", L"--sem-executar", L"--log",  L"--lingua", L"--URL", L"--url=",
+        L"",      L"--instalador", L"--argumentos",   L"--proxy"};
     std::vector<std::wstring> owned;
     while (data.remaining_bytes() > 0 && owned.size() < 64) {
         if (data.ConsumeBool()) {
-            owned.emplace_back(kNames[data.ConsumeIntegralInRange<std::size_t>(0, 8)]);
+            owned.emplace_back(kNames[data.ConsumeIntegralInRange<std::size_t>(0, 10)]);
         } else {
             owned.push_back(utf16Units(data, data.ConsumeIntegralInRange<std::size_t>(0, 40)));
         }
@@ -48,5 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     FUZZ_CHECK(!options.logPath || present(L"--log"));
     FUZZ_CHECK(options.languageRequest.empty() || present(L"--lingua"));
     FUZZ_CHECK(options.localInstaller.empty() || present(L"--instalador"));
+    FUZZ_CHECK(!options.installerArguments || present(L"--argumentos"));
+    FUZZ_CHECK(!options.proxy || present(L"--proxy"));
+    (void)refusedOptionValue(options, 32700); // under the sanitizers, near the line's limit
     return 0;
 }

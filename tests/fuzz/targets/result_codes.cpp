@@ -21,8 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         FUZZ_CHECK(info.retryClass == RetryClass::NextUrl);
         FUZZ_CHECK(!info.failsTrustCheck);
     }
-    // Only success and the two endings without a dialog show nothing.
-    FUZZ_CHECK((info.message == FailureMessage::NotShown) == (known && value >= 0 && value <= 2));
+    // Only success and the three endings without a dialog show nothing.
+    FUZZ_CHECK((info.message == FailureMessage::NotShown) == (known && value >= 0 && value <= 3));
     FUZZ_CHECK(info.failsTrustCheck == (known && value >= 20 && value <= 22));
     return 0;
 }
