@@ -4,7 +4,7 @@
 #include "log/diagnostic_log.h"
 #include "platform/plain_file.h"
 
-#include <vector>
+#include <iterator>
 
 bool freshFolderName(std::wstring_view name) {
     const std::wstring_view prefix = kWorkFolderName;
@@ -40,21 +40,11 @@ std::int64_t ageOf(HANDLE folder) {
     return ticks / 10'000'000;
 }
 
-// The folder's files through handles of their own, then the folder through the one held.
+// The files a run leaves, through handles of their own, then the folder through the one held.
 DWORD removeStale(HANDLE folder) {
-    std::vector<std::wstring> files;
-    if (const DWORD listed = forEachEntry(folder,
-                                          [&files](std::wstring_view name, DWORD attributes) {
-                                              if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-                                                  files.emplace_back(name);
-                                              }
-                                              return true;
-                                          });
-        listed != 0) {
-        return listed;
-    }
-    for (const std::wstring& name : files) {
-        if (const DWORD error = deletePlainFileIn(folder, name); error != 0) {
+    for (const wchar_t* name :
+         {L"Skyloom-win-Setup.exe", L"Skyloom-win-Setup.validadores", L"Skyloom-win-Setup.copia"}) {
+        if (const DWORD error = deletePlainFileIn(folder, name); error != 0 && !isGone(error)) {
             return error;
         }
     }
@@ -87,20 +77,29 @@ bool removeIfStale(HANDLE parent, const std::wstring& parentPath, std::wstring_v
     return true;
 }
 
+// The names found, listed first so that nothing is deleted under the listing: a few more than
+// are removed, since the folders of running runs and young ones are passed over.
+struct Candidates {
+    wchar_t names[2 * kStaleFoldersPerRun][24];
+    std::size_t count = 0;
+};
+
+bool noteCandidate(void* context, std::wstring_view name, DWORD attributes) {
+    auto& found = *static_cast<Candidates*>(context);
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && freshFolderName(name)) {
+        name.copy(found.names[found.count], name.size());
+        found.names[found.count++][name.size()] = L'\0';
+    }
+    return found.count < std::size(found.names);
+}
+
 } // namespace
 
 void removeStaleFolders(HANDLE parent, const std::wstring& parentPath, PSID trustedUser) {
-    // Listed first, so that nothing is deleted under the listing; a few more than are removed,
-    // since the folders of running runs and young ones are passed over.
-    std::vector<std::wstring> candidates;
-    (void)forEachEntry(parent, [&candidates](std::wstring_view name, DWORD attributes) {
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && freshFolderName(name)) {
-            candidates.emplace_back(name);
-        }
-        return candidates.size() < 2 * kStaleFoldersPerRun;
-    });
+    Candidates found;
+    (void)forEachEntry(parent, noteCandidate, &found);
     std::size_t removed = 0;
-    for (std::size_t i = 0; i < candidates.size() && removed < kStaleFoldersPerRun; ++i) {
-        removed += removeIfStale(parent, parentPath, candidates[i], trustedUser) ? 1 : 0;
+    for (std::size_t i = 0; i < found.count && removed < kStaleFoldersPerRun; ++i) {
+        removed += removeIfStale(parent, parentPath, found.names[i], trustedUser) ? 1 : 0;
     }
 }

@@ -140,61 +140,55 @@ void guardRedirection(const TokenFacts& token) {
     }
 }
 
-// "<path> nao serve (<why>)" for a log not used; "" when it is.
-std::wstring refusal(const std::wstring& path, const std::wstring& why) {
-    return why.empty() ? std::wstring() : path + L" nao serve (" + why + L")";
-}
-
 // Opens `place` as the log; a file refused gives way to a fresh one beside it, where
-// `freshBeside`. Returns the refusal for the line after the run header ("" when there is none).
-// A refused log with no replacement leaves no log, and no path for the failure dialog to name.
-std::wstring openLogOrFresh(const LogPlace& place, const LogFileRules& rules, bool freshBeside) {
+// `freshBeside`: a refused log with no replacement leaves no log, and no path for the failure
+// dialog to name. Fills `refusal` when the place is not used.
+void openLogOrFresh(const LogPlace& place, const LogFileRules& rules, bool freshBeside,
+                    LogRefusal& refusal) {
     LogFileVerdict verdict = LogFileVerdict::Use;
-    const DWORD error = openLogWith(place, rules, verdict);
     // A name that cannot even be opened (a stranger's file that keeps this run out, say) gives
     // way too.
-    const std::wstring why = refusal(place.path, logRefusalReason(error, verdict));
+    logRefusalReason(openLogWith(place, rules, verdict), verdict, refusal.why);
+    if (refusal.why[0] == L'\0') {
+        return;
+    }
+    refusal.path = place.path;
     UniqueFile fresh;
     std::wstring freshPath;
-    if (!why.empty()) {
-        if (freshBeside && openFreshLogFile(place, fresh, freshPath) == 0) {
-            useLogFile(std::move(fresh), freshPath);
-        } else if (freshBeside) {
-            useLogFile({}, L"");
-        }
+    if (freshBeside && openFreshLogFile(place, fresh, freshPath) != 0) {
+        freshPath.clear();
     }
-    return why;
+    if (freshBeside) {
+        useLogFile(std::move(fresh), freshPath);
+    }
 }
 
-// Opens the log once, checked. Returns the refusals of the logs not used, for the lines after
-// the run header.
-std::vector<std::wstring> openTheLog(SetupJob& job, const std::optional<std::wstring>& given,
-                                     const TempFolderFacts& temp) {
-    std::vector<std::wstring> refusals;
+// Opens the log once, checked, and says in `refusals` which logs asked for are not used.
+void openTheLog(SetupJob& job, const std::optional<std::wstring>& given,
+                const TempFolderFacts& temp, LogRefusal (&refusals)[2]) {
     const LogPlace byDefault{job.tempFolderHandle.get(), pathIn(job.tempFolder, kLogFileName)};
     const LogFileRules defaultRules =
         logRulesFor(true, temp.finalPath, temp.openToOthers, job.token.user());
-    if (given && !(job.token.system || job.token.elevated)) {
-        refusals.push_back(openLogOrFresh({INVALID_HANDLE_VALUE, *given}, {}, true));
-    } else if (given) {
-        // SYSTEM's or an elevated run's: only in a folder that is no link and lies where its path
-        // says, held from here on. Any other gives way to the default log, never to a fresh
-        // file beside a path refused.
-        FolderPlace place = FolderPlace::Where;
-        const DWORD error = holdLogFolder(*given, job.logFolderHandle, place);
-        std::wstring why = refusal(*given, logFolderRefusal(error, place));
-        if (why.empty()) {
-            why = openLogOrFresh({job.logFolderHandle.get(), *given}, {}, false);
-        }
-        if (why.empty()) {
-            return refusals;
-        }
-        refusals.push_back(why);
-        refusals.push_back(openLogOrFresh(byDefault, defaultRules, true));
-    } else {
-        refusals.push_back(openLogOrFresh(byDefault, defaultRules, true));
+    if (!given) {
+        openLogOrFresh(byDefault, defaultRules, true, refusals[0]);
+        return;
     }
-    return refusals;
+    if (!(job.token.system || job.token.elevated)) {
+        openLogOrFresh({INVALID_HANDLE_VALUE, *given}, {}, true, refusals[0]);
+        return;
+    }
+    // SYSTEM's or an elevated run's: only in a folder that is no link and lies where its path
+    // says, held from here on. Any other gives way to the default log, never to a fresh file
+    // beside a path refused.
+    FolderPlace place = FolderPlace::Where;
+    logFolderRefusal(holdLogFolder(*given, job.logFolderHandle, place), place, refusals[0].why);
+    if (refusals[0].why[0] == L'\0') {
+        openLogOrFresh({job.logFolderHandle.get(), *given}, {}, false, refusals[0]);
+    }
+    if (refusals[0].why[0] != L'\0') {
+        refusals[0].path = *given;
+        openLogOrFresh(byDefault, defaultRules, true, refusals[1]);
+    }
 }
 
 } // namespace
@@ -232,16 +226,18 @@ std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance,
         job.proxy = options.proxy.value_or(L"");
     }
     const TempFolderFacts temp = examineTempFolder(job, job.token.user());
-    const std::vector<std::wstring> logRefusals = openTheLog(job, options.logPath, temp);
+    LogRefusal logRefusals[2];
+    openTheLog(job, options.logPath, temp, logRefusals);
 
     const bool local = !job.localInstaller.empty();
     logLine(L"=== Skyloom-Setup %s (lingua %s%s%s%s%s%s%s) ===", kSetupVersion,
             job.catalog->languageCode, job.noWindow ? L", sem janela" : L"",
             job.noRun ? L", sem executar" : L"", local ? L", instalador " : L"",
             job.localInstaller.c_str(), job.proxy.empty() ? L"" : L", proxy ", job.proxy.c_str());
-    for (const std::wstring& refusedLog : logRefusals) {
-        if (!refusedLog.empty()) {
-            logLine(L"o registo fica em %s: %s", logPath.c_str(), refusedLog.c_str());
+    for (const LogRefusal& refusedLog : logRefusals) {
+        if (refusedLog.why[0] != L'\0') {
+            logLine(L"o registo fica em %s: %s nao serve (%s)", logPath.c_str(),
+                    refusedLog.path.c_str(), refusedLog.why);
         }
     }
     if (const wchar_t* line = noWindowLine(window.noWindow)) {

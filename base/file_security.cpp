@@ -6,6 +6,7 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <iterator>
 
 DWORD readTokenFacts(TokenFacts& facts) {
     UniqueKernelHandle token;
@@ -190,17 +191,21 @@ DWORD finalPathOf(HANDLE handle, std::wstring& path) {
 }
 
 DWORD protectedSecurity(PSID user, const wchar_t* rights, bool inherit, UniqueLocal& descriptor) {
-    const std::wstring flags = inherit ? L"OICI" : L"";
-    const std::wstring tail = std::wstring(L";") + rights + L";;;";
-    std::wstring sddl = L"D:P(A;" + flags + tail + L"SY)(A;" + flags + tail + L"BA)";
-    if (user != nullptr) {
-        UniqueLocal userText;
-        if (!ConvertSidToStringSidW(user, reinterpret_cast<LPWSTR*>(userText.put()))) {
-            return GetLastError();
-        }
-        sddl += L"(A;" + flags + tail + static_cast<const wchar_t*>(userText.get()) + L")";
+    UniqueLocal userText;
+    if (user != nullptr &&
+        !ConvertSidToStringSidW(user, reinterpret_cast<LPWSTR*>(userText.put()))) {
+        return GetLastError();
     }
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+    // Rights are a short SDDL word ("FA", "GA") and a SID's text at most 184 characters.
+    const wchar_t* flags = inherit ? L"OICI" : L"";
+    wchar_t sddl[512];
+    std::size_t length = formatWide(sddl, L"D:P(A;%s;%s;;;SY)(A;%s;%s;;;BA)", flags, rights,
+                                    flags, rights);
+    if (userText) {
+        formatWide(sddl + length, std::size(sddl) - length, L"(A;%s;%s;;;%s)", flags, rights,
+                   static_cast<const wchar_t*>(userText.get()));
+    }
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
                                                               descriptor.put(), nullptr)) {
         return GetLastError();
     }

@@ -78,9 +78,23 @@ DWORD identityOf(HANDLE handle, FileIdentity& identity) {
     return 0;
 }
 
-DWORD readEntries(HANDLE folder, bool first, void* buffer, DWORD size) {
-    return GetFileInformationByHandleEx(
-               folder, first ? FileFullDirectoryRestartInfo : FileFullDirectoryInfo, buffer, size)
-               ? DWORD{0}
-               : GetLastError();
+DWORD forEachEntry(HANDLE folder, VisitEntry visit, void* context) {
+    alignas(FILE_FULL_DIR_INFO) BYTE buffer[4096];
+    for (auto batch = FileFullDirectoryRestartInfo;; batch = FileFullDirectoryInfo) {
+        if (!GetFileInformationByHandleEx(folder, batch, buffer, sizeof buffer)) {
+            const DWORD error = GetLastError();
+            return error == ERROR_NO_MORE_FILES ? DWORD{0} : error;
+        }
+        for (const BYTE* at = buffer;;) {
+            const auto& entry = *reinterpret_cast<const FILE_FULL_DIR_INFO*>(at);
+            const std::wstring_view name(entry.FileName, entry.FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L".." && !visit(context, name, entry.FileAttributes)) {
+                return 0;
+            }
+            if (entry.NextEntryOffset == 0) {
+                break;
+            }
+            at += entry.NextEntryOffset;
+        }
+    }
 }

@@ -44,30 +44,8 @@ struct FileIdentity {
 
 [[nodiscard]] DWORD identityOf(HANDLE handle, FileIdentity& identity);
 
-// The names in the folder `folder` holds (opened with FILE_LIST_DIRECTORY), "." and ".." left
-// out, each with its attributes, to `visit` until it returns false. 0 when the listing ended,
+// Calls `visit` with each name in the folder `folder` holds (opened with FILE_LIST_DIRECTORY),
+// "." and ".." left out, and its attributes, until it returns false. 0 when the listing ended,
 // else its error.
-template <typename Visit> [[nodiscard]] DWORD forEachEntry(HANDLE folder, Visit visit);
-
-// One batch of the listing: FileFullDirectoryRestartInfo for the first, then the next.
-[[nodiscard]] DWORD readEntries(HANDLE folder, bool first, void* buffer, DWORD size);
-
-template <typename Visit> DWORD forEachEntry(HANDLE folder, Visit visit) {
-    alignas(FILE_FULL_DIR_INFO) BYTE buffer[8192];
-    for (bool first = true;; first = false) {
-        if (const DWORD error = readEntries(folder, first, buffer, sizeof buffer); error != 0) {
-            return error == ERROR_NO_MORE_FILES ? DWORD{0} : error;
-        }
-        for (const BYTE* at = buffer;;) {
-            const auto& entry = *reinterpret_cast<const FILE_FULL_DIR_INFO*>(at);
-            const std::wstring_view name(entry.FileName, entry.FileNameLength / sizeof(wchar_t));
-            if (name != L"." && name != L".." && !visit(name, entry.FileAttributes)) {
-                return 0;
-            }
-            if (entry.NextEntryOffset == 0) {
-                break;
-            }
-            at += entry.NextEntryOffset;
-        }
-    }
-}
+using VisitEntry = bool (*)(void* context, std::wstring_view name, DWORD attributes);
+[[nodiscard]] DWORD forEachEntry(HANDLE folder, VisitEntry visit, void* context);

@@ -72,32 +72,34 @@ LogFileRules logRulesFor(bool defaultPath, const std::wstring& tempFinalPath, bo
     return rules;
 }
 
-std::wstring logRefusalReason(DWORD openError, LogFileVerdict verdict) {
-    wchar_t why[64];
+void logRefusalReason(DWORD openError, LogFileVerdict verdict, wchar_t (&why)[64]) {
     if (openError != 0) {
         formatWide(why, L"nao se abre (%lu)", openError);
     } else {
         formatWide(why, L"%s", logFileRefusal(verdict));
     }
-    return why;
 }
 
-std::wstring logFolderRefusal(DWORD error, FolderPlace place) {
+void logFolderRefusal(DWORD error, FolderPlace place, wchar_t (&why)[64]) {
+    const wchar_t* words = L"";
     switch (place) {
     case FolderPlace::ReparsePoint:
-        return L"a pasta e' uma ligacao";
+        words = L"a pasta e' uma ligacao";
+        break;
     case FolderPlace::NotAFolder:
-        return L"a pasta nao e' uma pasta";
+        words = L"a pasta nao e' uma pasta";
+        break;
     case FolderPlace::Elsewhere:
-        return L"a pasta leva a outro sitio";
+        words = L"a pasta leva a outro sitio";
+        break;
     case FolderPlace::Where:
+        if (error != 0) {
+            formatWide(why, L"a pasta nao se abre (%lu)", error);
+            return;
+        }
         break;
     }
-    wchar_t why[64] = {};
-    if (error != 0) {
-        formatWide(why, L"a pasta nao se abre (%lu)", error);
-    }
-    return why;
+    formatWide(why, L"%s", words);
 }
 
 const wchar_t* logFileRefusal(LogFileVerdict verdict) {

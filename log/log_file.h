@@ -68,9 +68,15 @@ struct LogPlace {
 enum class LogLookStep { Create, Open, GiveWay };
 [[nodiscard]] LogLookStep afterLookingAtLog(DWORD lookError, LogFileVerdict verdict);
 
+// Why a log asked for is not used, for the line after the run header; `why` is "" when it is.
+struct LogRefusal {
+    std::wstring path;
+    wchar_t why[64] = {};
+};
+
 // Why the log start-up asked for gives way to a fresh one, "" when it is used: "nao se abre
 // (<error>)" when it cannot be opened, else the verdict's words.
-[[nodiscard]] std::wstring logRefusalReason(DWORD openError, LogFileVerdict verdict);
+void logRefusalReason(DWORD openError, LogFileVerdict verdict, wchar_t (&why)[64]);
 
 // A name surrogate (symbolic link, junction, mount point) is refused; other reparse points, such
 // as a cloud file's placeholder, are files like any other.
@@ -91,7 +97,7 @@ enum class LogLookStep { Create, Open, GiveWay };
 
 // Why the folder of such a --log path is not used, "" when it is: "a pasta nao se abre
 // (<error>)", or what its place is.
-[[nodiscard]] std::wstring logFolderRefusal(DWORD error, FolderPlace place);
+void logFolderRefusal(DWORD error, FolderPlace place, wchar_t (&why)[64]);
 
 // The folder of a --log path that SYSTEM or an elevated run writes, opened and held: it must be
 // no link and lie where its path says (base/file_security.h); no owner or DACL rule, so that a

@@ -115,9 +115,14 @@ TEST(LogFileRules, StartUpsRulesAndWhenTheLogGivesWay) {
     EXPECT_TRUE(openFoundFile(ERROR_ALREADY_EXISTS));
     EXPECT_FALSE(openFoundFile(ERROR_SUCCESS));
 
-    EXPECT_EQ(logRefusalReason(0, LogFileVerdict::Use), L"");
-    EXPECT_EQ(logRefusalReason(5, LogFileVerdict::Use), L"nao se abre (5)");
-    EXPECT_EQ(logRefusalReason(0, LogFileVerdict::ForeignOwner), L"o dono e' outro");
+    const auto reason = [](DWORD error, LogFileVerdict verdict) {
+        wchar_t why[64];
+        logRefusalReason(error, verdict, why);
+        return std::wstring(why);
+    };
+    EXPECT_EQ(reason(0, LogFileVerdict::Use), L"");
+    EXPECT_EQ(reason(5, LogFileVerdict::Use), L"nao se abre (5)");
+    EXPECT_EQ(reason(0, LogFileVerdict::ForeignOwner), L"o dono e' outro");
 
     // In a folder others may write to, a look that asks for no data comes first.
     using enum LogLookStep;
@@ -134,10 +139,15 @@ TEST(LogFileRules, StartUpsRulesAndWhenTheLogGivesWay) {
               FolderPlace::Where);
     EXPECT_EQ(judgeFolderPlace(FILE_ATTRIBUTE_DIRECTORY, L"\\\\?\\C:\\x", share, L"pc1"),
               FolderPlace::Elsewhere);
-    EXPECT_EQ(logFolderRefusal(0, FolderPlace::Where), L"");
-    EXPECT_EQ(logFolderRefusal(ERROR_ACCESS_DENIED, FolderPlace::ReparsePoint),
+    const auto folderReason = [](DWORD error, FolderPlace place) {
+        wchar_t why[64];
+        logFolderRefusal(error, place, why);
+        return std::wstring(why);
+    };
+    EXPECT_EQ(folderReason(0, FolderPlace::Where), L"");
+    EXPECT_EQ(folderReason(ERROR_ACCESS_DENIED, FolderPlace::ReparsePoint),
               L"a pasta e' uma ligacao");
-    EXPECT_EQ(logFolderRefusal(3, FolderPlace::Where), L"a pasta nao se abre (3)");
+    EXPECT_EQ(folderReason(3, FolderPlace::Where), L"a pasta nao se abre (3)");
 }
 
 class LogFile : public testing::Test {
