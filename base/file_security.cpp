@@ -199,8 +199,8 @@ DWORD protectedSecurity(PSID user, const wchar_t* rights, bool inherit, UniqueLo
     // Rights are a short SDDL word ("FA", "GA") and a SID's text at most 184 characters.
     const wchar_t* flags = inherit ? L"OICI" : L"";
     wchar_t sddl[512];
-    std::size_t length = formatWide(sddl, L"D:P(A;%s;%s;;;SY)(A;%s;%s;;;BA)", flags, rights,
-                                    flags, rights);
+    std::size_t length =
+        formatWide(sddl, L"D:P(A;%s;%s;;;SY)(A;%s;%s;;;BA)", flags, rights, flags, rights);
     if (userText) {
         formatWide(sddl + length, std::size(sddl) - length, L"(A;%s;%s;;;%s)", flags, rights,
                    static_cast<const wchar_t*>(userText.get()));

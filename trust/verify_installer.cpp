@@ -1,6 +1,7 @@
 #include "trust/verify_installer.h"
 
 #include "job/setup_job.h"
+#include "base/file_security.h"
 #include "base/open_in_folder.h"
 #include "build_config.h"
 #include "log/diagnostic_log.h"
@@ -25,7 +26,7 @@ namespace {
     // in the file's place is refused, not followed.
     UniqueFile file;
     const DWORD opened = retryWhileHeld(HeldThing::File, job.installerPath.c_str(), [&] {
-        return openPlainFileIn(job.workFolderHandle.get(), kInstallerFileName, GENERIC_READ,
+        return openPlainFileIn(job.workFolderHandle.get(), leafOf(job.installerPath), GENERIC_READ,
                                FILE_SHARE_READ, kOpenExisting, file);
     });
     if (opened != 0) {

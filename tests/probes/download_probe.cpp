@@ -12,6 +12,7 @@
 // dialog raises it.
 
 #include "job/cancel.h"
+#include "app/work_folder.h"
 #include "job/setup_job.h"
 #include "download/download_installer.h"
 #include "log/diagnostic_log.h"
@@ -97,6 +98,12 @@ void runOnce(SetupJob& job, const ProbeOptions& options) {
     std::fflush(stdout);
 }
 
+UniqueFile holdFolderOf(const std::wstring& path) {
+    const std::wstring folder(path.data(), path.size() - leafOf(path).size());
+    return UniqueFile(CreateFileW(folder.c_str(), kHeldFolderAccess, kHeldFolderSharing, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -124,6 +131,8 @@ int wmain(int argc, wchar_t** argv) {
             return 255;
         }
     }
+    // The folder of the installer file, held as start-up holds the working folder.
+    job.workFolderHandle = holdFolderOf(job.installerPath);
     for (int run = 0; run < options.runs; ++run) {
         runOnce(job, options);
     }

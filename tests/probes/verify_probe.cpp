@@ -6,6 +6,7 @@
 //   From another process: tries to read, write, rename, replace (with SPARE) and delete FILE,
 //   and prints one line per operation, 1 or 0 and the error code.
 
+#include "app/work_folder.h"
 #include "job/setup_job.h"
 #include "log/diagnostic_log.h"
 #include "trust/verify_installer.h"
@@ -74,6 +75,12 @@ int wmain(int argc, wchar_t** argv) {
     logPath = argv[1];
     SetupJob job;
     job.installerPath = argv[2];
+    // The file's folder, held as start-up holds the working folder.
+    const std::wstring folder(job.installerPath.data(),
+                              job.installerPath.size() - leafOf(job.installerPath).size());
+    job.workFolderHandle.reset(CreateFileW(folder.c_str(), kHeldFolderAccess, kHeldFolderSharing,
+                                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                           nullptr));
     const SetupResult r = verifyInstaller(job);
     std::printf("result=%d\ndetail=0x%08lX\nphase=%d\nverified_open=%d\n", toInt(r),
                 static_cast<unsigned long>(job.detail), static_cast<int>(job.phase.load()),
