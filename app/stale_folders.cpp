@@ -1,6 +1,8 @@
 #include "app/stale_folders.h"
 
 #include "base/open_in_folder.h"
+#include "download/partial_download.h"
+#include "job/setup_job.h"
 #include "log/diagnostic_log.h"
 #include "platform/plain_file.h"
 
@@ -40,13 +42,13 @@ std::int64_t ageOf(HANDLE folder) {
     return ticks / 10'000'000;
 }
 
-// The files a run leaves, through handles of their own, then the folder through the one held.
-DWORD removeStale(HANDLE folder) {
-    for (const wchar_t* name :
-         {L"Skyloom-win-Setup.exe", L"Skyloom-win-Setup.validadores", L"Skyloom-win-Setup.copia"}) {
-        if (const DWORD error = deletePlainFileIn(folder, name); error != 0 && !isGone(error)) {
-            return error;
-        }
+// The partial download a run leaves, through handles of their own, then the folder through the
+// one held.
+DWORD removeStale(HANDLE folder, const std::wstring& path) {
+    if (const DWORD error =
+            discardPartialDownload(folder, pathIn(path, kInstallerFileName).c_str());
+        error != 0) {
+        return error;
     }
     return deleteByHandle(folder);
 }
@@ -69,7 +71,7 @@ bool removeIfStale(HANDLE parent, const std::wstring& parentPath, std::wstring_v
         !staleFolder(judgeOwnFolder(facts, name), ageOf(folder.get()))) {
         return false;
     }
-    if (const DWORD error = removeStale(folder.get()); error != 0) {
+    if (const DWORD error = removeStale(folder.get(), path); error != 0) {
         logLine(L"a pasta de uma execucao interrompida fica: %s (%lu)", path.c_str(), error);
     } else {
         logLine(L"apaguei a pasta de uma execucao interrompida: %s", path.c_str());

@@ -3,9 +3,9 @@
 // fresh folder, with up to 400 MiB of partial installer, where no later run looks. Start-up takes
 // such folders away: Skyloom-Setup-<eight hexadecimal digits> that pass the working folder's
 // rule, were made over an hour ago, and that nobody holds (an open that asks DELETE and shares
-// nothing succeeds, where a running run holds its folder without delete sharing). Their files
-// (the installer file, its validators, a copy cut short) go through handles of their own; a
-// folder that still holds anything else (what an installer left in its "tmp") stays.
+// nothing succeeds, where a running run holds its folder without delete sharing). Their partial
+// download goes as the clean-up discards it (download/partial_download.h); a folder that still
+// holds anything else (what an installer left in its "tmp") stays.
 
 #include "app/work_folder.h"
 
