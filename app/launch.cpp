@@ -31,7 +31,7 @@ static_assert(kRestartNeeded == ERROR_SUCCESS_REBOOT_REQUIRED &&
         // Held as the working folder is, inside it.
         OwnFolder own;
         if (const DWORD error = prepareOwnFolder(job.workFolderHandle.get(), job.workFolder, L"tmp",
-                                                 trustedUserFor(job.token, true), own);
+                                                 job.trusted, own);
             error != 0) {
             return error;
         }

@@ -6,7 +6,19 @@
 #include "log/diagnostic_log.h"
 #include "platform/plain_file.h"
 
-#include <iterator>
+#include <algorithm>
+
+namespace {
+
+constexpr std::int64_t kTicksPerSecond = 10'000'000;
+
+std::int64_t now() {
+    FILETIME time{};
+    GetSystemTimeAsFileTime(&time);
+    return (std::int64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+}
+
+} // namespace
 
 bool freshFolderName(std::wstring_view name) {
     const std::wstring_view prefix = kWorkFolderName;
@@ -23,6 +35,13 @@ bool freshFolderName(std::wstring_view name) {
     return true;
 }
 
+bool staleCandidate(const FolderEntry& entry, std::int64_t now) {
+    return (entry.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+               FILE_ATTRIBUTE_DIRECTORY &&
+           freshFolderName(entry.name) &&
+           now - entry.creationTime >= kStaleAgeSeconds * kTicksPerSecond;
+}
+
 bool staleFolder(FolderVerdict verdict, std::int64_t ageSeconds) {
     return verdict == FolderVerdict::Own && ageSeconds >= kStaleAgeSeconds;
 }
@@ -32,14 +51,10 @@ namespace {
 // Seconds since the folder was made; 0 when that cannot be told.
 std::int64_t ageOf(HANDLE folder) {
     FILE_BASIC_INFO basic{};
-    FILETIME now{};
-    GetSystemTimeAsFileTime(&now);
     if (!GetFileInformationByHandleEx(folder, FileBasicInfo, &basic, sizeof basic)) {
         return 0;
     }
-    const std::int64_t ticks = ((std::int64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime) -
-                               basic.CreationTime.QuadPart;
-    return ticks / 10'000'000;
+    return (now() - basic.CreationTime.QuadPart) / kTicksPerSecond;
 }
 
 // The partial download a run leaves, through handles of their own, then the folder through the
@@ -55,20 +70,32 @@ DWORD removeStale(HANDLE folder, const std::wstring& path) {
 
 // Examined, and removed if stale; true when it was removed or tried.
 bool removeIfStale(HANDLE parent, const std::wstring& parentPath, std::wstring_view name,
-                   PSID trustedUser) {
-    UniqueFile folder;
-    // No sharing: a folder that anyone holds, a running run first of all, is left alone.
-    if (openInFolder(parent, name,
-                     {DELETE | kHeldFolderAccess, 0, kOpenExisting, kFolderOnly | kNoFollowing},
-                     folder) != 0) {
-        return false;
-    }
+                   const TrustedSet& trusted) {
     const std::wstring path = pathIn(parentPath, name);
+    constexpr ULONG kOptions = kFolderOnly | kNoFollowing | kNoOplockWait;
     FolderFacts facts;
-    if (readFolderPlace(path.c_str(), folder.get(), parent, facts.attributes, facts.finalPath,
-                        facts.parentFinalPath) != 0 ||
-        readSecurityFacts(folder.get(), SE_FILE_OBJECT, trustedUser, facts.security) != 0 ||
-        !staleFolder(judgeOwnFolder(facts, name), ageOf(folder.get()))) {
+    FileIdentity looked;
+    FileIdentity found;
+    {
+        // A look first, at the owner: a stranger's folder is never asked for DELETE.
+        UniqueFile look;
+        if (openInFolder(parent, name,
+                         {READ_CONTROL | FILE_READ_ATTRIBUTES,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, kOpenExisting,
+                          kOptions},
+                         look) != 0 ||
+            examineFolder(parent, path, look.get(), trusted, facts) != 0 ||
+            identityOf(look.get(), looked) != 0) {
+            return false;
+        }
+    }
+    // No sharing: a folder that anyone holds, a running run first of all, is left alone. It must
+    // be the folder looked at.
+    UniqueFile folder;
+    if (openInFolder(parent, name, {DELETE | kHeldFolderAccess, 0, kOpenExisting, kOptions},
+                     folder) != 0 ||
+        identityOf(folder.get(), found) != 0 || !(found == looked) ||
+        !staleFolder(judgeOwnFolder(facts, name, trusted), ageOf(folder.get()))) {
         return false;
     }
     if (const DWORD error = removeStale(folder.get(), path); error != 0) {
@@ -79,29 +106,37 @@ bool removeIfStale(HANDLE parent, const std::wstring& parentPath, std::wstring_v
     return true;
 }
 
-// The names found, listed first so that nothing is deleted under the listing: a few more than
-// are removed, since the folders of running runs and young ones are passed over.
+// The candidates opened: a random sample of those the listing gives (each kept with the same
+// chance), listed first so that nothing is deleted under the listing.
 struct Candidates {
-    wchar_t names[2 * kStaleFoldersPerRun][24];
-    std::size_t count = 0;
+    std::int64_t now;
+    std::size_t seen = 0;
+    wchar_t names[kStaleOpensPerRun][24] = {};
 };
 
-bool noteCandidate(void* context, std::wstring_view name, DWORD attributes) {
+bool noteCandidate(void* context, const FolderEntry& entry) {
     auto& found = *static_cast<Candidates*>(context);
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && freshFolderName(name)) {
-        name.copy(found.names[found.count], name.size());
-        found.names[found.count++][name.size()] = L'\0';
+    if (!staleCandidate(entry, found.now)) {
+        return true;
     }
-    return found.count < std::size(found.names);
+    const std::size_t seen = found.seen++;
+    const std::size_t slot =
+        seen < kStaleOpensPerRun ? seen : randomValue(static_cast<int>(seen)) % (seen + 1);
+    if (slot < kStaleOpensPerRun) {
+        entry.name.copy(found.names[slot], entry.name.size());
+        found.names[slot][entry.name.size()] = L'\0';
+    }
+    return true;
 }
 
 } // namespace
 
-void removeStaleFolders(HANDLE parent, const std::wstring& parentPath, PSID trustedUser) {
-    Candidates found;
+void removeStaleFolders(HANDLE parent, const std::wstring& parentPath, const TrustedSet& trusted) {
+    Candidates found{now()};
     (void)forEachEntry(parent, noteCandidate, &found);
+    const std::size_t sampled = std::min(found.seen, kStaleOpensPerRun);
     std::size_t removed = 0;
-    for (std::size_t i = 0; i < found.count && removed < kStaleFoldersPerRun; ++i) {
-        removed += removeIfStale(parent, parentPath, found.names[i], trustedUser) ? 1 : 0;
+    for (std::size_t i = 0; i < sampled && removed < kStaleFoldersPerRun; ++i) {
+        removed += removeIfStale(parent, parentPath, found.names[i], trusted) ? 1 : 0;
     }
 }

@@ -29,8 +29,11 @@ bool wantsRedirectionGuard(const TokenFacts& token) {
     return token.system || token.elevated;
 }
 
-TempSource tempSourceFor(const TokenFacts& token) {
-    return token.elevated && !token.system ? TempSource::WindowsTemp : TempSource::TempPath;
+TempSource tempSourceFor(const TokenFacts& token, bool hasTempPath2) {
+    if (token.system) {
+        return hasTempPath2 ? TempSource::TempPath : TempSource::WindowsTemp;
+    }
+    return token.elevated ? TempSource::WindowsTemp : TempSource::TempPath;
 }
 
 std::wstring chooseTempFolder(DWORD returned, const wchar_t* buffer) {
@@ -42,7 +45,10 @@ std::wstring chooseTempFolder(DWORD returned, const wchar_t* buffer) {
 
 std::wstring findTempFolder(const TokenFacts& token) {
     wchar_t buffer[kTempFolderBufferSize] = {};
-    if (tempSourceFor(token) == TempSource::WindowsTemp) {
+    using GetTempPath2Function = DWORD(WINAPI*)(DWORD, LPWSTR);
+    const GetTempPath2Function getTempPath2 =
+        procAddress<GetTempPath2Function>(GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W");
+    if (tempSourceFor(token, getTempPath2 != nullptr) == TempSource::WindowsTemp) {
         constexpr DWORD kRoom = kTempFolderBufferSize - 6; // for "\Temp\"
         const DWORD length = GetSystemWindowsDirectoryW(buffer, kRoom);
         if (length == 0 || length >= kRoom) {
@@ -50,9 +56,6 @@ std::wstring findTempFolder(const TokenFacts& token) {
         }
         return pathIn(std::wstring(buffer, length), L"Temp\\");
     }
-    using GetTempPath2Function = DWORD(WINAPI*)(DWORD, LPWSTR);
-    const GetTempPath2Function getTempPath2 =
-        procAddress<GetTempPath2Function>(GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W");
     const DWORD returned = getTempPath2 != nullptr ? getTempPath2(kTempFolderBufferSize, buffer)
                                                    : GetTempPathW(kTempFolderBufferSize, buffer);
     return chooseTempFolder(returned, buffer);
@@ -79,29 +82,44 @@ void loadDialogIcons(SetupJob& job, HINSTANCE instance) {
 
 namespace {
 
-// The temporary folder as the rules need it: its final path (empty when it cannot be read), and
-// whether anyone outside the ordinary trusted set may write to it. A folder that cannot be
-// examined counts as open to others.
+// The temporary folder as the rules need it: its final path (empty when it cannot be read),
+// whether any other account may write to it, whether it could be listed, and whether its volume
+// keeps owners and DACLs.
 struct TempFolderFacts {
     DWORD openError = 0;
     std::wstring finalPath;
     bool openToOthers = true;
+    bool listable = true;
+    bool aclsKept = true;
 };
 
 // Opened once and held in the job: what is examined here is the folder the log and the working
 // folder are then opened in, by name. Shared for deletion too: it is not this program's to keep.
-TempFolderFacts examineTempFolder(SetupJob& job, PSID user) {
+// Where listing it is refused (C:\Windows\Temp grants Users only traverse and add: an elevated
+// token without the Administrators, or a user whose profile is not loaded, may have no more), it
+// is held with what an open of a name inside it needs; what cannot be read of it counts as open
+// to others.
+TempFolderFacts examineTempFolder(SetupJob& job) {
     TempFolderFacts facts;
-    job.tempFolderHandle.reset(CreateFileW(job.tempFolder.c_str(), kHeldFolderAccess,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                           nullptr));
-    if (!job.tempFolderHandle) {
-        facts.openError = GetLastError();
+    for (const DWORD access : {kHeldFolderAccess, DWORD{FILE_TRAVERSE | SYNCHRONIZE}}) {
+        job.tempFolderHandle.reset(CreateFileW(
+            job.tempFolder.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        facts.openError = job.tempFolderHandle ? DWORD{0} : GetLastError();
+        facts.listable = access == kHeldFolderAccess;
+        if (facts.openError != ERROR_ACCESS_DENIED) {
+            break;
+        }
+    }
+    if (facts.openError != 0) {
         return facts;
     }
+    facts.aclsKept = volumeKeepsAcls(job.tempFolderHandle.get());
     SecurityFacts security;
-    if (readFolderFacts(job.tempFolderHandle.get(), user, facts.finalPath, security) != 0) {
+    // Open to accounts other than the run's own: the folder the working folder and the log stand
+    // in, not what they must be.
+    if (readFolderFacts(job.tempFolderHandle.get(), {job.token.user()}, facts.finalPath,
+                        security) != 0) {
         facts.finalPath.clear();
         return facts;
     }
@@ -116,8 +134,7 @@ bool inheritsProgramTemp(const std::wstring& tempFolder) {
         wchar_t value[kTempFolderBufferSize] = {};
         const DWORD length = GetEnvironmentVariableW(name, value, kTempFolderBufferSize);
         if (length == 0 || length >= kTempFolderBufferSize ||
-            !samePath(withoutTrailingBackslash(std::wstring(value, length)),
-                      withoutTrailingBackslash(tempFolder))) {
+            !samePath(std::wstring_view(value, length), tempFolder)) {
             return false;
         }
     }
@@ -155,7 +172,7 @@ void openLogOrFresh(const LogPlace& place, const LogFileRules& rules, bool fresh
     refusal.path = place.path;
     UniqueFile fresh;
     std::wstring freshPath;
-    if (freshBeside && openFreshLogFile(place, fresh, freshPath) != 0) {
+    if (freshBeside && openFreshLogFile(place, rules, fresh, freshPath) != 0) {
         freshPath.clear();
     }
     if (freshBeside) {
@@ -166,14 +183,18 @@ void openLogOrFresh(const LogPlace& place, const LogFileRules& rules, bool fresh
 // Opens the log once, checked, and says in `refusals` which logs asked for are not used.
 void openTheLog(SetupJob& job, const std::optional<std::wstring>& given,
                 const TempFolderFacts& temp, LogRefusal (&refusals)[2]) {
+    const bool privileged = job.token.system || job.token.elevated;
     const LogPlace byDefault{job.tempFolderHandle.get(), pathIn(job.tempFolder, kLogFileName)};
-    const LogFileRules defaultRules =
-        logRulesFor(true, temp.finalPath, temp.openToOthers, job.token.user());
+    LogFileRules defaultRules =
+        defaultLogRules(temp.finalPath, temp.openToOthers, temp.aclsKept, job.trusted);
+    // The installer's command line, with what a deployment puts in --argumentos, is for the
+    // trusted set's eyes only.
+    defaultRules.protectNewFile = privileged;
     if (!given) {
         openLogOrFresh(byDefault, defaultRules, true, refusals[0]);
         return;
     }
-    if (!(job.token.system || job.token.elevated)) {
+    if (!privileged) {
         openLogOrFresh({INVALID_HANDLE_VALUE, *given}, {}, true, refusals[0]);
         return;
     }
@@ -181,9 +202,12 @@ void openTheLog(SetupJob& job, const std::optional<std::wstring>& given,
     // says, held from here on. Any other gives way to the default log, never to a fresh file
     // beside a path refused.
     FolderPlace place = FolderPlace::Where;
-    logFolderRefusal(holdLogFolder(*given, job.logFolderHandle, place), place, refusals[0].why);
+    bool localVolume = true;
+    logFolderRefusal(holdLogFolder(*given, job.logFolderHandle, place, localVolume), place,
+                     refusals[0].why);
     if (refusals[0].why[0] == L'\0') {
-        openLogOrFresh({job.logFolderHandle.get(), *given}, {}, false, refusals[0]);
+        openLogOrFresh({job.logFolderHandle.get(), *given},
+                       privilegedLogRules(localVolume, job.trusted), false, refusals[0]);
     }
     if (refusals[0].why[0] != L'\0') {
         refusals[0].path = *given;
@@ -211,6 +235,7 @@ std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance,
 
     // A token that cannot be read leaves the ordinary facts: not SYSTEM, not elevated.
     (void)readTokenFacts(job.token);
+    job.trusted = trustedSetFor(job.token);
     guardRedirection(job.token);
     const WindowFacts windowFacts = readWindowFacts(job.token, options.noWindow);
     const WindowDecision window = decideWindow(windowFacts);
@@ -225,7 +250,7 @@ std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance,
         job.installerArguments = std::move(options.installerArguments);
         job.proxy = options.proxy.value_or(L"");
     }
-    const TempFolderFacts temp = examineTempFolder(job, job.token.user());
+    const TempFolderFacts temp = examineTempFolder(job);
     LogRefusal logRefusals[2];
     openTheLog(job, options.logPath, temp, logRefusals);
 
@@ -248,19 +273,18 @@ std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance,
         logLine(L"%s", refused);
         return toInt(SetupResult::OptionRefused);
     }
-    const PSID trustedUser = trustedUserFor(job.token, true);
-    if (anotherRunHolds(
-            instanceScopeFor(job.token.system, job.token.elevated, windowFacts.sessionZero),
-            trustedUser)) {
+    if (anotherRunHolds(instanceScopesFor(job.token, windowFacts.sessionZero), job.trusted)) {
         return toInt(SetupResult::AlreadyRunning);
     }
 
     if (temp.openError != 0) {
         logLine(L"nao consegui abrir %s (%lu)", job.tempFolder.c_str(), temp.openError);
+        logLine(L"nao consegui criar %s (%lu)", pathIn(job.tempFolder, kWorkFolderName).c_str(),
+                temp.openError);
         return toInt(SetupResult::LocalError);
     }
     OwnFolder work;
-    if (prepareOwnFolder(job.tempFolderHandle.get(), job.tempFolder, kWorkFolderName, trustedUser,
+    if (prepareOwnFolder(job.tempFolderHandle.get(), job.tempFolder, kWorkFolderName, job.trusted,
                          work) != 0) {
         return toInt(SetupResult::LocalError);
     }
@@ -270,7 +294,9 @@ std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance,
     job.workFolderHandle = std::move(work.handle);
     job.freshWorkFolder = work.fresh;
     job.installerPath = pathIn(job.workFolder, kInstallerFileName);
-    removeStaleFolders(job.tempFolderHandle.get(), job.tempFolder, trustedUser);
+    if (temp.listable) {
+        removeStaleFolders(job.tempFolderHandle.get(), job.tempFolder, job.trusted);
+    }
     job.installerTemp = chooseInstallerTemp(job.token.system || job.token.elevated,
                                             inheritsProgramTemp(job.tempFolder), temp.openToOthers);
     // Only a run with a window shows them.

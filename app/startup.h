@@ -27,9 +27,11 @@ void hardenProcess();
 // Where the program's temporary folder comes from. An elevated run that is not SYSTEM takes
 // %SystemRoot%\Temp, where users may add entries but not rename another account's: its own
 // temporary folder is open to every unelevated process of the same user, which could rename the
-// working folder or plant one. SYSTEM takes GetTempPath2W's SystemTemp where kernel32 has it.
+// working folder or plant one. SYSTEM takes GetTempPath2W's SystemTemp where kernel32 has it
+// (`hasTempPath2`), else %SystemRoot%\Temp: never TMP, which a deployment agent may have copied
+// from the logged-on user's environment.
 enum class TempSource { TempPath, WindowsTemp };
-[[nodiscard]] TempSource tempSourceFor(const TokenFacts& token);
+[[nodiscard]] TempSource tempSourceFor(const TokenFacts& token, bool hasTempPath2);
 
 // GetTempPath2W, GetTempPathW and GetSystemWindowsDirectoryW return the length written, or the
 // size they would need when the buffer is too small (then nothing was written), or 0 on failure:
@@ -44,7 +46,9 @@ std::wstring findTempFolder(const TokenFacts& token);
 [[nodiscard]] std::size_t longestInstallerPath(const std::wstring& tempFolder);
 
 // Fills the job from the command line and prepares the working folder. Returns the exit code
-// when the process must end here (another instance, no working folder), nothing otherwise.
+// when the process must end here (3 for an option's value that cannot be used, 2 for another
+// run, 50 for a temporary folder that cannot be reached or no working folder), nothing
+// otherwise.
 [[nodiscard]] std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance,
                                             const std::vector<std::wstring_view>& args);
 

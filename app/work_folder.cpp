@@ -14,8 +14,10 @@ FixedFolderStep afterCreatingFixedFolder(DWORD error) {
     return error == ERROR_ALREADY_EXISTS ? FixedFolderStep::Examine : FixedFolderStep::Fresh;
 }
 
-FolderVerdict judgeOwnFolder(const FolderFacts& facts, std::wstring_view name) {
-    switch (judgeFolderPlace(facts.attributes, facts.finalPath, facts.parentFinalPath, name)) {
+FolderVerdict judgeOwnFolder(const FolderFacts& facts, std::wstring_view name,
+                             const TrustedSet& trusted) {
+    switch (
+        judgeFolderPlace(facts.attributes, facts.finalPath, pathIn(facts.parentFinalPath, name))) {
     case FolderPlace::ReparsePoint:
         return FolderVerdict::ReparsePoint;
     case FolderPlace::NotAFolder:
@@ -25,10 +27,17 @@ FolderVerdict judgeOwnFolder(const FolderFacts& facts, std::wstring_view name) {
     case FolderPlace::Where:
         break;
     }
+    if (!facts.aclsKept) {
+        return FolderVerdict::Own;
+    }
     if (!facts.security.ownerTrusted) {
         return FolderVerdict::ForeignOwner;
     }
-    return strangersMayWrite(facts.security) ? FolderVerdict::OthersMayWrite : FolderVerdict::Own;
+    if (strangersMayWrite(facts.security)) {
+        return FolderVerdict::OthersMayWrite;
+    }
+    return trusted.highLabel && !facts.security.highLabel ? FolderVerdict::NoLabel
+                                                          : FolderVerdict::Own;
 }
 
 const wchar_t* folderRefusal(FolderVerdict verdict) {
@@ -43,44 +52,56 @@ const wchar_t* folderRefusal(FolderVerdict verdict) {
         return L"o dono e' outro";
     case FolderVerdict::OthersMayWrite:
         return L"outros podem escrever nela";
+    case FolderVerdict::NoLabel:
+        return L"nao tem o rotulo de integridade alta";
     case FolderVerdict::Own:
         break;
     }
     return L"";
 }
 
+DWORD examineFolder(HANDLE parent, const std::wstring& path, HANDLE folder,
+                    const TrustedSet& trusted, FolderFacts& facts) {
+    facts.aclsKept = volumeKeepsAcls(folder);
+    if (const DWORD error = readFolderPlace(path.c_str(), folder, parent, facts.attributes,
+                                            facts.finalPath, facts.parentFinalPath);
+        error != 0) {
+        return error;
+    }
+    return readSecurityFacts(folder, SE_FILE_OBJECT, trusted, facts.security);
+}
+
 namespace {
 
 // Created or opened and held in one step: no moment between the check and the hold. What
-// exists is opened whatever it is, so that the check can say what it is.
+// exists is opened whatever it is, so that the check can say what it is, and without waiting
+// on a lock that whoever made it may hold.
 [[nodiscard]] DWORD holdFolder(HANDLE parent, std::wstring_view name, ULONG disposition,
                                PSECURITY_DESCRIPTOR descriptor, UniqueFile& folder) {
     const ULONG kind = disposition == kCreateNew ? kFolderOnly : 0;
-    return openInFolder(
-        parent, name,
-        {kHeldFolderAccess, kHeldFolderSharing, disposition, kind | kNoFollowing, descriptor},
-        folder);
+    return openInFolder(parent, name,
+                        {kHeldFolderAccess, kHeldFolderSharing, disposition,
+                         kind | kNoFollowing | kNoOplockWait, descriptor},
+                        folder);
 }
 
 // Whether the folder of the fixed name that exists already passes the rule, checked on the
 // handle that then holds it; logs why not.
 [[nodiscard]] bool existingFolderIsOwn(HANDLE parent, const std::wstring& path,
-                                       std::wstring_view name, PSID user, UniqueFile& folder) {
+                                       std::wstring_view name, const TrustedSet& trusted,
+                                       UniqueFile& folder) {
     FolderFacts facts;
     DWORD examined = holdFolder(parent, name, kOpenExisting, nullptr, folder);
     if (examined == 0) {
-        examined = readFolderPlace(path.c_str(), folder.get(), parent, facts.attributes,
-                                   facts.finalPath, facts.parentFinalPath);
-    }
-    if (examined == 0) {
-        examined = readSecurityFacts(folder.get(), SE_FILE_OBJECT, user, facts.security);
+        examined = examineFolder(parent, path, folder.get(), trusted, facts);
     }
     if (examined != 0) {
         logLine(L"nao uso %s: nao a consegui examinar (%lu)", path.c_str(), examined);
         folder.reset();
         return false;
     }
-    if (const FolderVerdict verdict = judgeOwnFolder(facts, name); verdict != FolderVerdict::Own) {
+    if (const FolderVerdict verdict = judgeOwnFolder(facts, name, trusted);
+        verdict != FolderVerdict::Own) {
         logLine(L"nao uso %s: %s", path.c_str(), folderRefusal(verdict));
         folder.reset();
         return false;
@@ -91,11 +112,11 @@ namespace {
 } // namespace
 
 DWORD prepareOwnFolder(HANDLE parent, const std::wstring& parentPath, std::wstring_view name,
-                       PSID trustedUser, OwnFolder& folder) {
+                       const TrustedSet& trusted, OwnFolder& folder) {
     folder.path = pathIn(parentPath, name);
     folder.fresh = false;
     UniqueLocal descriptor;
-    DWORD error = protectedSecurity(trustedUser, L"FA", true, descriptor);
+    DWORD error = protectedSecurity(trusted, ProtectedObject::Folder, descriptor);
     if (error == 0) {
         // A folder that fails is left as it is: nothing is written through it, run from it or
         // deleted in it. The run loses only what it could have resumed.
@@ -104,7 +125,7 @@ DWORD prepareOwnFolder(HANDLE parent, const std::wstring& parentPath, std::wstri
         case FixedFolderStep::Use:
             return 0;
         case FixedFolderStep::Examine:
-            if (existingFolderIsOwn(parent, folder.path, name, trustedUser, folder.handle)) {
+            if (existingFolderIsOwn(parent, folder.path, name, trusted, folder.handle)) {
                 return 0; // what an earlier run left there is resumed
             }
             break;

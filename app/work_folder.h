@@ -14,6 +14,7 @@
 
 #include "base/file_security.h"
 #include "base/handles.h"
+#include "base/open_in_folder.h"
 
 #include <windows.h>
 
@@ -22,23 +23,31 @@
 
 inline constexpr const wchar_t* kWorkFolderName = L"Skyloom-Setup";
 
-// What a held folder asks and allows.
-inline constexpr DWORD kHeldFolderAccess =
-    FILE_LIST_DIRECTORY | FILE_TRAVERSE | READ_CONTROL | FILE_READ_ATTRIBUTES;
-inline constexpr DWORD kHeldFolderSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
 // What the system says about an existing folder of the fixed name.
 struct FolderFacts {
     DWORD attributes = 0;         // of the path and of the held handle, which follows no link
     std::wstring finalPath;       // GetFinalPathNameByHandleW of the folder
     std::wstring parentFinalPath; // the same of the folder it should lie in
     SecurityFacts security;
+    // The volume keeps owners and DACLs (base/file_security.h): where it does not, a folder of
+    // the right place and name is the program's own whatever they say, or no run would ever
+    // resume or sweep one there.
+    bool aclsKept = true;
 };
 
-enum class FolderVerdict { Own, ReparsePoint, NotAFolder, Elsewhere, ForeignOwner, OthersMayWrite };
+enum class FolderVerdict {
+    Own,
+    ReparsePoint,
+    NotAFolder,
+    Elsewhere,
+    ForeignOwner,
+    OthersMayWrite,
+    NoLabel, // the trusted set labels its folders, and this one has no such label
+};
 
 // `name`: the name the folder should have in its parent.
-[[nodiscard]] FolderVerdict judgeOwnFolder(const FolderFacts& facts, std::wstring_view name);
+[[nodiscard]] FolderVerdict judgeOwnFolder(const FolderFacts& facts, std::wstring_view name,
+                                           const TrustedSet& trusted);
 
 // Why a folder is not used, for the log line "nao uso %s: %s".
 [[nodiscard]] const wchar_t* folderRefusal(FolderVerdict verdict);
@@ -57,13 +66,19 @@ struct OwnFolder {
     bool fresh = false;
 };
 
+// What the system says of the folder that `folder` holds, whose path is `path` in the folder
+// that `parent` holds.
+[[nodiscard]] DWORD examineFolder(HANDLE parent, const std::wstring& path, HANDLE folder,
+                                  const TrustedSet& trusted, FolderFacts& facts);
+
 // A folder of the program's own in the folder `parent` holds (whose path is `parentPath`): `name`
-// created with a DACL for the trusted set alone (`trustedUser` and SYSTEM and the
-// Administrators), or the one there when it passes the rule; else (it fails in any way) that one
-// is left alone, the reason logged, and a fresh `name`-<random> folder created. Returns 0 with the
-// folder held, or the error after "nao consegui criar %s (%lu)".
+// created with a DACL for the trusted set alone, or the one there when it passes the rule; else
+// (it fails in any way) that one is left alone, the reason logged, and a fresh `name`-<random>
+// folder created. Returns 0 with the folder held, or the error after "nao consegui criar %s
+// (%lu)".
 [[nodiscard]] DWORD prepareOwnFolder(HANDLE parent, const std::wstring& parentPath,
-                                     std::wstring_view name, PSID trustedUser, OwnFolder& folder);
+                                     std::wstring_view name, const TrustedSet& trusted,
+                                     OwnFolder& folder);
 
 // Removes a held folder once it is empty: notes which folder it holds, lets go of it, and
 // deletes `name` in `parent` only if it is still that folder, never through a link. A folder

@@ -33,8 +33,11 @@ DWORD readTokenFacts(TokenFacts& facts) {
     return 0;
 }
 
-PSID trustedUserFor(const TokenFacts& token, bool elevatedSet) {
-    return elevatedSet && token.elevated && token.administrator ? nullptr : token.user();
+TrustedSet trustedSetFor(const TokenFacts& token) {
+    if (token.elevated && token.administrator) {
+        return {};
+    }
+    return {token.user(), token.elevated && !token.system};
 }
 
 bool trustedSid(PSID sid, PSID user) {
@@ -67,17 +70,42 @@ bool strangersMayWrite(const SecurityFacts& facts) {
     });
 }
 
-DWORD readSecurityFacts(HANDLE object, SE_OBJECT_TYPE type, PSID user, SecurityFacts& facts) {
+bool highLabelIn(const ACL* sacl) {
+    constexpr BYTE kInherited = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    for (DWORD i = 0; sacl != nullptr && i < sacl->AceCount; ++i) {
+        void* entry = nullptr;
+        if (!GetAce(const_cast<ACL*>(sacl), i, &entry)) {
+            return false;
+        }
+        const auto& label = *static_cast<const SYSTEM_MANDATORY_LABEL_ACE*>(entry);
+        // A label's SID is the mandatory authority's with one level: S-1-16-<level>.
+        const auto& level = reinterpret_cast<const SID&>(label.SidStart);
+        if (label.Header.AceType == SYSTEM_MANDATORY_LABEL_ACE_TYPE &&
+            (label.Header.AceFlags & (kInherited | INHERIT_ONLY_ACE)) == kInherited &&
+            (label.Mask & SYSTEM_MANDATORY_LABEL_NO_WRITE_UP) != 0 &&
+            level.SubAuthorityCount == 1 && level.SubAuthority[0] >= SECURITY_MANDATORY_HIGH_RID) {
+            return true;
+        }
+    }
+    return false;
+}
+
+DWORD readSecurityFacts(HANDLE object, SE_OBJECT_TYPE type, const TrustedSet& trusted,
+                        SecurityFacts& facts) {
     PSID owner = nullptr;
     PACL dacl = nullptr;
+    PACL sacl = nullptr;
     UniqueLocal descriptor;
+    const SECURITY_INFORMATION asked = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                       (trusted.highLabel ? LABEL_SECURITY_INFORMATION : 0);
     if (const DWORD error =
-            GetSecurityInfo(object, type, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                            &owner, nullptr, &dacl, nullptr, descriptor.put());
+            GetSecurityInfo(object, type, asked, &owner, nullptr, &dacl, &sacl, descriptor.put());
         error != ERROR_SUCCESS) {
         return error;
     }
+    const PSID user = trusted.user;
     facts.ownerTrusted = trustedSid(owner, user);
+    facts.highLabel = highLabelIn(sacl);
     facts.hasDacl = dacl != nullptr;
     facts.aces.clear();
     for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
@@ -97,20 +125,23 @@ DWORD readSecurityFacts(HANDLE object, SE_OBJECT_TYPE type, PSID user, SecurityF
     return 0;
 }
 
-std::wstring freshSuffix(int attempt) {
+std::uint32_t randomValue(int attempt) {
     UUID random{};
     const RPC_STATUS status = UuidCreate(&random);
-    std::uint32_t value = random.Data1;
     // A failed UuidCreate leaves nothing random: the clock and the process stand in, so that
-    // every try still gets a name of its own.
+    // every try still gets a value of its own.
     if (status != RPC_S_OK && status != RPC_S_UUID_LOCAL_ONLY) {
         LARGE_INTEGER counter{};
         (void)QueryPerformanceCounter(&counter);
-        value = static_cast<std::uint32_t>(counter.QuadPart) ^ (GetCurrentProcessId() << 12) ^
-                static_cast<std::uint32_t>(attempt);
+        return static_cast<std::uint32_t>(counter.QuadPart) ^ (GetCurrentProcessId() << 12) ^
+               static_cast<std::uint32_t>(attempt);
     }
+    return random.Data1;
+}
+
+std::wstring freshSuffix(int attempt) {
     wchar_t suffix[16];
-    formatWide(suffix, L"-%08lX", value);
+    formatWide(suffix, L"-%08lX", randomValue(attempt));
     return suffix;
 }
 
@@ -128,35 +159,47 @@ std::wstring_view leafOf(std::wstring_view path) {
     return path;
 }
 
-bool samePath(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
+namespace {
 
-std::wstring withoutTrailingBackslash(std::wstring path) {
+// As withoutTrailingBackslash, in place.
+std::wstring_view trimmed(std::wstring_view path) {
     while (path.size() > 3 && path.back() == L'\\') {
-        path.pop_back();
+        path.remove_suffix(1);
     }
     return path;
 }
 
-DWORD readFolderFacts(HANDLE folder, PSID user, std::wstring& finalPath, SecurityFacts& security) {
+} // namespace
+
+bool samePath(std::wstring_view a, std::wstring_view b) {
+    a = trimmed(a);
+    b = trimmed(b);
+    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+std::wstring withoutTrailingBackslash(std::wstring path) {
+    path.resize(trimmed(path).size());
+    return path;
+}
+
+DWORD readFolderFacts(HANDLE folder, const TrustedSet& trusted, std::wstring& finalPath,
+                      SecurityFacts& security) {
     if (const DWORD error = finalPathOf(folder, finalPath); error != 0) {
         return error;
     }
-    return readSecurityFacts(folder, SE_FILE_OBJECT, user, security);
+    return readSecurityFacts(folder, SE_FILE_OBJECT, trusted, security);
 }
 
 FolderPlace judgeFolderPlace(DWORD attributes, const std::wstring& finalPath,
-                             const std::wstring& parentFinalPath, std::wstring_view name) {
+                             const std::wstring& expectedFinalPath) {
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         return FolderPlace::ReparsePoint;
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         return FolderPlace::NotAFolder;
     }
-    return samePath(finalPath, pathIn(parentFinalPath, name)) ? FolderPlace::Where
-                                                              : FolderPlace::Elsewhere;
+    return samePath(finalPath, expectedFinalPath) ? FolderPlace::Where : FolderPlace::Elsewhere;
 }
 
 DWORD readFolderPlace(const wchar_t* path, HANDLE folder, HANDLE parent, DWORD& attributes,
@@ -170,7 +213,7 @@ DWORD readFolderPlace(const wchar_t* path, HANDLE folder, HANDLE parent, DWORD& 
     if (const DWORD error = finalPathOf(folder, finalPath); error != 0) {
         return error;
     }
-    return finalPathOf(parent, parentFinalPath);
+    return parent == INVALID_HANDLE_VALUE ? DWORD{0} : finalPathOf(parent, parentFinalPath);
 }
 
 DWORD finalPathOf(HANDLE handle, std::wstring& path) {
@@ -190,20 +233,40 @@ DWORD finalPathOf(HANDLE handle, std::wstring& path) {
     }
 }
 
-DWORD protectedSecurity(PSID user, const wchar_t* rights, bool inherit, UniqueLocal& descriptor) {
-    UniqueLocal userText;
-    if (user != nullptr &&
-        !ConvertSidToStringSidW(user, reinterpret_cast<LPWSTR*>(userText.put()))) {
-        return GetLastError();
-    }
-    // Rights are a short SDDL word ("FA", "GA") and a SID's text at most 184 characters.
-    const wchar_t* flags = inherit ? L"OICI" : L"";
-    wchar_t sddl[512];
+bool volumeKeepsAcls(HANDLE object) {
+    DWORD flags = 0;
+    return !GetVolumeInformationByHandleW(object, nullptr, 0, nullptr, nullptr, &flags, nullptr,
+                                          0) ||
+           (flags & FILE_PERSISTENT_ACLS) != 0;
+}
+
+DWORD protectedSecurity(const TrustedSet& trusted, ProtectedObject object, UniqueLocal& descriptor,
+                        PSID watcher) {
+    const bool folder = object == ProtectedObject::Folder;
+    const wchar_t* flags = folder ? L"OICI" : L"";
+    const wchar_t* rights = object == ProtectedObject::Mutex ? L"GA" : L"FA";
+    // Short SDDL words and up to two SIDs' texts, each at most 184 characters.
+    wchar_t sddl[640];
     std::size_t length =
-        formatWide(sddl, L"D:P(A;%s;%s;;;SY)(A;%s;%s;;;BA)", flags, rights, flags, rights);
-    if (userText) {
-        formatWide(sddl + length, std::size(sddl) - length, L"(A;%s;%s;;;%s)", flags, rights,
-                   static_cast<const wchar_t*>(userText.get()));
+        formatWide(sddl, L"D:P(A;%s;%s;;;SY)(A;%s;%s;;;BA)%s", flags, rights, flags, rights,
+                   object == ProtectedObject::File ? L"(A;;FA;;;OW)" : L"");
+    const struct {
+        PSID sid;
+        const wchar_t* rights;
+    } others[] = {{trusted.user, rights}, {watcher, L"0x120000"}}; // SYNCHRONIZE, READ_CONTROL
+    for (const auto& other : others) {
+        UniqueLocal text;
+        if (other.sid == nullptr) {
+            continue;
+        }
+        if (!ConvertSidToStringSidW(other.sid, reinterpret_cast<LPWSTR*>(text.put()))) {
+            return GetLastError();
+        }
+        length += formatWide(sddl + length, std::size(sddl) - length, L"(A;%s;%s;;;%s)", flags,
+                             other.rights, static_cast<const wchar_t*>(text.get()));
+    }
+    if (folder && trusted.highLabel) {
+        formatWide(sddl + length, std::size(sddl) - length, L"S:(ML;OICI;NW;;;HI)");
     }
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
                                                               descriptor.put(), nullptr)) {

@@ -37,12 +37,18 @@ struct TokenFacts {
 
 [[nodiscard]] DWORD readTokenFacts(TokenFacts& facts);
 
-// Whom a check trusts besides SYSTEM and the Administrators: the token's user (null: nobody
-// else). An elevated administrator trusts only SYSTEM and the Administrators for what it will
-// run, since any unelevated process of the same user could have made the name first. An
-// elevated token without the Administrators group keeps its user: its own folders would
-// otherwise never pass, and every run would end with 50.
-[[nodiscard]] PSID trustedUserFor(const TokenFacts& token, bool elevatedSet);
+// Whom the run trusts besides SYSTEM and the Administrators, for every file, folder and mutex it
+// makes or takes: one set, read from the token once. An elevated administrator trusts only SYSTEM
+// and the Administrators, since any unelevated process of the same user could have made a name
+// first. An elevated token without the Administrators group (Backup Operators, say) keeps its
+// user: its own folders would otherwise never pass, and every run would end with 50. Its
+// unelevated processes may then write wherever the user may, so the folders it makes carry a
+// High no-write-up label, which a process of lower integrity cannot pass.
+struct TrustedSet {
+    PSID user = nullptr; // null: nobody besides SYSTEM and the Administrators
+    bool highLabel = false;
+};
+[[nodiscard]] TrustedSet trustedSetFor(const TokenFacts& token);
 
 [[nodiscard]] bool trustedSid(PSID sid, PSID user);
 
@@ -65,13 +71,29 @@ struct SecurityFacts {
     bool ownerTrusted = false;
     bool hasDacl = false; // false: a null DACL, which grants everyone everything
     std::vector<AceFacts> aces;
+    // An inherited High (or higher) no-write-up label; read only where the set asks for one.
+    bool highLabel = false;
 };
 
 // A null DACL or an allowing entry of a stranger with any of the foreign rights.
 [[nodiscard]] bool strangersMayWrite(const SecurityFacts& facts);
 
-[[nodiscard]] DWORD readSecurityFacts(HANDLE object, SE_OBJECT_TYPE type, PSID user,
+// A label entry in `sacl` that keeps writers below High integrity out of the folder and all it
+// holds: no-write-up, passed down to files and folders alike.
+[[nodiscard]] bool highLabelIn(const ACL* sacl);
+
+[[nodiscard]] DWORD readSecurityFacts(HANDLE object, SE_OBJECT_TYPE type, const TrustedSet& trusted,
                                       SecurityFacts& facts);
+
+// Whether the volume of an open file or folder keeps owners and DACLs (FILE_PERSISTENT_ACLS).
+// FAT, exFAT, some RAM disks and shares do not: there every name reports a world-owned object
+// whoever made it, and only its place and identity tell it apart. A volume that cannot be asked
+// counts as one that keeps them: the stricter rules stay on.
+[[nodiscard]] bool volumeKeepsAcls(HANDLE object);
+
+// A number nobody outside the process can choose: UuidCreate's random bits, or, where it fails,
+// the clock, the process and `attempt`.
+[[nodiscard]] std::uint32_t randomValue(int attempt);
 
 // "-" and eight hexadecimal digits, random, for a fresh name made beside one that failed.
 [[nodiscard]] std::wstring freshSuffix(int attempt);
@@ -104,8 +126,9 @@ template <typename Create>
 // The last step of a path: the name of what it leads to in its folder.
 [[nodiscard]] std::wstring_view leafOf(std::wstring_view path);
 
-// Two paths of the same object as the file system compares names: ordinal, any letter case.
-[[nodiscard]] bool samePath(const std::wstring& a, const std::wstring& b);
+// Two paths of the same object as the file system compares names: ordinal, any letter case,
+// whether or not a folder's path ends in backslashes.
+[[nodiscard]] bool samePath(std::wstring_view a, std::wstring_view b);
 
 // The path without the backslashes that may end it, but a drive's root keeps its own ("C:\"):
 // a folder as Windows writes it in TEMP.
@@ -115,26 +138,31 @@ template <typename Create>
 [[nodiscard]] DWORD finalPathOf(HANDLE handle, std::wstring& path);
 
 // What an open folder's handle says of it: its final path, its owner and its DACL.
-[[nodiscard]] DWORD readFolderFacts(HANDLE folder, PSID user, std::wstring& finalPath,
-                                    SecurityFacts& security);
+[[nodiscard]] DWORD readFolderFacts(HANDLE folder, const TrustedSet& trusted,
+                                    std::wstring& finalPath, SecurityFacts& security);
 
 // Whether a folder lies where its name says: no reparse point (by `attributes`, of the path and
 // of a handle that does not follow a link: Wine shows a link only to the path, Windows to the
-// handle), a folder, and its final path its parent's final path and `name` (final paths on both
-// sides: the parent's name may hold 8.3 names or pass through a junction of its own).
+// handle), a folder, and its final path the one expected: its parent's final path and its name
+// (final paths on both sides: the parent's name may hold 8.3 names or pass through a junction
+// of its own), or the whole path as given, where no link may lie anywhere on it.
 enum class FolderPlace { Where, ReparsePoint, NotAFolder, Elsewhere };
 [[nodiscard]] FolderPlace judgeFolderPlace(DWORD attributes, const std::wstring& finalPath,
-                                           const std::wstring& parentFinalPath,
-                                           std::wstring_view name);
+                                           const std::wstring& expectedFinalPath);
 
 // The attributes of `path` and of the open `folder` together, and the final paths of the
-// folder and of its parent (`parent` open on it).
+// folder and of its parent (`parent` open on it; INVALID_HANDLE_VALUE: not read).
 [[nodiscard]] DWORD readFolderPlace(const wchar_t* path, HANDLE folder, HANDLE parent,
                                     DWORD& attributes, std::wstring& finalPath,
                                     std::wstring& parentFinalPath);
 
-// A descriptor whose protected DACL grants `rights` to SYSTEM, the Administrators and `user`
-// (when not null) alone; `inherit` passes it down to everything made inside. Given at creation:
-// a DACL set afterwards would leave a moment in which the object is open to others.
-[[nodiscard]] DWORD protectedSecurity(PSID user, const wchar_t* rights, bool inherit,
-                                      UniqueLocal& descriptor);
+// A descriptor whose protected DACL grants everything to the trusted set alone. Given at
+// creation: a DACL set afterwards would leave a moment in which the object is open to others.
+//  - Folder: passed down to everything made inside, with the set's label where it has one.
+//  - File: also to the file's owner (OWNER RIGHTS), which on a share is the computer account
+//    that writes it again on its next run.
+//  - Mutex: `watcher` (when not null) may also wait on it and read its owner, so that a run
+//    without the rights of the set can tell that it is there.
+enum class ProtectedObject { Folder, File, Mutex };
+[[nodiscard]] DWORD protectedSecurity(const TrustedSet& trusted, ProtectedObject object,
+                                      UniqueLocal& descriptor, PSID watcher = nullptr);

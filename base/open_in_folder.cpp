@@ -40,13 +40,25 @@ DWORD openInFolder(HANDLE folder, std::wstring_view name, const FolderOpen& how,
     const NTSTATUS result = NtCreateFile(&opened, how.access | SYNCHRONIZE, &object, &status,
                                          nullptr, FILE_ATTRIBUTE_NORMAL, how.share, how.disposition,
                                          how.options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
-    if (!NT_SUCCESS(result)) {
-        handle.reset();
-        return RtlNtStatusToDosError(result);
+    if (const DWORD error = takeOpened(result, opened, handle); error != 0) {
+        return error;
     }
-    handle.reset(opened);
     if (created != nullptr) {
         *created = status.Information == FILE_CREATED;
+    }
+    return 0;
+}
+
+DWORD takeOpened(LONG status, HANDLE opened, UniqueFile& handle) {
+    constexpr NTSTATUS kOplockBreakInProgress = 0x00000108;
+    if (!NT_SUCCESS(status)) {
+        handle.reset();
+        return RtlNtStatusToDosError(status);
+    }
+    handle.reset(opened);
+    if (status == kOplockBreakInProgress) {
+        handle.reset();
+        return ERROR_SHARING_VIOLATION;
     }
     return 0;
 }
@@ -87,8 +99,10 @@ DWORD forEachEntry(HANDLE folder, VisitEntry visit, void* context) {
         }
         for (const BYTE* at = buffer;;) {
             const auto& entry = *reinterpret_cast<const FILE_FULL_DIR_INFO*>(at);
-            const std::wstring_view name(entry.FileName, entry.FileNameLength / sizeof(wchar_t));
-            if (name != L"." && name != L".." && !visit(context, name, entry.FileAttributes)) {
+            const FolderEntry found{
+                std::wstring_view(entry.FileName, entry.FileNameLength / sizeof(wchar_t)),
+                entry.FileAttributes, entry.CreationTime.QuadPart};
+            if (found.name != L"." && found.name != L".." && !visit(context, found)) {
                 return 0;
             }
             if (entry.NextEntryOffset == 0) {

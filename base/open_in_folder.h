@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string_view>
 
 // NtCreateFile's dispositions and options (winternl.h), so that callers need no NT header.
@@ -16,12 +17,22 @@ inline constexpr ULONG kOpenOrCreate = 0x3;       // FILE_OPEN_IF
 inline constexpr ULONG kFolderOnly = 0x1;         // FILE_DIRECTORY_FILE
 inline constexpr ULONG kFileOnly = 0x40;          // FILE_NON_DIRECTORY_FILE
 inline constexpr ULONG kNoFollowing = 0x00200000; // FILE_OPEN_REPARSE_POINT
+// FILE_COMPLETE_IF_OPLOCKED: a name a stranger may have made first could carry the stranger's
+// opportunistic lock, whose break would be waited for without end. With this option an open that
+// breaks one returns at once; openInFolder then lets go of the name (ERROR_SHARING_VIOLATION).
+inline constexpr ULONG kNoOplockWait = 0x00000100;
+
+// What a folder held from its making or check to its removal asks and allows: sharing read and
+// write but not delete, so that nobody can rename it away while it is held.
+inline constexpr DWORD kHeldFolderAccess =
+    FILE_LIST_DIRECTORY | FILE_TRAVERSE | READ_CONTROL | FILE_READ_ATTRIBUTES;
+inline constexpr DWORD kHeldFolderSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 struct FolderOpen {
     ACCESS_MASK access;
     ULONG share;
     ULONG disposition;
-    ULONG options;                           // kFolderOnly or kFileOnly, and kNoFollowing
+    ULONG options; // kFolderOnly or kFileOnly, kNoFollowing, kNoOplockWait
     PSECURITY_DESCRIPTOR security = nullptr; // given to what the open creates
 };
 
@@ -30,6 +41,10 @@ struct FolderOpen {
 // the open made it.
 [[nodiscard]] DWORD openInFolder(HANDLE folder, std::wstring_view name, const FolderOpen& how,
                                  UniqueFile& handle, bool* created = nullptr);
+
+// The handle an open's status leaves: STATUS_OPLOCK_BREAK_IN_PROGRESS is a success with a live
+// handle, which is closed again and counts as ERROR_SHARING_VIOLATION. 0, or the Win32 error.
+[[nodiscard]] DWORD takeOpened(LONG status, HANDLE opened, UniqueFile& handle);
 
 // Renames the open `file` to `name` in the folder `folder` holds, replacing a file of that name.
 // 0 or the Win32 error. (SetFileInformationByHandle with a root folder is refused by Wine 8.)
@@ -44,8 +59,14 @@ struct FileIdentity {
 
 [[nodiscard]] DWORD identityOf(HANDLE handle, FileIdentity& identity);
 
-// Calls `visit` with each name in the folder `folder` holds (opened with FILE_LIST_DIRECTORY),
-// "." and ".." left out, and its attributes, until it returns false. 0 when the listing ended,
-// else its error.
-using VisitEntry = bool (*)(void* context, std::wstring_view name, DWORD attributes);
+// One entry of a folder's listing, as the listing itself gives it: nothing is opened for it.
+struct FolderEntry {
+    std::wstring_view name;
+    DWORD attributes;
+    std::int64_t creationTime; // FILETIME's ticks
+};
+
+// Calls `visit` with each entry of the folder `folder` holds (opened with FILE_LIST_DIRECTORY),
+// "." and ".." left out, until it returns false. 0 when the listing ended, else its error.
+using VisitEntry = bool (*)(void* context, const FolderEntry& entry);
 [[nodiscard]] DWORD forEachEntry(HANDLE folder, VisitEntry visit, void* context);

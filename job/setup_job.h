@@ -36,8 +36,10 @@ struct SetupJob {
     // alone. A person whose dialog could not be shown gets no silent install, nor a restart.
     bool quietInstaller = false;
     bool noRun = false;
-    // The process's token, read once at start-up.
+    // The process's token, read once at start-up, and whom every file, folder and mutex of the
+    // run trusts.
     TokenFacts token;
+    TrustedSet trusted;
     // Elevated: the failure dialog gives the full installer's address as text, not as a link.
     bool addressAsText = false;
     std::wstring tempFolder; // the program's, ending in a backslash

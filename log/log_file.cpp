@@ -29,8 +29,7 @@ constexpr DWORD kLogSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
     }
     if (facts.existed && rules.ownerMustBeTrusted) {
         SecurityFacts security;
-        if (const DWORD error =
-                readSecurityFacts(file, SE_FILE_OBJECT, rules.trustedUser, security);
+        if (const DWORD error = readSecurityFacts(file, SE_FILE_OBJECT, rules.trusted, security);
             error != 0) {
             return error;
         }
@@ -59,16 +58,24 @@ LogFileVerdict judgeLogFile(const LogFileFacts& facts, const LogFileRules& rules
     return LogFileVerdict::Use;
 }
 
-LogFileRules logRulesFor(bool defaultPath, const std::wstring& tempFinalPath, bool tempOpenToOthers,
-                         PSID trustedUser) {
+LogFileRules defaultLogRules(const std::wstring& tempFinalPath, bool tempOpenToOthers,
+                             bool aclsKept, const TrustedSet& trusted) {
     LogFileRules rules;
-    if (defaultPath) {
-        if (!tempFinalPath.empty()) {
-            rules.expectedFinalPath = pathIn(tempFinalPath, kLogFileName);
-        }
-        rules.ownerMustBeTrusted = tempOpenToOthers;
-        rules.trustedUser = trustedUser;
+    if (!tempFinalPath.empty()) {
+        rules.expectedFinalPath = pathIn(tempFinalPath, kLogFileName);
     }
+    rules.lookFirst = tempOpenToOthers;
+    rules.ownerMustBeTrusted = tempOpenToOthers && aclsKept;
+    rules.trusted = trusted;
+    return rules;
+}
+
+LogFileRules privilegedLogRules(bool localVolume, const TrustedSet& trusted) {
+    LogFileRules rules;
+    rules.lookFirst = true;
+    rules.ownerMustBeTrusted = localVolume;
+    rules.protectNewFile = true;
+    rules.trusted = trusted;
     return rules;
 }
 
@@ -144,35 +151,59 @@ namespace {
     return 0;
 }
 
+// The log's own name in the held folder, as `rules` open and make it.
 [[nodiscard]] DWORD openLogIn(HANDLE folder, std::wstring_view name, ULONG disposition,
-                              UniqueFile& file, bool* created = nullptr) {
+                              const LogFileRules& rules, UniqueFile& file,
+                              bool* created = nullptr) {
+    UniqueLocal descriptor;
+    if (rules.protectNewFile && disposition != kOpenExisting) {
+        if (const DWORD error = protectedSecurity(rules.trusted, ProtectedObject::File, descriptor);
+            error != 0) {
+            return error;
+        }
+    }
+    const ULONG options = kFileOnly | kNoFollowing | (rules.lookFirst ? kNoOplockWait : 0);
     return openInFolder(folder, name,
-                        {kLogAccess, kLogSharing, disposition, kFileOnly | kNoFollowing}, file,
+                        {kLogAccess, kLogSharing, disposition, options, descriptor.get()}, file,
                         created);
 }
 
-// In a folder others may write to: a look first, at what anyone may have put under the name.
+// A look at the name that reads no data, judged: `access` beyond the attributes only where the
+// owner is read.
+[[nodiscard]] DWORD lookAtLog(HANDLE folder, std::wstring_view name, ACCESS_MASK access,
+                              const LogFileRules& rules, LogFileVerdict& verdict) {
+    UniqueFile look;
+    DWORD error = openInFolder(folder, name,
+                               {access | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                kOpenExisting, kFileOnly | kNoFollowing | kNoOplockWait},
+                               look);
+    if (error == 0) {
+        error = judgeOpenLogFile(rules, true, look, verdict);
+    }
+    return error;
+}
+
+// Where others may have made the name first: a look that breaks no lock, then one at the owner
+// where it must be trusted, before anything is opened for data.
 [[nodiscard]] DWORD openLookingFirst(HANDLE folder, std::wstring_view name,
                                      const LogFileRules& rules, UniqueFile& file,
                                      LogFileVerdict& verdict) {
-    UniqueFile look;
+    LogFileRules withoutOwner = rules;
+    withoutOwner.ownerMustBeTrusted = false;
     LogFileVerdict seen = LogFileVerdict::Use;
-    DWORD error = openInFolder(folder, name,
-                               {READ_CONTROL | FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                kOpenExisting, kFileOnly | kNoFollowing},
-                               look);
-    if (error == 0) {
-        error = judgeOpenLogFile(rules, true, look, seen);
+    DWORD error = lookAtLog(folder, name, 0, withoutOwner, seen);
+    if (rules.ownerMustBeTrusted && afterLookingAtLog(error, seen) == LogLookStep::Open) {
+        error = lookAtLog(folder, name, READ_CONTROL, rules, seen);
     }
     switch (afterLookingAtLog(error, seen)) {
     case LogLookStep::Create:
-        if (const DWORD created = openLogIn(folder, name, kCreateNew, file); created != 0) {
+        if (const DWORD created = openLogIn(folder, name, kCreateNew, rules, file); created != 0) {
             return created;
         }
         return judgeOpenLogFile(rules, false, file, verdict);
     case LogLookStep::Open:
-        if (const DWORD opened = openLogIn(folder, name, kOpenExisting, file); opened != 0) {
+        if (const DWORD opened = openLogIn(folder, name, kOpenExisting, rules, file); opened != 0) {
             return opened;
         }
         return judgeOpenLogFile(rules, true, file, verdict);
@@ -197,18 +228,19 @@ DWORD openLogFile(const LogPlace& place, const LogFileRules& rules, UniqueFile& 
         return judgeOpenLogFile(rules, openFoundFile(GetLastError()), file, verdict);
     }
     const std::wstring_view name = leafOf(place.path);
-    if (rules.ownerMustBeTrusted) {
+    if (rules.lookFirst) {
         return openLookingFirst(place.folder, name, rules, file, verdict);
     }
     bool created = false;
-    if (const DWORD error = openLogIn(place.folder, name, kOpenOrCreate, file, &created);
+    if (const DWORD error = openLogIn(place.folder, name, kOpenOrCreate, rules, file, &created);
         error != 0) {
         return error;
     }
     return judgeOpenLogFile(rules, !created, file, verdict);
 }
 
-DWORD openFreshLogFile(const LogPlace& refused, UniqueFile& file, std::wstring& path) {
+DWORD openFreshLogFile(const LogPlace& refused, const LogFileRules& rules, UniqueFile& file,
+                       std::wstring& path) {
     // The refused path's folder, up to its last separator; none for a bare name.
     const std::wstring_view name = leafOf(refused.path);
     const std::wstring folder(refused.path.data(), refused.path.size() - name.size());
@@ -216,7 +248,7 @@ DWORD openFreshLogFile(const LogPlace& refused, UniqueFile& file, std::wstring& 
     const DWORD error =
         createUnderFreshName(L"Skyloom-Setup", L".log", fresh, [&](const std::wstring& candidate) {
             if (refused.folder != INVALID_HANDLE_VALUE) {
-                return openLogIn(refused.folder, candidate, kCreateNew, file);
+                return openLogIn(refused.folder, candidate, kCreateNew, rules, file);
             }
             file.reset(CreateFileW((folder + candidate).c_str(), kLogAccess, kLogSharing, nullptr,
                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
@@ -227,53 +259,74 @@ DWORD openFreshLogFile(const LogPlace& refused, UniqueFile& file, std::wstring& 
     return error;
 }
 
-DWORD holdLogFolder(const std::wstring& logPath, UniqueFile& folder, FolderPlace& place) {
+std::wstring expectedFinalPathOf(const std::wstring& longPath) {
+    const std::wstring_view prefix = L"\\\\?\\";
+    return withoutTrailingBackslash(longPath.starts_with(prefix) ? longPath
+                                                                 : std::wstring(prefix) + longPath);
+}
+
+DWORD holdLogFolder(const std::wstring& logPath, UniqueFile& folder, FolderPlace& place,
+                    bool& localVolume) {
+    place = FolderPlace::Where;
     wchar_t full[MAX_PATH * 2];
     wchar_t* name = nullptr;
     const DWORD length = GetFullPathNameW(logPath.c_str(), MAX_PATH * 2, full, &name);
     if (length == 0 || length >= MAX_PATH * 2 || name == nullptr) {
         return length == 0 ? GetLastError() : DWORD{ERROR_FILENAME_EXCED_RANGE};
     }
-    const std::wstring folderPath(full, name - full);
-    // Shared for reading and writing, not for deletion: held, it cannot be renamed away.
-    folder.reset(
-        CreateFileW(folderPath.c_str(),
-                    READ_CONTROL | FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY | FILE_TRAVERSE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!folder) {
+    const std::wstring folderPath = withoutTrailingBackslash(std::wstring(full, name - full));
+    wchar_t volume[MAX_PATH * 2];
+    if (!GetVolumePathNameW(folderPath.c_str(), volume, MAX_PATH * 2)) {
         return GetLastError();
     }
-    // A root (a drive's, or a share's) is where its path says; any other folder lies in a
-    // parent whose final path is looked at.
-    wchar_t volume[MAX_PATH * 2];
-    const bool root = GetVolumePathNameW(folderPath.c_str(), volume, MAX_PATH * 2) &&
-                      samePath(volume, folderPath);
-    const std::wstring withoutSlash = withoutTrailingBackslash(folderPath);
-    DWORD attributes = 0;
-    std::wstring finalPath;
-    std::wstring parentFinalPath;
+    localVolume = GetDriveTypeW(volume) != DRIVE_REMOTE;
+    const bool root = samePath(volume, folderPath);
+    // A root is opened by its path: nobody plants a volume. Any other folder by its name in its
+    // parent, which is opened for its attributes only: that breaks no lock, and the checks below
+    // judge the path the parent was reached by.
+    UniqueFile parent;
     DWORD error = 0;
     if (root) {
-        BY_HANDLE_FILE_INFORMATION info{};
-        error = GetFileInformationByHandle(folder.get(), &info) ? DWORD{0} : GetLastError();
-        attributes = info.dwFileAttributes | FILE_ATTRIBUTE_DIRECTORY;
-        place = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? FolderPlace::ReparsePoint
-                                                                 : FolderPlace::Where;
+        folder.reset(CreateFileW(
+            folderPath.c_str(), kHeldFolderAccess, kHeldFolderSharing, nullptr, OPEN_EXISTING,
+            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        error = folder ? DWORD{0} : GetLastError();
     } else {
-        const std::wstring_view leaf = leafOf(withoutSlash);
-        const std::wstring parentPath(withoutSlash.data(), withoutSlash.size() - leaf.size());
-        const UniqueFile parent(CreateFileW(parentPath.c_str(), FILE_READ_ATTRIBUTES,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                            nullptr));
-        error = parent ? readFolderPlace(withoutSlash.c_str(), folder.get(), parent.get(),
-                                         attributes, finalPath, parentFinalPath)
+        const std::wstring_view leaf = leafOf(folderPath);
+        parent.reset(CreateFileW(
+            std::wstring(folderPath.data(), folderPath.size() - leaf.size()).c_str(),
+            FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        error = parent ? openInFolder(parent.get(), leaf,
+                                      {kHeldFolderAccess, kHeldFolderSharing, kOpenExisting,
+                                       kNoFollowing | kNoOplockWait},
+                                      folder)
                        : GetLastError();
-        place = judgeFolderPlace(attributes, finalPath, parentFinalPath, leaf);
     }
-    if (error == 0 && place != FolderPlace::Where) {
-        error = ERROR_ACCESS_DENIED;
+    // A share's root: only a link there is refused. Its other folders: where their parent's
+    // final path and their name say.
+    const bool byParent = !localVolume && !root;
+    DWORD attributes = 0;
+    std::wstring finalPath;
+    std::wstring expected;
+    if (error == 0) {
+        error = readFolderPlace(folderPath.c_str(), folder.get(),
+                                byParent ? parent.get() : INVALID_HANDLE_VALUE, attributes,
+                                finalPath, expected);
+    }
+    if (error == 0 && localVolume) {
+        wchar_t longPath[MAX_PATH * 2];
+        const DWORD longLength = GetLongPathNameW(folderPath.c_str(), longPath, MAX_PATH * 2);
+        error = longLength == 0              ? GetLastError()
+                : longLength >= MAX_PATH * 2 ? DWORD{ERROR_FILENAME_EXCED_RANGE}
+                                             : DWORD{0};
+        expected = expectedFinalPathOf(std::wstring(longPath, error == 0 ? longLength : 0));
+    } else if (error == 0) {
+        expected = byParent ? pathIn(expected, leafOf(folderPath)) : finalPath;
+    }
+    if (error == 0) {
+        place = judgeFolderPlace(attributes, finalPath, expected);
+        error = place == FolderPlace::Where ? DWORD{0} : DWORD{ERROR_ACCESS_DENIED};
     }
     if (error != 0) {
         folder.reset();

@@ -1,11 +1,15 @@
 #pragma once
 // The log file is opened once per process and kept. A name in a folder others may write to
-// (C:\Windows\Temp for SYSTEM without SystemTemp, and for elevated runs) may have been made first
-// by anyone: as a link, so that every line lands in a file of their choosing, or as a plain file
-// of their own, whose owner could read every line and forge others. Such a file is not written:
-// the log goes to a fresh file beside it instead. There an existing file is first looked at with
-// an open that asks for no data, which no opportunistic lock of the stranger's can hold up; only
-// a file of the trusted set's is then opened for appending, and checked again on that handle.
+// (C:\Windows\Temp for SYSTEM without SystemTemp, and for elevated runs; the folder of a --log
+// of theirs) may have been made first by anyone: as a link, so that every line lands in a file
+// of their choosing, or as a plain file of their own, whose owner could read every line (the
+// installer's command line, with whatever a deployment puts in --argumentos) and forge others.
+// Such a file is not written. There an existing file is first looked at with an open that asks
+// only for its attributes, which breaks no opportunistic lock of the stranger's; its owner is read
+// on an open that does not wait for a lock it breaks; every open of the name goes so
+// (FILE_COMPLETE_IF_OPLOCKED), and one that meets a lock gives the name up. Only a file of the
+// trusted set's is then opened for appending, and checked again on that handle. A log SYSTEM or
+// an elevated run creates is readable by the trusted set alone.
 
 #include "base/file_security.h"
 #include "base/handles.h"
@@ -32,10 +36,14 @@ struct LogFileRules {
     // The final path the file must have (the temporary folder's final path and the name); empty
     // for a path the user gave.
     std::wstring expectedFinalPath;
-    // An existing file must have an owner in the trusted set: its folder is one others may write
-    // to.
+    // Others may have made the name first: looked at before it is opened for data, and opened
+    // without waiting on a lock.
+    bool lookFirst = false;
+    // An existing file must have an owner in the trusted set.
     bool ownerMustBeTrusted = false;
-    PSID trustedUser = nullptr; // besides SYSTEM and the Administrators
+    // A file the open creates gets a DACL for the trusted set alone (base/file_security.h).
+    bool protectNewFile = false;
+    TrustedSet trusted;
 };
 
 enum class LogFileVerdict { Use, Link, SecondName, Elsewhere, ForeignOwner };
@@ -48,12 +56,17 @@ struct LogPlace {
     std::wstring path;
 };
 
-// The rules for the log start-up opens. Only the default name lies where others may have made
-// it first: its final path must be the temporary folder's (when that can be read) and the name,
-// and in a temporary folder others may write to an existing file must be owned by the trusted
-// set. A --log path is the user's own choice, and log shares are owned by machine accounts.
-[[nodiscard]] LogFileRules logRulesFor(bool defaultPath, const std::wstring& tempFinalPath,
-                                       bool tempOpenToOthers, PSID trustedUser);
+// The default log's: its final path must be the temporary folder's (when that can be read) and
+// the name. In a temporary folder others may write to it is looked at first, and an existing file
+// must be owned by the trusted set, unless the volume keeps no owners at all (aclsKept false):
+// there every file is the world's, and the log of the last run would never be used again.
+[[nodiscard]] LogFileRules defaultLogRules(const std::wstring& tempFinalPath, bool tempOpenToOthers,
+                                           bool aclsKept, const TrustedSet& trusted);
+
+// A SYSTEM's or an elevated run's --log, in its held folder: looked at first, and on a local
+// volume an existing file must be owned by the trusted set (log shares are owned by machine
+// accounts). A user's own --log is the user's choice, under no rule beyond the file's own.
+[[nodiscard]] LogFileRules privilegedLogRules(bool localVolume, const TrustedSet& trusted);
 
 // Whether the open found the file there already, from the error CreateFileW left after
 // OPEN_ALWAYS.
@@ -92,16 +105,26 @@ void logRefusalReason(DWORD openError, LogFileVerdict verdict, wchar_t (&why)[64
                                 LogFileVerdict& verdict);
 
 // A new Skyloom-Setup-<random>.log beside `refused` (in its held folder, else in the folder of
-// its path), never an existing name: 0 with the file and its path.
-[[nodiscard]] DWORD openFreshLogFile(const LogPlace& refused, UniqueFile& file, std::wstring& path);
+// its path), never an existing name, made as `rules` make a new file: 0 with the file and its
+// path.
+[[nodiscard]] DWORD openFreshLogFile(const LogPlace& refused, const LogFileRules& rules,
+                                     UniqueFile& file, std::wstring& path);
 
 // Why the folder of such a --log path is not used, "" when it is: "a pasta nao se abre
 // (<error>)", or what its place is.
 void logFolderRefusal(DWORD error, FolderPlace place, wchar_t (&why)[64]);
 
-// The folder of a --log path that SYSTEM or an elevated run writes, opened and held: it must be
-// no link and lie where its path says (base/file_security.h); no owner or DACL rule, so that a
-// share every computer may write to stays usable. 0 with the folder held when it passes, else
-// the error, or ERROR_ACCESS_DENIED with the refusal in `place`.
+// The folder of a --log path that SYSTEM or an elevated run writes, opened and held as the
+// working folder is, without waiting on a lock: it must be no link and lie where its path says
+// (base/file_security.h). On a local volume that is its whole path, made full and long
+// (GetFullPathNameW, GetLongPathNameW: 8.3 names are no difference), so that no link lies
+// anywhere on it; on a share, a root and its parent's final path and its name. No owner or DACL
+// rule: folders an administrator makes under C:\ and ProgramData let users write, and a share
+// every computer may write to stays usable. 0 with the folder held when it passes (and
+// `localVolume` said), else the error, or ERROR_ACCESS_DENIED with the refusal in `place`.
 [[nodiscard]] DWORD holdLogFolder(const std::wstring& logPath, UniqueFile& folder,
-                                  FolderPlace& place);
+                                  FolderPlace& place, bool& localVolume);
+
+// What a local --log folder's final path must be: `longPath` (GetLongPathNameW's, without the
+// name) as GetFinalPathNameByHandleW writes it, "\\?\" first.
+[[nodiscard]] std::wstring expectedFinalPathOf(const std::wstring& longPath);

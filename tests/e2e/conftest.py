@@ -38,14 +38,16 @@ def small_volume(tmp_path):
 
 @pytest.fixture
 def machine_temp():
-    """MACHINE_TEMP, cleared of what the program leaves there before and after the test: an
-    elevated run works and logs there, whatever TEMP says."""
+    """MACHINE_TEMP, cleared of what the program leaves there before and after the test, its mode
+    put back: an elevated run works and logs there, whatever TEMP says."""
     def clear():
         for left in MACHINE_TEMP.glob("Skyloom-Setup*"):
             if left.is_dir() and not left.is_symlink():
                 shutil.rmtree(left, ignore_errors=True)
             else:
                 left.unlink(missing_ok=True)
+    mode = MACHINE_TEMP.stat().st_mode & 0o7777
     clear()
     yield MACHINE_TEMP
     clear()
+    MACHINE_TEMP.chmod(mode)

@@ -7,8 +7,8 @@ import threading
 
 import pytest
 
-from testkit.harness import (PROBES, SETUP_EXE, Workspace, finish, run_windows, settled,
-                             start_windows, win_path)
+from testkit.harness import (LOGWRITER, PROBES, SETUP_EXE, Workspace, finish, run_windows,
+                             settled, start_windows, win_path)
 from testkit.scripted_server import Reply, ScriptedServer
 
 # A URL that the download refuses without touching the network: runs stay short.
@@ -99,21 +99,51 @@ def test_log_in_missing_folder_changes_nothing(workspace):
 
 
 def test_elevated_runs_log_only_in_a_folder_where_its_path_says(workspace, machine_temp):
-    # An elevated run's --log: a folder reached through a link gives way to the default log in
-    # %SystemRoot%\Temp, never to a file beside the path refused; a plain folder is used.
+    # An elevated run's --log: a folder reached through a link, at its last step or above it,
+    # gives way to the default log in %SystemRoot%\Temp, never to a file beside the path refused;
+    # a plain folder is used.
     real = workspace.root / "logs"
     real.mkdir()
     (workspace.root / "linked").symlink_to(real)
-    for folder in ("linked", "logs"):
-        given = f"{win_path(workspace.root)}\\{folder}\\x.log"  # win_path resolves links
+    (workspace.root / "above").mkdir()
+    (workspace.root / "above" / "logs").mkdir()
+    (workspace.root / "parent").symlink_to(workspace.root / "above")
+    root = win_path(workspace.root)  # win_path resolves links: the rest is written by hand
+    refused = [f"{root}\\linked\\x.log", f"{root}\\parent\\logs\\x.log"]
+    for given in (*refused, f"{root}\\logs\\x.log"):
         done = run_windows(SETUP_EXE, ["--sem-janela", "--url", REFUSED, "--log", given],
                            workspace.env, elevated=True)
-        assert done.code == 15
-    assert Workspace.messages(workspace.read_log(machine_temp / "Skyloom-Setup.log"))[1] == (
-        f"o registo fica em C:\\windows\\Temp\\Skyloom-Setup.log: "
-        f"{win_path(workspace.root)}\\linked\\x.log nao serve (a pasta e' uma ligacao)")
-    assert [p.name for p in real.iterdir()] == ["x.log"]
+        assert done.code == 15, given
+    lines = Workspace.messages(workspace.read_log(machine_temp / "Skyloom-Setup.log"))
+    reasons = [line for line in lines if line.startswith("o registo fica em")]
+    assert reasons == [f"o registo fica em C:\\windows\\Temp\\Skyloom-Setup.log: {given} nao serve "
+                       f"(a pasta {why})" for given, why in zip(refused, ("e' uma ligacao",
+                                                                          "leva a outro sitio"))]
+    assert not list((workspace.root / "above" / "logs").iterdir()), "written through the link"
+    assert [p.name for p in real.iterdir()] == ["x.log"], "the plain folder took no log"
     assert Workspace.messages(workspace.read_log(real / "x.log"))[0].startswith("=== Skyloom")
+
+
+def test_elevated_run_writes_no_log_its_user_made_first(workspace, machine_temp):
+    # %SystemRoot%\Temp open to others (Wine shows it so at mode 0777): the user's unelevated
+    # process makes the default log's name first; the elevated run does not write into it, and
+    # the log it makes instead is readable by the trusted set alone (Wine maps that DACL to a
+    # file mode with nothing for others).
+    machine_temp.chmod(0o777)
+    planted = machine_temp / "Skyloom-Setup.log"
+    assert finish(start_windows(LOGWRITER, ["C:\\windows\\Temp\\Skyloom-Setup.log", "U", 1, 4])
+                  ).code == 0
+    before = planted.read_bytes()
+    done = run_windows(SETUP_EXE, ["--sem-janela", "--url", REFUSED], workspace.env, elevated=True)
+    assert done.code == 15
+    assert planted.read_bytes() == before
+    fresh = [p for p in machine_temp.iterdir()
+             if re.fullmatch(r"Skyloom-Setup-[0-9A-F]{8}\.log", p.name)]
+    assert len(fresh) == 1, "no fresh log beside the planted one"
+    assert Workspace.messages(workspace.read_log(fresh[0]))[1] == (
+        f"o registo fica em C:\\windows\\Temp\\{fresh[0].name}: "
+        f"C:\\windows\\Temp\\Skyloom-Setup.log nao serve (o dono e' outro)")
+    assert fresh[0].stat().st_mode & 0o007 == 0, oct(fresh[0].stat().st_mode)
 
 
 def test_log_path_with_non_ascii_characters(workspace):
@@ -132,10 +162,13 @@ def test_missing_temporary_folder_exits_50(workspace):
                               env={"TEMP": win_path(missing), "TMP": win_path(missing)},
                               log_path=log)
     assert run.code == 50
-    # The folder that would hold the working folder cannot be held (Wine says 2, not 3).
-    assert len(run.lines) == 2
+    # The folder that would hold the working folder cannot be held (Wine says 2, not 3); the
+    # line scripts and support people read is there as ever.
+    assert len(run.lines) == 3, run.lines
     assert re.fullmatch(re.escape(f"nao consegui abrir {win_path(missing)}\\ (") + r"[23]\)",
                         run.lines[1]), run.lines
+    assert re.fullmatch(re.escape(f"nao consegui criar {win_path(missing)}\\Skyloom-Setup (")
+                        + r"[23]\)", run.lines[2]), run.lines
     assert not missing.exists()
 
 
@@ -192,24 +225,32 @@ class SilentServer:
         self.sock.close()
 
 
-@pytest.mark.parametrize("second_args", [["--sem-janela"], []])
-def test_second_instance_exits_2_without_window(workspace, second_args):
+@pytest.mark.parametrize("second_args, first_elevated", [
+    (["--sem-janela"], False), ([], False),
+    # A "Run as administrator" copy beside a user's run, and a user's run beside it.
+    (["--sem-janela", "--elevated"], False), (["--sem-janela"], True),
+])
+def test_second_instance_exits_2_without_window(workspace, machine_temp, second_args,
+                                                first_elevated):
     server = SilentServer()
     url = f"http://127.0.0.1:{server.port}/Skyloom-win-Setup.exe"
-    first = workspace.start_setup("--sem-janela", "--url", url)
+    first = workspace.start_setup("--sem-janela", "--url", url, elevated=first_elevated)
     try:
         assert server.connected.wait(60), "the first instance never connected"
         second_log = workspace.root / "second.log"
-        second = workspace.run_setup(*second_args, "--url", REFUSED, "--log",
-                                     win_path(second_log), log_path=second_log)
-        assert second.code == 2
-        assert second.lines[1:] == ["ja' ha' um a correr"]
+        args = [a for a in second_args if a != "--elevated"]
+        second = run_windows(SETUP_EXE, [*args, "--url", REFUSED, "--log", win_path(second_log)],
+                             workspace.env, elevated="--elevated" in second_args)
+        lines = Workspace.messages(workspace.read_log(second_log))
+        assert second.code == 2, lines
+        assert lines[1:] == ["ja' ha' um a correr"]
     finally:
         server.release.set()
         done = finish(first, timeout=120)
     assert done.code == 12
-    # The second instance made nothing of its own in the shared temporary folder.
+    # The second instance made nothing of its own in the temporary folders.
     assert not workspace.work_folder.exists()
+    assert not (machine_temp / "Skyloom-Setup").exists()
 
 
 # Refused before anything is made or fetched, without a dialog. (The room on the installer's

@@ -64,7 +64,7 @@ TEST(LogLine, CutNeverSplitsASurrogatePair) {
 // never a stranger as owner, so those rows live here only.
 TEST(LogFileRules, OnlyAFileOfItsOwnWithOneNameWhereItShouldBe) {
     const std::wstring expected = L"\\\\?\\C:\\Windows\\Temp\\Skyloom-Setup.log";
-    const LogFileRules byDefault{expected, true, nullptr};
+    const LogFileRules byDefault{expected, true, true, false, {}};
     const LogFileRules given{}; // --log: the user's own path
     const auto file = [&](DWORD attributes, DWORD tag, DWORD links, bool existed, bool owner) {
         return LogFileFacts{attributes, tag, links, expected, existed, owner};
@@ -103,13 +103,30 @@ TEST(LogFileRules, OnlyAFileOfItsOwnWithOneNameWhereItShouldBe) {
 // What start-up asks of the log it opens, and when it gives way to a fresh one.
 TEST(LogFileRules, StartUpsRulesAndWhenTheLogGivesWay) {
     const std::wstring temp = L"\\\\?\\C:\\Windows\\Temp";
-    const LogFileRules open = logRulesFor(true, temp, true, nullptr);
-    EXPECT_EQ(open.expectedFinalPath, temp + L"\\Skyloom-Setup.log");
-    EXPECT_TRUE(open.ownerMustBeTrusted);
-    EXPECT_FALSE(logRulesFor(true, temp, false, nullptr).ownerMustBeTrusted);
-    EXPECT_EQ(logRulesFor(true, L"", true, nullptr).expectedFinalPath, L"") << "unreadable";
-    const LogFileRules given = logRulesFor(false, temp, true, nullptr);
-    EXPECT_TRUE(given.expectedFinalPath.empty() && !given.ownerMustBeTrusted) << "--log";
+    const TrustedSet trusted;
+    const struct {
+        const char* name;
+        LogFileRules rules;
+        std::wstring expectedFinalPath;
+        bool lookFirst, ownerMustBeTrusted, protectNewFile;
+    } rows[] = {
+        {"open to others", defaultLogRules(temp, true, true, trusted),
+         temp + L"\\Skyloom-Setup.log", true, true, false},
+        {"the user's own", defaultLogRules(temp, false, true, trusted),
+         temp + L"\\Skyloom-Setup.log", false, false, false},
+        {"unreadable", defaultLogRules(L"", true, true, trusted), L"", true, true, false},
+        // FAT and the like: every file is the world's, the last run's log too.
+        {"no ACLs kept", defaultLogRules(temp, true, false, trusted), temp + L"\\Skyloom-Setup.log",
+         true, false, false},
+        {"--log on a local volume", privilegedLogRules(true, trusted), L"", true, true, true},
+        {"--log on a share", privilegedLogRules(false, trusted), L"", true, false, true},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(r.rules.expectedFinalPath, r.expectedFinalPath) << r.name;
+        EXPECT_EQ(r.rules.lookFirst, r.lookFirst) << r.name;
+        EXPECT_EQ(r.rules.ownerMustBeTrusted, r.ownerMustBeTrusted) << r.name;
+        EXPECT_EQ(r.rules.protectNewFile, r.protectNewFile) << r.name;
+    }
 
     // The owner rule applies to a file the open found there already, and only to that.
     EXPECT_TRUE(openFoundFile(ERROR_ALREADY_EXISTS));
@@ -133,12 +150,28 @@ TEST(LogFileRules, StartUpsRulesAndWhenTheLogGivesWay) {
     EXPECT_EQ(afterLookingAtLog(ERROR_ACCESS_DENIED, LogFileVerdict::Use), GiveWay);
     EXPECT_EQ(afterLookingAtLog(ERROR_PATH_NOT_FOUND, LogFileVerdict::Use), GiveWay);
 
-    // The folder of SYSTEM's or an elevated run's --log: no link, where its path says.
+    // The folder of SYSTEM's or an elevated run's --log: no link, where its path says: on a share
+    // its parent's final path and its name, on a local volume its whole long path.
     const std::wstring share = L"\\\\?\\UNC\\logs\\skyloom";
-    EXPECT_EQ(judgeFolderPlace(FILE_ATTRIBUTE_DIRECTORY, share + L"\\pc1", share, L"pc1"),
-              FolderPlace::Where);
-    EXPECT_EQ(judgeFolderPlace(FILE_ATTRIBUTE_DIRECTORY, L"\\\\?\\C:\\x", share, L"pc1"),
-              FolderPlace::Elsewhere);
+    const std::wstring local = expectedFinalPathOf(L"C:\\ProgramData\\Quorvane\\logs\\");
+    EXPECT_EQ(local, L"\\\\?\\C:\\ProgramData\\Quorvane\\logs");
+    EXPECT_EQ(expectedFinalPathOf(L"\\\\?\\C:\\x"), L"\\\\?\\C:\\x");
+    EXPECT_EQ(expectedFinalPathOf(L"D:\\"), L"\\\\?\\D:");
+    const struct {
+        std::wstring finalPath, expected;
+        FolderPlace place;
+    } places[] = {
+        {share + L"\\pc1", pathIn(share, L"pc1"), FolderPlace::Where},
+        {L"\\\\?\\C:\\x", pathIn(share, L"pc1"), FolderPlace::Elsewhere},
+        {L"\\\\?\\c:\\programdata\\QUORVANE\\logs", local, FolderPlace::Where},
+        {L"\\\\?\\D:\\", expectedFinalPathOf(L"D:\\"), FolderPlace::Where},
+        // A junction above the last step: the parent's final path would have passed.
+        {L"\\\\?\\C:\\Users\\jo\\chosen\\logs", local, FolderPlace::Elsewhere},
+    };
+    for (const auto& c : places) {
+        EXPECT_EQ(judgeFolderPlace(FILE_ATTRIBUTE_DIRECTORY, c.finalPath, c.expected), c.place)
+            << std::string(c.finalPath.begin(), c.finalPath.end());
+    }
     const auto folderReason = [](DWORD error, FolderPlace place) {
         wchar_t why[64];
         logFolderRefusal(error, place, why);

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
 #include <cstring>
 #include <set>
 #include <string_view>
@@ -69,23 +71,65 @@ TEST(WindowPolicy, NoWindowWhereNobodySeesItAndNoLinkWhenElevated) {
     }
 }
 
-// Runs for the whole machine share a folder across sessions; in session 0 "Local\" is global:
-// there a stranger may make the name first, and only a trusted owner is another run.
-TEST(SingleInstance, ForTheWholeMachineOrInSessionZeroOnlyATrustedOwnerIsAnotherRun) {
+// Runs for the whole machine share a folder across sessions, and an elevated run shares its
+// session with its user's runs; in session 0 "Local\" is global: there a stranger may make the
+// name first, and only a trusted owner is another run.
+TEST(SingleInstance, OneRunPerSessionAndPerMachineWhoeverMadeTheNameFirst) {
+    TokenFacts token;
+    ASSERT_EQ(readTokenFacts(token), 0u);
+    const PSID user = token.user();
     const struct {
-        bool system, elevated, sessionZero;
-        const wchar_t* name;
-        bool shared;
-    } scopes[] = {
-        {false, false, false, kLocalMutexName, false},
-        {false, false, true, kLocalMutexName, true},
-        {false, true, false, kGlobalMutexName, true},
-        {true, false, true, kGlobalMutexName, true},
+        const char* name;
+        bool system, elevated, administrator, sessionZero;
+        std::vector<InstanceScope> scopes;
+    } cases[] = {
+        {"a user's run", false, false, false, false, {{kLocalMutexName, false, nullptr, nullptr}}},
+        {"a user's run in session 0",
+         false,
+         false,
+         false,
+         true,
+         {{kLocalMutexName, true, user, nullptr}}},
+        {"an elevated administrator",
+         false,
+         true,
+         true,
+         false,
+         {{kGlobalMutexName, true, nullptr, nullptr}, {kLocalMutexName, true, user, user}}},
+        {"elevated Backup Operators",
+         false,
+         true,
+         false,
+         false,
+         {{kGlobalMutexName, true, user, nullptr}, {kLocalMutexName, true, user, user}}},
+        {"elevated in session 0",
+         false,
+         true,
+         true,
+         true,
+         {{kGlobalMutexName, true, nullptr, nullptr}}},
+        {"SYSTEM in session 0",
+         true,
+         true,
+         true,
+         true,
+         {{kGlobalMutexName, true, nullptr, nullptr}}},
     };
-    for (const auto& c : scopes) {
-        const InstanceScope scope = instanceScopeFor(c.system, c.elevated, c.sessionZero);
-        EXPECT_STREQ(scope.name, c.name) << c.system << c.elevated << c.sessionZero;
-        EXPECT_EQ(scope.shared, c.shared) << c.system << c.elevated << c.sessionZero;
+    for (const auto& c : cases) {
+        token.system = c.system;
+        token.elevated = c.elevated;
+        token.administrator = c.administrator;
+        const InstanceScopes scopes = instanceScopesFor(token, c.sessionZero);
+        ASSERT_EQ(scopes.count, c.scopes.size()) << c.name;
+        EXPECT_EQ(scopes.user, user) << c.name;
+        for (std::size_t i = 0; i < scopes.count; ++i) {
+            const InstanceScope& got = scopes.scopes[i];
+            const InstanceScope& want = c.scopes[i];
+            EXPECT_STREQ(got.name, want.name) << c.name << i;
+            EXPECT_EQ(got.shared, want.shared) << c.name << i;
+            EXPECT_EQ(got.ownerUser, want.ownerUser) << c.name << i;
+            EXPECT_EQ(got.watcher, want.watcher) << c.name << i;
+        }
     }
     using enum MutexOpen;
     using enum InstanceVerdict;
@@ -94,32 +138,35 @@ TEST(SingleInstance, ForTheWholeMachineOrInSessionZeroOnlyATrustedOwnerIsAnother
         MutexOpen open;
         bool ownerTrusted;
         InstanceVerdict verdict;
-    } cases[] = {
-        {false, Created, false, Alone},        {false, Existed, false, AnotherRun},
-        {false, Denied, false, Alone},         {false, Failed, false, Alone},
-        {true, Created, false, Alone},         {true, Existed, true, AnotherRun},
-        {true, Existed, false, StrangerHolds}, {true, Denied, false, StrangerHolds},
+    } verdicts[] = {
+        {false, Created, false, Alone},       {false, Existed, false, AnotherRun},
+        {false, Denied, false, Alone},        {false, Denied, true, AnotherRun},
+        {false, Failed, false, Alone},        {true, Created, false, Alone},
+        {true, Existed, true, AnotherRun},    {true, Existed, false, StrangerHolds},
+        {true, Denied, false, StrangerHolds}, {true, Denied, true, StrangerHolds},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : verdicts) {
         EXPECT_EQ(judgeInstance(c.shared, c.open, c.ownerTrusted), c.verdict)
             << c.shared << static_cast<int>(c.open) << c.ownerTrusted;
     }
 }
 
 // Whom the working folder's rule trusts, and where the temporary folder comes from. Wine shows
-// every elevated token with the Administrators group: the other rows stand in for Windows.
+// every elevated token with the Administrators group and has no GetTempPath2W: the other rows
+// stand in for Windows.
 TEST(TrustedSet, AnElevatedTokenDropsItsUserOnlyWithTheAdministrators) {
+    using enum TempSource;
     const struct {
         const char* name;
         bool system, elevated, administrator;
-        bool userTrusted;
-        TempSource source;
+        bool userTrusted, highLabel;
+        TempSource source, withoutTempPath2;
     } cases[] = {
-        {"a user's run", false, false, false, true, TempSource::TempPath},
-        {"a filtered administrator", false, false, true, true, TempSource::TempPath},
-        {"an elevated administrator", false, true, true, false, TempSource::WindowsTemp},
-        {"elevated Backup Operators", false, true, false, true, TempSource::WindowsTemp},
-        {"SYSTEM", true, true, true, false, TempSource::TempPath},
+        {"a user's run", false, false, false, true, false, TempPath, TempPath},
+        {"a filtered administrator", false, false, true, true, false, TempPath, TempPath},
+        {"an elevated administrator", false, true, true, false, false, WindowsTemp, WindowsTemp},
+        {"elevated Backup Operators", false, true, false, true, true, WindowsTemp, WindowsTemp},
+        {"SYSTEM", true, true, true, false, false, TempPath, WindowsTemp},
     };
     for (const auto& c : cases) {
         TokenFacts token;
@@ -127,9 +174,59 @@ TEST(TrustedSet, AnElevatedTokenDropsItsUserOnlyWithTheAdministrators) {
         token.system = c.system;
         token.elevated = c.elevated;
         token.administrator = c.administrator;
-        EXPECT_EQ(trustedUserFor(token, true) != nullptr, c.userTrusted) << c.name;
-        EXPECT_EQ(trustedUserFor(token, false), token.user()) << c.name;
-        EXPECT_EQ(tempSourceFor(token), c.source) << c.name;
+        const TrustedSet trusted = trustedSetFor(token);
+        EXPECT_EQ(trusted.user, c.userTrusted ? token.user() : nullptr) << c.name;
+        EXPECT_EQ(trusted.highLabel, c.highLabel) << c.name;
+        EXPECT_EQ(tempSourceFor(token, true), c.source) << c.name;
+        EXPECT_EQ(tempSourceFor(token, false), c.withoutTempPath2) << c.name;
+    }
+}
+
+// What the set writes into what it makes, read back as text.
+TEST(TrustedSet, ProtectedDescriptorsGrantTheSetAloneAndLabelItsFolders) {
+    TokenFacts token;
+    ASSERT_EQ(readTokenFacts(token), 0u);
+    UniqueLocal userText;
+    ASSERT_TRUE(ConvertSidToStringSidW(token.user(), reinterpret_cast<LPWSTR*>(userText.put())));
+    const std::wstring user = static_cast<const wchar_t*>(userText.get());
+    // The DACL as text; the label (which Wine writes as no other text) as the run reads it.
+    const auto sddl = [](const TrustedSet& trusted, ProtectedObject object, PSID watcher) {
+        UniqueLocal descriptor;
+        UniqueLocal text;
+        EXPECT_EQ(protectedSecurity(trusted, object, descriptor, watcher), 0u);
+        EXPECT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            descriptor.get(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+            reinterpret_cast<LPWSTR*>(text.put()), nullptr));
+        BOOL present = FALSE;
+        BOOL defaulted = FALSE;
+        PACL sacl = nullptr;
+        EXPECT_TRUE(GetSecurityDescriptorSacl(descriptor.get(), &present, &sacl, &defaulted));
+        return std::wstring(static_cast<const wchar_t*>(text.get())) +
+               (highLabelIn(sacl) ? L" labelled" : L"");
+    };
+    using enum ProtectedObject;
+    const struct {
+        const char* name;
+        TrustedSet trusted;
+        ProtectedObject object;
+        PSID watcher;
+        std::wstring expected;
+    } cases[] = {
+        {"an administrator's folder", {}, Folder, nullptr, L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"},
+        {"Backup Operators' folder",
+         {token.user(), true},
+         Folder,
+         nullptr,
+         L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + user + L") labelled"},
+        {"a log", {}, File, nullptr, L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;OW)"},
+        {"the session's mutex",
+         {},
+         Mutex,
+         token.user(),
+         L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x120000;;;" + user + L")"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(sddl(c.trusted, c.object, c.watcher), c.expected) << c.name;
     }
 }
 

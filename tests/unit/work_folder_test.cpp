@@ -70,7 +70,42 @@ TEST(WorkFolder, UsedOnlyWhenNobodyElseCanRepointOrWriteIt) {
          facts({aceFactsOf(ACCESS_DENIED_CALLBACK_ACE_TYPE, GENERIC_ALL, false)}), Own},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(judgeOwnFolder(c.facts, L"Skyloom-Setup"), c.expected) << c.name;
+        EXPECT_EQ(judgeOwnFolder(c.facts, L"Skyloom-Setup", {}), c.expected) << c.name;
+    }
+}
+
+// Where the volume keeps no owners (FAT, exFAT), only place and identity can tell; where the
+// trusted set labels its folders, a folder without the label is not its own.
+TEST(WorkFolder, WithoutAclsOnlyThePlaceAndWithALabelledSetOnlyALabelledFolder) {
+    const auto without = [](FolderFacts f) {
+        f.aclsKept = false;
+        return f;
+    };
+    const auto labelled = [](FolderFacts f) {
+        f.security.highLabel = true;
+        return f;
+    };
+    const TrustedSet labelling{nullptr, true};
+    const struct {
+        const char* name;
+        FolderFacts facts;
+        TrustedSet trusted;
+        FolderVerdict expected;
+    } cases[] = {
+        {"FAT: world-owned", without(facts({}, kOwn, kFolder, false, false)), {}, Own},
+        {"FAT: a link all the same",
+         without(facts(kOurs, kOwn, kFolder | FILE_ATTRIBUTE_REPARSE_POINT)),
+         {},
+         ReparsePoint},
+        {"FAT: elsewhere", without(facts(kOurs, L"\\\\?\\Z:\\x")), {}, Elsewhere},
+        {"labelled set, no label", facts(), labelling, NoLabel},
+        {"labelled set, labelled", labelled(facts()), labelling, Own},
+        {"labelled, but a stranger's", labelled(facts(kOurs, kOwn, kFolder, false)), labelling,
+         ForeignOwner},
+        {"labelled set on FAT", without(facts()), labelling, Own},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(judgeOwnFolder(c.facts, L"Skyloom-Setup", c.trusted), c.expected) << c.name;
     }
 }
 
@@ -102,10 +137,58 @@ TEST(StaleFolders, OnlyAFreshNameOfTheProgramsOwnMadeOverAnHourAgo) {
     for (const auto& [name, fresh] : names) {
         EXPECT_EQ(freshFolderName(name), fresh) << std::string(name.begin(), name.end());
     }
+    // Picked by the listing alone: young names, links and files cost no open.
+    constexpr std::int64_t kHour = 3600LL * 10'000'000;
+    const std::int64_t now = 1000 * kHour;
+    const struct {
+        const char* name;
+        FolderEntry entry;
+        bool candidate;
+    } listed[] = {
+        {"old", {L"Skyloom-Setup-0A1B2C3D", kFolder, now - kHour}, true},
+        {"young", {L"Skyloom-Setup-0A1B2C3D", kFolder, now - kHour + 1}, false},
+        {"made in the future", {L"Skyloom-Setup-0A1B2C3D", kFolder, now + kHour}, false},
+        {"a link", {L"Skyloom-Setup-0A1B2C3D", kFolder | FILE_ATTRIBUTE_REPARSE_POINT, 0}, false},
+        {"a file", {L"Skyloom-Setup-0A1B2C3D", FILE_ATTRIBUTE_ARCHIVE, 0}, false},
+        {"the fixed name", {L"Skyloom-Setup", kFolder, 0}, false},
+    };
+    for (const auto& c : listed) {
+        EXPECT_EQ(staleCandidate(c.entry, now), c.candidate) << c.name;
+    }
     EXPECT_TRUE(staleFolder(Own, 3600));
     EXPECT_FALSE(staleFolder(Own, 3599));
     EXPECT_FALSE(staleFolder(ForeignOwner, 7200));
     EXPECT_FALSE(staleFolder(ReparsePoint, 7200));
+}
+
+// An open that meets a stranger's opportunistic lock returns at once with a live handle
+// (STATUS_OPLOCK_BREAK_IN_PROGRESS, a success): the name is let go. Wine has no such locks.
+TEST(OpenInFolder, AnOpenThatBreaksALockGivesTheNameUp) {
+    const struct {
+        LONG status;
+        bool opened;
+        DWORD error;
+    } cases[] = {
+        {0, true, 0},
+        {0x00000108, false, ERROR_SHARING_VIOLATION},
+        {static_cast<LONG>(0xC0000043), false, ERROR_SHARING_VIOLATION},
+        {static_cast<LONG>(0xC0000022), false, ERROR_ACCESS_DENIED},
+    };
+    for (const auto& c : cases) {
+        const HANDLE opened = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        ASSERT_NE(opened, nullptr);
+        UniqueFile handle;
+        EXPECT_EQ(takeOpened(c.status, (c.status >= 0) ? opened : nullptr, handle), c.error)
+            << c.status;
+        EXPECT_EQ(handle.get() == opened, c.opened) << c.status;
+        DWORD flags = 0;
+        // A success hands the handle over; one that breaks a lock closes it.
+        EXPECT_EQ(GetHandleInformation(opened, &flags) != FALSE, c.opened || !(c.status >= 0))
+            << c.status;
+        if (!(c.status >= 0)) {
+            CloseHandle(opened);
+        }
+    }
 }
 
 TEST(PlainFile, OnlyAnOrdinaryFileWithOneName) {
