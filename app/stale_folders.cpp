@@ -42,20 +42,7 @@ bool staleCandidate(const FolderEntry& entry, std::int64_t now) {
            now - entry.creationTime >= kStaleAgeSeconds * kTicksPerSecond;
 }
 
-bool staleFolder(FolderVerdict verdict, std::int64_t ageSeconds) {
-    return verdict == FolderVerdict::Own && ageSeconds >= kStaleAgeSeconds;
-}
-
 namespace {
-
-// Seconds since the folder was made; 0 when that cannot be told.
-std::int64_t ageOf(HANDLE folder) {
-    FILE_BASIC_INFO basic{};
-    if (!GetFileInformationByHandleEx(folder, FileBasicInfo, &basic, sizeof basic)) {
-        return 0;
-    }
-    return (now() - basic.CreationTime.QuadPart) / kTicksPerSecond;
-}
 
 // The partial download a run leaves, through handles of their own, then the folder through the
 // one held.
@@ -90,12 +77,12 @@ bool removeIfStale(HANDLE parent, const std::wstring& parentPath, std::wstring_v
         }
     }
     // No sharing: a folder that anyone holds, a running run first of all, is left alone. It must
-    // be the folder looked at.
+    // be the folder looked at, whose age the listing gave.
     UniqueFile folder;
-    if (openInFolder(parent, name, {DELETE | kHeldFolderAccess, 0, kOpenExisting, kOptions},
+    if (judgeOwnFolder(facts, name, trusted) != FolderVerdict::Own ||
+        openInFolder(parent, name, {DELETE | kHeldFolderAccess, 0, kOpenExisting, kOptions},
                      folder) != 0 ||
-        identityOf(folder.get(), found) != 0 || !(found == looked) ||
-        !staleFolder(judgeOwnFolder(facts, name, trusted), ageOf(folder.get()))) {
+        identityOf(folder.get(), found) != 0 || !(found == looked)) {
         return false;
     }
     if (const DWORD error = removeStale(folder.get(), path); error != 0) {

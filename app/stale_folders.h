@@ -33,9 +33,6 @@ inline constexpr std::int64_t kStaleAgeSeconds = 3600;
 // a folder and no reparse point, made at least kStaleAgeSeconds before `now` (FILETIME ticks).
 [[nodiscard]] bool staleCandidate(const FolderEntry& entry, std::int64_t now);
 
-// Whether a folder found under such a name, and held by nobody else, goes.
-[[nodiscard]] bool staleFolder(FolderVerdict verdict, std::int64_t ageSeconds);
-
 // Removes up to kStaleFoldersPerRun of them from the folder `parent` holds (whose path is
 // `parentPath`), with a line for each.
 void removeStaleFolders(HANDLE parent, const std::wstring& parentPath, const TrustedSet& trusted);

@@ -168,18 +168,18 @@ namespace {
                         created);
 }
 
-// A look at the name that reads no data, judged: `access` beyond the attributes only where the
-// owner is read.
-[[nodiscard]] DWORD lookAtLog(HANDLE folder, std::wstring_view name, ACCESS_MASK access,
+// A look at the name that reads no data, judged: `READ_CONTROL` only where the owner is read
+// (a file judged as new is judged without its owner).
+[[nodiscard]] DWORD lookAtLog(HANDLE folder, std::wstring_view name, bool owner,
                               const LogFileRules& rules, LogFileVerdict& verdict) {
     UniqueFile look;
     DWORD error = openInFolder(folder, name,
-                               {access | FILE_READ_ATTRIBUTES,
+                               {(owner ? DWORD{READ_CONTROL} : DWORD{0}) | FILE_READ_ATTRIBUTES,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 kOpenExisting, kFileOnly | kNoFollowing | kNoOplockWait},
                                look);
     if (error == 0) {
-        error = judgeOpenLogFile(rules, true, look, verdict);
+        error = judgeOpenLogFile(rules, owner, look, verdict);
     }
     return error;
 }
@@ -189,12 +189,10 @@ namespace {
 [[nodiscard]] DWORD openLookingFirst(HANDLE folder, std::wstring_view name,
                                      const LogFileRules& rules, UniqueFile& file,
                                      LogFileVerdict& verdict) {
-    LogFileRules withoutOwner = rules;
-    withoutOwner.ownerMustBeTrusted = false;
     LogFileVerdict seen = LogFileVerdict::Use;
-    DWORD error = lookAtLog(folder, name, 0, withoutOwner, seen);
+    DWORD error = lookAtLog(folder, name, false, rules, seen);
     if (rules.ownerMustBeTrusted && afterLookingAtLog(error, seen) == LogLookStep::Open) {
-        error = lookAtLog(folder, name, READ_CONTROL, rules, seen);
+        error = lookAtLog(folder, name, true, rules, seen);
     }
     switch (afterLookingAtLog(error, seen)) {
     case LogLookStep::Create:

@@ -155,10 +155,6 @@ TEST(StaleFolders, OnlyAFreshNameOfTheProgramsOwnMadeOverAnHourAgo) {
     for (const auto& c : listed) {
         EXPECT_EQ(staleCandidate(c.entry, now), c.candidate) << c.name;
     }
-    EXPECT_TRUE(staleFolder(Own, 3600));
-    EXPECT_FALSE(staleFolder(Own, 3599));
-    EXPECT_FALSE(staleFolder(ForeignOwner, 7200));
-    EXPECT_FALSE(staleFolder(ReparsePoint, 7200));
 }
 
 // An open that meets a stranger's opportunistic lock returns at once with a live handle
