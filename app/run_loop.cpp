@@ -88,7 +88,8 @@ void noteFailure(const SetupJob& job) {
     const FailureCause cause = failureCause(toInt(job.result), job.detail,
                                             job.secureFailureFlags.load(), job.serverFileChanged);
     if (const wchar_t* text = failureCauseLogText(cause)) {
-        logLine(L"%s", text);
+        // Which policy or app control refused it is in the code: 1260, 4551, 4556...
+        logLine(cause == FailureCause::Policy ? L"%s (%lu)" : L"%s", text, job.detail);
     }
 }
 

@@ -57,6 +57,15 @@ FailureCause fileCause(std::uint32_t error) {
         return Antivirus;
     case kErrorDisabledByPolicy:
     case kErrorAppHelpBlock:
+    case kErrorInvalidImageHash:
+    case kErrorSystemIntegrityPolicyViolation:
+    case kErrorSystemIntegrityReputationMalicious:
+    case kErrorSystemIntegrityReputationPua:
+    case kErrorSystemIntegrityReputationDangerousExt:
+    case kErrorSystemIntegrityReputationOffline:
+    case kErrorSystemIntegrityReputationUnfriendlyFile:
+    case kErrorSystemIntegrityReputationUnattainable:
+    case kErrorSystemIntegrityReputationExplicitDenyFile:
         return Policy;
     case kErrorSharingViolation:
     case kErrorLockViolation:

@@ -230,7 +230,7 @@ INSTANTIATE_TEST_SUITE_P(
                     40,
                     kNoDialog,
                     1,
-                    {"causa: uma politica do sistema nao deixa correr o programa"}},
+                    {"causa: uma politica do sistema nao deixa correr o programa (1260)"}},
         RunLoopCase{"window_failure_closed",
                     {{UnexpectedStatus}},
                     false,
