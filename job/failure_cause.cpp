@@ -104,6 +104,9 @@ FailureCause failureCause(std::int32_t result, std::uint32_t detail,
     case SetupResult::LaunchFailed:
     case SetupResult::LocalError:
         return fileCause(detail);
+    case SetupResult::InstallerFailed:
+        // The installer's own code: only 1618 says what to do.
+        return detail == kErrorInstallAlreadyRunning ? InstallInProgress : Unknown;
     default:
         return Unknown;
     }
@@ -135,6 +138,7 @@ const wchar_t* failureCauseLogText(FailureCause cause) {
     case SecureChannel:
         return L"causa: a ligacao segura nao se estabeleceu (sem protocolo comum, ou algo na rede "
                L"a corta)";
+    case InstallInProgress: // the launch's own line says it
     case Unknown:
         break;
     }

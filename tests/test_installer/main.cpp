@@ -1,7 +1,8 @@
 // A stand-in for the real installer. When SKYLOOM_TEST_REPORT names a file it writes there,
 // as UTF-8 key=value lines, how it was started and what it may do with its own file; then it
-// exits with the code in SKYLOOM_TEST_EXIT_CODE (decimal, a full 32-bit value; 0 without it).
-// A variant that carries RCDATA 101 (a decimal number of milliseconds) first starts a copy of
+// exits with the code in SKYLOOM_TEST_EXIT_CODE (decimal, a full 32-bit value; 0 without it),
+// or, when SKYLOOM_TEST_EXIT_ONCE names a file, only while that file is not there yet (the first
+// start makes it; later ones exit with 0). A variant that carries RCDATA 101 (a decimal number of milliseconds) first starts a copy of
 // itself, outside its folder, that lingers that long in the current folder after this process
 // has ended, as an installed application started by a real installer would. Built as a console
 // program the same source starts at wmain. SKYLOOM_TEST_COPY_TO names where it copies itself.
@@ -29,6 +30,16 @@ std::string utf8(const std::wstring& text) {
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
                         nullptr, nullptr);
     return out;
+}
+
+void writeFile(const std::wstring& path, const std::string& text) {
+    HANDLE out = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        CloseHandle(out);
+    }
 }
 
 std::wstring outcome(BOOL ok, DWORD error) {
@@ -163,14 +174,13 @@ int run() {
     }
     const std::wstring reportPath = environmentValue(L"SKYLOOM_TEST_REPORT");
     if (!reportPath.empty()) {
-        const std::string text = utf8(selfReport());
-        HANDLE out = CreateFileW(reportPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (out != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-            CloseHandle(out);
+        writeFile(reportPath, utf8(selfReport()));
+    }
+    if (const std::wstring once = environmentValue(L"SKYLOOM_TEST_EXIT_ONCE"); !once.empty()) {
+        if (GetFileAttributesW(once.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            return 0;
         }
+        writeFile(once, "started");
     }
     const std::wstring code = environmentValue(L"SKYLOOM_TEST_EXIT_CODE");
     return static_cast<int>(std::wcstoul(code.c_str(), nullptr, 10));

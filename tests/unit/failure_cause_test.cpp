@@ -63,8 +63,11 @@ TEST(FailureCause, FromTheLastAttemptsCodeDetailAndTlsFlags) {
         {40, 4583, 0, Unknown},
         {50, 32, 0, FileHeld},
         {50, 5, 0, Unknown},
-        // An installer's exit code is no system error.
+        // An installer's exit code is no system error; its 1618 asks for a Retry.
         {41, 225, 0, Unknown},
+        {41, 1260, 0, Unknown},
+        {41, 1618, 0, InstallInProgress},
+        {40, 1618, 0, Unknown},
     };
     for (const CauseCase& c : cases) {
         EXPECT_EQ(failureCause(c.result, c.detail, c.flags, c.restarted), c.expected)
