@@ -1,6 +1,6 @@
 #include "app/launch.h"
 
-#include "app/work_folder.h"
+#include "app/installer_temp.h"
 #include "base/file_security.h"
 #include "base/handles.h"
 #include "build_config.h"
@@ -27,18 +27,12 @@ static_assert(kRestartNeeded == ERROR_SUCCESS_REBOOT_REQUIRED &&
     case InstallerTemp::MachineTemp:
         folder = job.tempFolder;
         break;
-    case InstallerTemp::PrivateFolder: {
-        // Held as the working folder is, inside it.
-        OwnFolder own;
-        if (const DWORD error = prepareOwnFolder(job.workFolderHandle.get(), job.workFolder, L"tmp",
-                                                 trustedUserFor(job.token, true), own);
-            error != 0) {
+    case InstallerTemp::PrivateFolder:
+        if (const DWORD error = holdInstallerTemp(job); error != 0) {
             return error;
         }
-        folder = job.installerTempFolder = own.path;
-        job.installerTempHandle = std::move(own.handle);
+        folder = job.installerTempFolder;
         break;
-    }
     }
     folder = withoutTrailingBackslash(std::move(folder));
     (void)SetEnvironmentVariableW(L"TMP", folder.c_str());
