@@ -1,20 +1,20 @@
 #include "app/launch.h"
 
-#include "app/work_folder.h"
+#include "app/installer_temp.h"
 #include "base/file_security.h"
 #include "base/handles.h"
 #include "build_config.h"
+#include "job/failure_cause.h"
 #include "log/diagnostic_log.h"
 #include "platform/held_retry.h"
 
 namespace {
 
-constexpr std::uint32_t kRestartNeeded = 3010;     // ERROR_SUCCESS_REBOOT_REQUIRED
-constexpr std::uint32_t kRestartInitiated = 1641;  // ERROR_SUCCESS_REBOOT_INITIATED
-constexpr std::uint32_t kInstallInProgress = 1618; // ERROR_INSTALL_ALREADY_RUNNING
+constexpr std::uint32_t kRestartNeeded = 3010;    // ERROR_SUCCESS_REBOOT_REQUIRED
+constexpr std::uint32_t kRestartInitiated = 1641; // ERROR_SUCCESS_REBOOT_INITIATED
 static_assert(kRestartNeeded == ERROR_SUCCESS_REBOOT_REQUIRED &&
               kRestartInitiated == ERROR_SUCCESS_REBOOT_INITIATED &&
-              kInstallInProgress == ERROR_INSTALL_ALREADY_RUNNING);
+              kErrorInstallAlreadyRunning == ERROR_INSTALL_ALREADY_RUNNING);
 
 // TMP and TEMP for the installer, set just before it starts: the worker has finished by then,
 // and nothing else of this process reads them. Written without the trailing backslash, as
@@ -27,18 +27,12 @@ static_assert(kRestartNeeded == ERROR_SUCCESS_REBOOT_REQUIRED &&
     case InstallerTemp::MachineTemp:
         folder = job.tempFolder;
         break;
-    case InstallerTemp::PrivateFolder: {
-        // Held as the working folder is, inside it.
-        OwnFolder own;
-        if (const DWORD error = prepareOwnFolder(job.workFolderHandle.get(), job.workFolder, L"tmp",
-                                                 job.trusted, own);
-            error != 0) {
+    case InstallerTemp::PrivateFolder:
+        if (const DWORD error = holdInstallerTemp(job); error != 0) {
             return error;
         }
-        folder = job.installerTempFolder = own.path;
-        job.installerTempHandle = std::move(own.handle);
+        folder = job.installerTempFolder;
         break;
-    }
     }
     folder = withoutTrailingBackslash(std::move(folder));
     (void)SetEnvironmentVariableW(L"TMP", folder.c_str());
@@ -60,7 +54,7 @@ std::wstring installerCommandLine(const std::wstring& installerPath, std::wstrin
 
 bool installerCodePassedOn(std::uint32_t exitCode) {
     return exitCode == 0 || exitCode == kRestartNeeded || exitCode == kRestartInitiated ||
-           exitCode == kInstallInProgress;
+           exitCode == kErrorInstallAlreadyRunning;
 }
 
 InstallerTemp chooseInstallerTemp(bool machineWide, bool programTempIsInherited,
@@ -117,7 +111,7 @@ SetupResult launchInstaller(SetupJob& job) {
         logLine(L"instalado; e' preciso reiniciar o computador");
     } else if (exitCode == kRestartInitiated) {
         logLine(L"instalado; o instalador ja' mandou reiniciar o computador");
-    } else if (exitCode == kInstallInProgress) {
+    } else if (exitCode == kErrorInstallAlreadyRunning) {
         logLine(L"outra instalacao esta' a decorrer: tentar mais tarde (1618)");
     }
     job.installerExitCode = exitCode;

@@ -18,9 +18,10 @@
 
 // Which temporary folder the installer gets, as TMP and TEMP both. Installers unpack DLLs and
 // helpers there: a folder others may write to lets them plant one, so such a folder is replaced
-// by a private one. A run for the whole machine (SYSTEM, or elevated) hands on its own folder,
-// the one it judged, where TMP or TEMP as inherited name another (SYSTEM's SystemTemp is not the
-// one its environment names). Anywhere else the environment stays as it is, and installer logs
+// by a private one (app/installer_temp.h), as an elevated run's %SystemRoot%\Temp always is. A
+// run for the whole machine whose own folder is not open to others (SYSTEM's SystemTemp alone)
+// hands that folder on where TMP or TEMP as inherited name another, since SystemTemp is not the
+// one its environment names. Anywhere else the environment stays as it is, and installer logs
 // land where support staff look for them.
 [[nodiscard]] InstallerTemp chooseInstallerTemp(bool machineWide, bool programTempIsInherited,
                                                 bool programTempOpenToOthers);

@@ -88,7 +88,8 @@ void noteFailure(const SetupJob& job) {
     const FailureCause cause = failureCause(toInt(job.result), job.detail,
                                             job.secureFailureFlags.load(), job.serverFileChanged);
     if (const wchar_t* text = failureCauseLogText(cause)) {
-        logLine(L"%s", text);
+        // Which policy or app control refused it is in the code: 1260, 4551, 4556...
+        logLine(cause == FailureCause::Policy ? L"%s (%lu)" : L"%s", text, job.detail);
     }
 }
 
@@ -145,18 +146,34 @@ int runSetupCycleWith(SetupJob& job, const RunLoopSteps& steps) {
             cleanUpJob(job);
             return toInt(SetupResult::Ok);
         }
-        const SetupResult launched = steps.launch(job);
-        if (launched != SetupResult::Ok) {
-            job.result = launched;
-            noteFailure(job);
-            if (!job.noWindow && steps.failureDialog(job, false) == kFailureDialogNotShown) {
-                noteFailureDialogNotShown();
+        for (;;) {
+            const SetupResult launched = steps.launch(job);
+            // Another installation in progress: a person may let it finish and start the same
+            // checked file again, still held, without a new download.
+            const bool inProgress = !job.noWindow && launched == SetupResult::Ok &&
+                                    job.installerExitCode == kErrorInstallAlreadyRunning;
+            if (launched != SetupResult::Ok || inProgress) {
+                job.result = inProgress ? SetupResult::InstallerFailed : launched;
+                if (inProgress) {
+                    job.detail = kErrorInstallAlreadyRunning;
+                }
+                noteFailure(job);
+                if (!job.noWindow) {
+                    const int answer = steps.failureDialog(job, inProgress);
+                    if (answer == IDRETRY) {
+                        logLine(L"tentar de novo");
+                        continue;
+                    }
+                    if (answer == kFailureDialogNotShown) {
+                        noteFailureDialogNotShown();
+                    }
+                }
             }
+            cleanUpJob(job);
+            // A code passed on is the installer's own: 0, a restart, or another installation in
+            // progress.
+            return launched == SetupResult::Ok ? static_cast<int>(job.installerExitCode)
+                                               : toInt(launched);
         }
-        cleanUpJob(job);
-        // A code passed on is the installer's own: 0, a restart, or another installation in
-        // progress.
-        return launched == SetupResult::Ok ? static_cast<int>(job.installerExitCode)
-                                           : toInt(launched);
     }
 }

@@ -218,8 +218,10 @@ void openTheLog(SetupJob& job, const std::optional<std::wstring>& given,
 } // namespace
 
 std::size_t longestInstallerPath(const std::wstring& tempFolder) {
-    return pathIn(tempFolder, kWorkFolderName).size() + kFreshSuffixLength +
-           std::wstring_view(kInstallerFileName).size();
+    // The installer's path as the run makes it, in a fresh working folder: the fixed name and a
+    // suffix.
+    return pathIn(pathIn(tempFolder, kWorkFolderName), kInstallerFileName).size() +
+           kFreshSuffixLength;
 }
 
 std::optional<int> prepareJob(SetupJob& job, HINSTANCE instance,

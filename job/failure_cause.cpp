@@ -57,6 +57,15 @@ FailureCause fileCause(std::uint32_t error) {
         return Antivirus;
     case kErrorDisabledByPolicy:
     case kErrorAppHelpBlock:
+    case kErrorInvalidImageHash:
+    case kErrorSystemIntegrityPolicyViolation:
+    case kErrorSystemIntegrityReputationMalicious:
+    case kErrorSystemIntegrityReputationPua:
+    case kErrorSystemIntegrityReputationDangerousExt:
+    case kErrorSystemIntegrityReputationOffline:
+    case kErrorSystemIntegrityReputationUnfriendlyFile:
+    case kErrorSystemIntegrityReputationUnattainable:
+    case kErrorSystemIntegrityReputationExplicitDenyFile:
         return Policy;
     case kErrorSharingViolation:
     case kErrorLockViolation:
@@ -95,6 +104,9 @@ FailureCause failureCause(std::int32_t result, std::uint32_t detail,
     case SetupResult::LaunchFailed:
     case SetupResult::LocalError:
         return fileCause(detail);
+    case SetupResult::InstallerFailed:
+        // The installer's own code: only 1618 says what to do.
+        return detail == kErrorInstallAlreadyRunning ? InstallInProgress : Unknown;
     default:
         return Unknown;
     }
@@ -126,6 +138,7 @@ const wchar_t* failureCauseLogText(FailureCause cause) {
     case SecureChannel:
         return L"causa: a ligacao segura nao se estabeleceu (sem protocolo comum, ou algo na rede "
                L"a corta)";
+    case InstallInProgress: // the launch's own line says it
     case Unknown:
         break;
     }

@@ -16,8 +16,9 @@ enum class FailureCause {
     Antivirus,
     Policy,
     FileHeld,
-    ServerChanged, // the server's answers disagree: the file changed under the download
-    SecureChannel, // no TLS channel: no common protocol or cipher, or a device breaking it
+    ServerChanged,     // the server's answers disagree: the file changed under the download
+    SecureChannel,     // no TLS channel: no common protocol or cipher, or a device breaking it
+    InstallInProgress, // the installer's 1618: another installation runs, a Retry may do
 };
 
 // Bits of WINHTTP_CALLBACK_STATUS_FLAG_*, the flags of a secure failure: Windows fails the send
@@ -51,6 +52,18 @@ inline constexpr std::uint32_t kErrorVirusInfected = 225;
 inline constexpr std::uint32_t kErrorVirusDeleted = 226;
 inline constexpr std::uint32_t kErrorAppHelpBlock = 1259;
 inline constexpr std::uint32_t kErrorDisabledByPolicy = 1260;
+inline constexpr std::uint32_t kErrorInstallAlreadyRunning = 1618;
+// App control (Smart App Control, App Control for Business) refusing a program: by its policy,
+// by the image's hash, or by the file's reputation. Newer than mingw-w64's headers.
+inline constexpr std::uint32_t kErrorInvalidImageHash = 577;
+inline constexpr std::uint32_t kErrorSystemIntegrityPolicyViolation = 4551;
+inline constexpr std::uint32_t kErrorSystemIntegrityReputationMalicious = 4556;
+inline constexpr std::uint32_t kErrorSystemIntegrityReputationPua = 4557;
+inline constexpr std::uint32_t kErrorSystemIntegrityReputationDangerousExt = 4558;
+inline constexpr std::uint32_t kErrorSystemIntegrityReputationOffline = 4559;
+inline constexpr std::uint32_t kErrorSystemIntegrityReputationUnfriendlyFile = 4580;
+inline constexpr std::uint32_t kErrorSystemIntegrityReputationUnattainable = 4581;
+inline constexpr std::uint32_t kErrorSystemIntegrityReputationExplicitDenyFile = 4582;
 inline constexpr std::uint32_t kStatusProxyAuthenticationRequired = 407;
 
 // serverFileChanged: the last attempt ended by emptying the file (SetupJob).

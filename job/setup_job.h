@@ -22,9 +22,10 @@ inline constexpr const wchar_t* kInstallerFileName = L"Skyloom-win-Setup.exe";
 // Which temporary folder the installer is given (TMP and TEMP).
 enum class InstallerTemp {
     Inherited,     // this process's own environment, untouched
-    MachineTemp,   // the program's own, judged (SYSTEM's SystemTemp, an elevated run's
-                   // %SystemRoot%\Temp), where TMP or TEMP as inherited name another
-    PrivateFolder, // "tmp" in the working folder: the temporary folder is open to others
+    MachineTemp,   // the program's own, judged and not open to others (SYSTEM's SystemTemp),
+                   // where TMP or TEMP as inherited name another
+    PrivateFolder, // one kept beside the working folder (app/installer_temp.h): the
+                   // temporary folder is open to others
 };
 
 struct SetupJob {
@@ -49,10 +50,11 @@ struct SetupJob {
     // name, and the working folder is removed through it.
     UniqueFile tempFolderHandle;
     InstallerTemp installerTemp = InstallerTemp::Inherited;
-    // The private temporary folder made for the installer, once it is made, held as the working
-    // folder is.
+    // The installer's private temporary folder, once it is made or checked, held as the working
+    // folder is; a fresh one (the fixed name was not the program's own) goes at the clean-up.
     std::wstring installerTempFolder;
     UniqueFile installerTempHandle;
+    bool freshInstallerTemp = false;
     std::wstring workFolder;
     // Held from its creation or check to the clean-up, sharing read and write but not delete:
     // while it is held nobody can rename it away and put another folder in its place. Every file

@@ -66,6 +66,8 @@ const wchar_t* adviceText(const MessageCatalog& catalog, FailureCause cause) {
         return catalog.serverChangedAdvice;
     case FailureCause::SecureChannel:
         return catalog.secureChannelAdvice;
+    case FailureCause::InstallInProgress:
+        return catalog.installInProgressAdvice;
     case FailureCause::Unknown:
         break;
     }

@@ -33,6 +33,7 @@ struct MessageCatalog {
     const wchar_t* fileHeldAdvice;
     const wchar_t* serverChangedAdvice;
     const wchar_t* secureChannelAdvice;
+    const wchar_t* installInProgressAdvice;
     const wchar_t* fullInstallerLink; // the text of the link to the full installer
 };
 

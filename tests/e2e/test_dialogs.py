@@ -228,17 +228,30 @@ def test_failed_installer_offers_close_only(workspace):
     assert_cleaned_up(workspace)
 
 
-def test_another_installation_in_progress_is_passed_on_without_a_dialog(workspace):
-    # No failure dialog for "try again later"; --argumentos reach the installer with a window too.
+def test_another_installation_in_progress_asks_for_a_retry_of_the_same_file(workspace):
+    # The installer's 1618 once, then 0: the failure dialog explains it, and Retry starts the
+    # checked file again, with no second download nor check. --argumentos reach the installer
+    # with a window too.
     with https_server(real=installer()) as server:
         run, driven = workspace.run_windowed(
-            "--url", server.url(), "--argumentos", "/passive", steps=["press:8"],
-            env={"SKYLOOM_TEST_EXIT_CODE": "1618"})
-    assert run.code == 1618
-    assert f'a arrancar: "{win_path(workspace.installer)}" /passive' in run.lines
-    assert run.lines[-2:] == ["o instalador acabou com 1618",
-                              "outra instalacao esta' a decorrer: tentar mais tarde (1618)"]
-    assert len(driven.windows()) == 1
+            "--url", server.url(), "--argumentos", "/passive", steps=["Retry=>press:4"],
+            env={"SKYLOOM_TEST_EXIT_CODE": "1618",
+                 "SKYLOOM_TEST_EXIT_ONCE": win_path(workspace.root / "started")})
+    assert run.code == 0
+    launch = f'a arrancar: "{win_path(workspace.installer)}" /passive'
+    first = run.lines.index("o instalador acabou com 1618")
+    assert run.lines[first + 1:first + 4] == [
+        "outra instalacao esta' a decorrer: tentar mais tarde (1618)", "tentar de novo", launch]
+    assert run.lines[-1] == "o instalador acabou com 0"
+    assert run.lines.count(launch) == 2
+    assert len(server.requests) == 1
+    assert len([line for line in run.lines if line.startswith("assinatura valida")]) == 1
+    failure = settled(driven.windows()[-1])
+    assert failure.content == failure_content(
+        "The installation didn't finish (code 1618). Try again; if it happens again, write to "
+        f"us at {build_setting('SKYLOOM_SUPPORT_EMAIL')}.",
+        "Another installation is in progress: let it finish, then press Retry.")
+    assert failure.buttons.keys() == {IDRETRY, IDCLOSE}
     assert_cleaned_up(workspace)
 
 

@@ -10,8 +10,9 @@ import time
 
 import pytest
 
-from testkit.harness import (PROBES, Workspace, build_setting, ended, full_installer_line, held,
-                             run_windows, setup_processes, start_windows, win_path)
+from testkit.harness import (PROBES, SETUP_EXE, Workspace, build_setting, ended,
+                             full_installer_line, held, run_windows, setup_processes,
+                             start_windows, win_path)
 from testkit.scripted_server import Reply, ScriptedServer, answer_time
 from testkit.setup_kit import https_server, installer
 
@@ -101,17 +102,70 @@ def test_launch_and_installer_exit_code(workspace, installer_code, exit_code, ar
 
 def test_temporary_folder_others_may_write_to_gives_the_installer_its_own(workspace):
     # Wine shows Everyone with write access on a folder of mode 0777: the installer then gets a
-    # folder inside the working folder instead, which goes with it when it is left empty.
+    # folder of the program's own beside the working folder instead, kept from run to run. A
+    # later launch deletes there what was last written over a day ago, except what is held open,
+    # and a link as itself, never what it leads to.
     workspace.temp.chmod(0o777)
+    kept = workspace.temp / "Skyloom-Setup-TEMP"
     report = workspace.root / "report.txt"
     with https_server(real=installer()) as server:
         run = workspace.run_setup("--sem-janela", "--url", server.url(),
                                   env={"SKYLOOM_TEST_REPORT": win_path(report)})
-    assert run.code == 0, run.lines
-    private = win_path(workspace.work_folder / "tmp")
-    assert report_of(report)["temp"] == private
-    assert f"TEMP do instalador: {private}" in run.lines
-    assert_cleaned_up(workspace)
+        assert run.code == 0, run.lines
+        assert report_of(report)["temp"] == win_path(kept)
+        assert f"TEMP do instalador: {win_path(kept)}" in run.lines
+        assert_cleaned_up(workspace)
+        assert kept.is_dir()
+
+        day_ago = time.time() - 25 * 3600
+        outside = workspace.root / "outside"
+        outside.mkdir()
+        (kept / "old").mkdir()
+        for path in (kept / "old.log", kept / "held.log", kept / "young.log",
+                     kept / "old" / "inner.txt", outside / "kept.txt"):
+            path.write_text("left")
+        (kept / "link").symlink_to(outside)
+        for path in (kept / "old.log", kept / "held.log", kept / "old" / "inner.txt", kept / "old",
+                     outside / "kept.txt", outside, kept / "link"):
+            os.utime(path, (day_ago, day_ago), follow_symlinks=False)
+        with held(kept / "held.log", workspace.root / "let-go", "--share-all"):
+            again = workspace.run_setup("--sem-janela", "--url", server.url())
+    assert again.code == 0, again.lines
+    # Wine 8 follows a link even when asked not to: the program then leaves it alone, where
+    # Windows deletes it as itself.
+    link_left = (kept / "link").is_symlink()
+    assert again.lines[len(run.lines) + 4:len(run.lines) + 6] == [
+        f"TEMP do instalador: apaguei {3 if link_left else 4} entradas antigas",
+        f"TEMP do instalador: {win_path(kept)}"]
+    assert {p.name for p in kept.iterdir()} == {"held.log", "young.log"} | (
+        {"link"} if link_left else set())
+    assert (outside / "kept.txt").read_text() == "left"
+
+
+def test_elevated_installers_temp_outlives_the_run(workspace, machine_temp):
+    # %SystemRoot%\Temp is open to others on Windows, and here at mode 0777: an elevated run's
+    # installer gets the kept folder there. What it started writes in that TEMP after the run
+    # has ended (its program lies elsewhere, so nothing else is in that TEMP before).
+    kept = "C:\\windows\\Temp\\Skyloom-Setup-TEMP"
+    report = workspace.root / "report.txt"
+    env = {**workspace.env, "SKYLOOM_TEST_REPORT": win_path(report),
+           "SKYLOOM_TEST_CHILD_FOLDER": win_path(workspace.root)}
+    mode = machine_temp.stat().st_mode
+    machine_temp.chmod(0o777)
+    try:
+        with https_server(real=installer(child_linger_ms=2000)) as server:
+            done = run_windows(SETUP_EXE, ["--sem-janela", "--url", server.url()], env,
+                               elevated=True)
+    finally:
+        machine_temp.chmod(mode)
+    lines = Workspace.messages(workspace.read_log(machine_temp / "Skyloom-Setup.log"))
+    assert done.code == 0, lines
+    assert f"TEMP do instalador: {kept}" in lines
+    child = report.with_name("report.txt.child")
+    deadline = time.monotonic() + 30
+    while not child.exists() and time.monotonic() < deadline:
+        time.sleep(0.2)
+    assert report_of(child) == {"temp": kept, "write": "1"}
 
 
 def test_planted_log_is_not_written_and_the_lines_go_to_a_fresh_one(workspace):

@@ -1,8 +1,9 @@
-// holdfile PATH [--cwd | --share-read-write] [--until FLAG] [--ms N]
+// holdfile PATH [--cwd | --share-read-write | --share-all] [--until FLAG] [--ms N]
 // Holds PATH the way an on-access scanner or a lingering process does: a file or a folder is
 // opened with no sharing at all, or with --share-read-write sharing reading and writing but not
 // deletion (as the program holds its working folder, which no other process can then hold
-// without sharing); with --cwd the folder becomes this process's current folder instead. Prints
+// without sharing), or with --share-all sharing deletion too (as an application may hold a
+// temporary file); with --cwd the folder becomes this process's current folder instead. Prints
 // "held" (or "failed N" with the system error) and lets go when the file FLAG appears or after N ms
 // (default 120000), whichever comes first; then prints "released".
 
@@ -28,6 +29,8 @@ int wmain(int argc, wchar_t** argv) {
             cwd = true;
         } else if (arg == L"--share-read-write") {
             share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+        } else if (arg == L"--share-all") {
+            share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
         } else if (arg == L"--until" && i + 1 < argc) {
             flag = argv[++i];
         } else if (arg == L"--ms" && i + 1 < argc) {

@@ -1,10 +1,13 @@
 // A stand-in for the real installer. When SKYLOOM_TEST_REPORT names a file it writes there,
 // as UTF-8 key=value lines, how it was started and what it may do with its own file; then it
-// exits with the code in SKYLOOM_TEST_EXIT_CODE (decimal, a full 32-bit value; 0 without it).
-// A variant that carries RCDATA 101 (a decimal number of milliseconds) first starts a copy of
-// itself, outside its folder, that lingers that long in the current folder after this process
-// has ended, as an installed application started by a real installer would. Built as a console
-// program the same source starts at wmain. SKYLOOM_TEST_COPY_TO names where it copies itself.
+// exits with the code in SKYLOOM_TEST_EXIT_CODE (decimal, a full 32-bit value; 0 without it),
+// or, when SKYLOOM_TEST_EXIT_ONCE names a file, only while that file is not there yet (the first
+// start makes it; later ones exit with 0). A variant that carries RCDATA 101 (a decimal number
+// of milliseconds) first starts a copy of itself, outside its folder, that lingers that long in
+// the current folder after this process has ended, as an installed application started by a
+// real installer would; then it writes a file into its TEMP and, with SKYLOOM_TEST_REPORT, tells
+// how that went in the report's name + ".child". Built as a console program the same source
+// starts at wmain. SKYLOOM_TEST_COPY_TO names where it copies itself.
 
 #include <windows.h>
 
@@ -29,6 +32,16 @@ std::string utf8(const std::wstring& text) {
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
                         nullptr, nullptr);
     return out;
+}
+
+void writeFile(const std::wstring& path, const std::string& text) {
+    HANDLE out = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        CloseHandle(out);
+    }
 }
 
 std::wstring outcome(BOOL ok, DWORD error) {
@@ -101,15 +114,19 @@ DWORD childLingerMs() {
     return static_cast<DWORD>(std::strtoul(digits.c_str(), nullptr, 10));
 }
 
-// A copy in the temporary folder, so the installer file itself stays free to be deleted; it
-// inherits the current folder and no handles.
+// A copy in the temporary folder (or the folder SKYLOOM_TEST_CHILD_FOLDER names), so the
+// installer file itself stays free to be deleted; it inherits the current folder and no handles.
 void startLingeringChild(DWORD milliseconds) {
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring copy = std::wstring(temp) + L"skyloom-test-child-" +
-                              std::to_wstring(GetCurrentProcessId()) + L".exe";
+    std::wstring folder = environmentValue(L"SKYLOOM_TEST_CHILD_FOLDER");
+    if (folder.empty()) {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        folder = temp;
+    }
+    const std::wstring copy =
+        folder + L"\\skyloom-test-child-" + std::to_wstring(GetCurrentProcessId()) + L".exe";
     if (!CopyFileW(self, copy.c_str(), FALSE)) {
         return;
     }
@@ -136,7 +153,7 @@ void startLingeringChild(DWORD milliseconds) {
 }
 
 int run() {
-    // The lingering child: only waits, in the folder it was started in.
+    // The lingering child: waits in the folder it was started in, then writes into its TEMP.
     const std::wstring commandLine = GetCommandLineW();
     if (const std::size_t at = commandLine.find(L" --linger "); at != std::wstring::npos) {
         wchar_t* rest = nullptr;
@@ -149,6 +166,18 @@ int run() {
             CloseHandle(ready);
         }
         Sleep(milliseconds);
+        const std::wstring temp = environmentValue(L"TEMP");
+        HANDLE written = CreateFileW((temp + L"\\child-wrote-later.txt").c_str(), GENERIC_WRITE, 0,
+                                     nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const DWORD error = GetLastError();
+        const std::wstring text =
+            L"temp=" + temp + L"\nwrite=" + outcome(written != INVALID_HANDLE_VALUE, error) + L"\n";
+        if (written != INVALID_HANDLE_VALUE) {
+            CloseHandle(written);
+        }
+        if (const std::wstring report = environmentValue(L"SKYLOOM_TEST_REPORT"); !report.empty()) {
+            writeFile(report + L".child", utf8(text));
+        }
         return 0;
     }
     if (const DWORD linger = childLingerMs(); linger > 0) {
@@ -163,14 +192,13 @@ int run() {
     }
     const std::wstring reportPath = environmentValue(L"SKYLOOM_TEST_REPORT");
     if (!reportPath.empty()) {
-        const std::string text = utf8(selfReport());
-        HANDLE out = CreateFileW(reportPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (out != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-            CloseHandle(out);
+        writeFile(reportPath, utf8(selfReport()));
+    }
+    if (const std::wstring once = environmentValue(L"SKYLOOM_TEST_EXIT_ONCE"); !once.empty()) {
+        if (GetFileAttributesW(once.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            return 0;
         }
+        writeFile(once, "started");
     }
     const std::wstring code = environmentValue(L"SKYLOOM_TEST_EXIT_CODE");
     return static_cast<int>(std::wcstoul(code.c_str(), nullptr, 10));

@@ -49,10 +49,25 @@ TEST(FailureCause, FromTheLastAttemptsCodeDetailAndTlsFlags) {
         {20, 0x800B0100u, 0, Unknown},
         {40, 1260, 0, Policy},
         {40, 1259, 0, Policy},
+        // App control: its policy, the image's hash, the file's reputation.
+        {40, 4551, 0, Policy},
+        {40, 577, 0, Policy},
+        {40, 4556, 0, Policy},
+        {40, 4557, 0, Policy},
+        {40, 4558, 0, Policy},
+        {40, 4559, 0, Policy},
+        {40, 4580, 0, Policy},
+        {40, 4581, 0, Policy},
+        {40, 4582, 0, Policy},
+        {40, 4555, 0, Unknown},
+        {40, 4583, 0, Unknown},
         {50, 32, 0, FileHeld},
         {50, 5, 0, Unknown},
-        // An installer's exit code is no system error.
+        // An installer's exit code is no system error; its 1618 asks for a Retry.
         {41, 225, 0, Unknown},
+        {41, 1260, 0, Unknown},
+        {41, 1618, 0, InstallInProgress},
+        {40, 1618, 0, Unknown},
     };
     for (const CauseCase& c : cases) {
         EXPECT_EQ(failureCause(c.result, c.detail, c.flags, c.restarted), c.expected)

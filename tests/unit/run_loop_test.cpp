@@ -35,6 +35,8 @@ struct Script {
     std::size_t dialogs = 0; // progress dialogs shown: the main thread's count of cycles
     std::vector<bool> failureRetryOffered;
     int launches = 0;
+    std::vector<std::uint32_t> installerCodes; // of each launch that starts the installer
+    bool checkedFileHeldAtEachLaunch = true;
     bool quietAtLaunch = false;
     bool fileThereAtEachRun = true;
     HANDLE release = nullptr;  // lets a hanging worker go
@@ -97,7 +99,11 @@ int guardedLoop(SetupJob& job, void* steps) {
 }
 
 SetupResult fakeLaunch(SetupJob& job) {
-    ++script.launches;
+    script.checkedFileHeldAtEachLaunch =
+        script.checkedFileHeldAtEachLaunch && job.verifiedFile != INVALID_HANDLE_VALUE;
+    const std::size_t launch = static_cast<std::size_t>(script.launches++);
+    job.installerExitCode =
+        launch < script.installerCodes.size() ? script.installerCodes[launch] : 0;
     script.quietAtLaunch = job.quietInstaller;
     job.detail = script.launch == InstallerFailed ? 3010 : 1260;
     return script.launch;
@@ -116,6 +122,7 @@ struct RunLoopCase {
     bool cleanedUp = true;
     bool workerHangs = false;
     bool dialogThrows = false;
+    std::vector<std::uint32_t> installerCodes = {};
 };
 
 class RunLoop : public testing::TestWithParam<RunLoopCase> {
@@ -135,6 +142,7 @@ class RunLoop : public testing::TestWithParam<RunLoopCase> {
         script.cycles = c.cycles;
         script.launch = c.launch;
         script.workerHangs = c.workerHangs;
+        script.installerCodes = c.installerCodes;
         script.release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         script.finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     }
@@ -177,6 +185,7 @@ TEST_P(RunLoop, EndsWithItsExitCode) {
     EXPECT_EQ(job_.quietInstaller, c.noWindow);
     EXPECT_EQ(script.quietAtLaunch, c.noWindow && c.launches > 0);
     EXPECT_TRUE(script.fileThereAtEachRun) << "cleaned up before a Retry";
+    EXPECT_TRUE(script.checkedFileHeldAtEachLaunch);
     const bool fileThere =
         GetFileAttributesW(job_.installerPath.c_str()) != INVALID_FILE_ATTRIBUTES;
     EXPECT_EQ(fileThere, !c.cleanedUp);
@@ -230,7 +239,7 @@ INSTANTIATE_TEST_SUITE_P(
                     40,
                     kNoDialog,
                     1,
-                    {"causa: uma politica do sistema nao deixa correr o programa"}},
+                    {"causa: uma politica do sistema nao deixa correr o programa (1260)"}},
         RunLoopCase{"window_failure_closed",
                     {{UnexpectedStatus}},
                     false,
@@ -270,6 +279,34 @@ INSTANTIATE_TEST_SUITE_P(
                     1,
                     {}},
         RunLoopCase{"window_launched_ok", {{Ok}}, false, false, Ok, 0, kNoDialog, 1, {}},
+        // Another installation in progress: Retry starts the checked file again, with no new
+        // download; a Close passes 1618 on.
+        RunLoopCase{"window_1618_then_retry",
+                    {{Ok, false, IDRETRY}},
+                    false,
+                    false,
+                    Ok,
+                    0,
+                    {true},
+                    2,
+                    {"tentar de novo"},
+                    true,
+                    false,
+                    false,
+                    {1618, 0}},
+        RunLoopCase{"window_1618_closed",
+                    {{Ok}},
+                    false,
+                    false,
+                    Ok,
+                    1618,
+                    {true},
+                    1,
+                    {},
+                    true,
+                    false,
+                    false,
+                    {1618}},
         // Nobody pressed anything: no Cancel, the run ends as without a window.
         RunLoopCase{"progress_dialog_never_appears",
                     {{NetworkError, false, IDRETRY, false}},

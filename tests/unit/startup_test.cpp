@@ -1,6 +1,7 @@
 #include "job/result_codes.h"
 #include "job/setup_job.h"
 #include "app/launch.h"
+#include "app/options.h"
 #include "app/single_instance.h"
 #include "app/startup.h"
 #include "app/window_policy.h"
@@ -230,10 +231,21 @@ TEST(Launch, CommandLineTempFolderAndSuccessCodes) {
     EXPECT_EQ(chooseInstallerTemp(false, false, false), Inherited);
 }
 
-TEST(LongestInstallerPath, AFreshWorkingFoldersInstaller) {
+// --argumentos that make a fresh working folder's installer's command line exactly as long as
+// CreateProcessW takes pass the check, one more character does not.
+TEST(LongestInstallerPath, ArgumentsUpToTheLimitOfTheLaunchsCommandLine) {
     const std::wstring temp = L"C:\\T\\";
-    EXPECT_EQ(longestInstallerPath(temp),
-              (pathIn(temp, kWorkFolderName) + freshSuffix(0) + kInstallerFileName).size());
+    const std::wstring installer =
+        pathIn(pathIn(temp, kWorkFolderName + freshSuffix(0)), kInstallerFileName);
+    std::wstring arguments(kCommandLineLimit, L'a');
+    // Less what the launch puts before them.
+    arguments.resize(2 * kCommandLineLimit - installerCommandLine(installer, arguments).size());
+    ASSERT_EQ(installerCommandLine(installer, arguments).size(), kCommandLineLimit);
+    CommandLineOptions options;
+    options.installerArguments = arguments;
+    EXPECT_EQ(refusedOptionValue(options, longestInstallerPath(temp)), nullptr);
+    options.installerArguments = arguments + L'a';
+    EXPECT_NE(refusedOptionValue(options, longestInstallerPath(temp)), nullptr);
 }
 
 TEST(BuiltInUrls, TwoHttpsUrlsWithFixedPaths) {
