@@ -2,6 +2,8 @@
 // that the program never needs in full, one that would load DLLs before wWinMain runs, and the
 // C runtime's start-up code.
 
+#include "app/guarded_entry.h"
+
 #include <windows.h>
 
 #include <bits/functexcept.h>
@@ -13,9 +15,10 @@
 
 // The default handler names the exception's type on stderr, which a GUI process does not
 // have; the demangler and the C99 formatter it brings along are about 55 KiB of the file.
+// Until runGuarded installs the same, it ends a terminate before wWinMain as a crash too.
 namespace __gnu_cxx {
 void __verbose_terminate_handler() {
-    std::abort();
+    endCrashed();
 }
 } // namespace __gnu_cxx
 
@@ -71,7 +74,7 @@ __attribute__((no_stack_protector, constructor(101))) void setStackGuard() {
 [[noreturn]] void __stack_chk_fail() {
     // A smashed stack: end at once, without running anything more of this process.
     RaiseFailFastException(nullptr, nullptr, 0);
-    std::abort();
+    endCrashed(); // not reached
 }
 }
 
