@@ -87,9 +87,8 @@ DWORD holdInstallerTemp(SetupJob& job) {
         return 0;
     }
     OwnFolder own;
-    if (const DWORD error =
-            prepareOwnFolder(job.tempFolderHandle.get(), job.tempFolder, kInstallerTempName,
-                             job.trusted, own);
+    if (const DWORD error = prepareOwnFolder(job.tempFolderHandle.get(), job.tempFolder,
+                                             kInstallerTempName, job.trusted, own);
         error != 0) {
         return error;
     }

@@ -1,7 +1,9 @@
 #pragma once
-// The DLLs that are not KnownDLLs are delay-loaded. Each step that needs one loads it here
-// first, from System32 only; the delay-load thunks then find it already in the process and a
-// DLL that cannot be loaded fails the step instead of raising an exception in a thunk.
+// The DLLs imported the ordinary way are KnownDLLs and ntdll (mapped into every process before
+// the loader runs); WinHTTP, WinTrust, CryptoAPI and the version API are delay-loaded, and
+// Common Controls is loaded by name. Each step that needs one loads it here first, from System32
+// only; the delay-load thunks then find it already in the process and a DLL that cannot be
+// loaded fails the step instead of raising an exception in a thunk.
 
 #include <windows.h>
 

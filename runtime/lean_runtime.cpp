@@ -2,20 +2,21 @@
 // that the program never needs in full, one that would load DLLs before wWinMain runs, and the
 // C runtime's start-up code.
 
+#include "app/guarded_entry.h"
+
 #include <windows.h>
 
 #include <bits/functexcept.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <new>
-#include <stdlib.h>
 
 // The default handler names the exception's type on stderr, which a GUI process does not
 // have; the demangler and the C99 formatter it brings along are about 55 KiB of the file.
+// Until runGuarded installs the same, it ends a terminate before wWinMain as a crash too.
 namespace __gnu_cxx {
 void __verbose_terminate_handler() {
-    std::abort();
+    endCrashed();
 }
 } // namespace __gnu_cxx
 
@@ -71,16 +72,15 @@ __attribute__((no_stack_protector, constructor(101))) void setStackGuard() {
 [[noreturn]] void __stack_chk_fail() {
     // A smashed stack: end at once, without running anything more of this process.
     RaiseFailFastException(nullptr, nullptr, 0);
-    std::abort();
+    endCrashed(); // not reached
 }
 }
 
 // The entry point (linked with -nostartfiles). mingw-w64's start-up code sets up what this
 // program never uses: the C runtime's argument and environment copies, its signal, math-error
-// and floating-point handlers, the runtime pseudo-relocations (lld makes none here) and the
-// exit() that runs atexit handlers, about 8 KiB of the file. What the program needs of it is
-// done here: the C++ constructors, and the C runtime's checked functions returning an error
-// instead of ending the process on a bad argument, as mingw-w64's own start-up sets them.
+// and floating-point handlers, the runtime pseudo-relocations (the link refuses to need any:
+// --disable-runtime-pseudo-reloc) and the exit() that runs atexit handlers, about 8 KiB of the
+// file. What the program needs of it is done here: the C++ constructors.
 extern "C" {
 void __main(); // libmingw32's constructor runner, which a static initializer could call too
 
@@ -89,10 +89,7 @@ int atexit(void (*)()) {
     return 0;
 }
 
-void ignoreInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned, uintptr_t) {}
-
 [[noreturn]] void wWinMainCRTStartup() {
-    (void)_set_invalid_parameter_handler(ignoreInvalidParameter);
     __main();
     // wWinMain reads its arguments with GetCommandLineW itself.
     ExitProcess(

@@ -40,6 +40,8 @@ int showFailureDialog(SetupJob& job, bool allowRetry) {
     config.pszContent = texts.content;
     config.nDefaultButton = allowRetry ? IDRETRY : IDCLOSE;
     config.pszExpandedInformation = texts.details;
+    config.pszCollapsedControlText = catalog.showDetailsLabel;
+    config.pszExpandedControlText = catalog.hideDetailsLabel;
     config.cxWidth = kDialogWidth;
     int button = IDCLOSE;
     if (FAILED(taskDialog(&config, &button, nullptr, nullptr))) {

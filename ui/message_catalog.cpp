@@ -46,7 +46,9 @@ constexpr char8_t kEnglish[] =
     u8"The secure connection to the server couldn't be set up: a device on the network may be "
     u8"breaking it, or this computer and the server share no secure protocol.\0"
     u8"Another installation is in progress: let it finish, then press Retry.\0"
-    u8"Download the full installer\0";
+    u8"Download the full installer\0"
+    u8"Details\0"
+    u8"Hide details\0";
 
 // Portuguese
 constexpr char8_t kPortuguese[] =
@@ -87,7 +89,9 @@ constexpr char8_t kPortuguese[] =
     u8"Não foi possível estabelecer a ligação segura ao servidor: um aparelho da rede pode estar "
     u8"a interrompê-la, ou este computador e o servidor não têm um protocolo seguro em comum.\0"
     u8"Outra instalação está a decorrer: deixa-a acabar e carrega em Repetir.\0"
-    u8"Descarregar o instalador completo\0";
+    u8"Descarregar o instalador completo\0"
+    u8"Detalhes\0"
+    u8"Ocultar detalhes\0";
 
 // Spanish
 constexpr char8_t kSpanish[] =
@@ -129,7 +133,9 @@ constexpr char8_t kSpanish[] =
     u8"No se pudo establecer la conexión segura con el servidor: un dispositivo de la red puede "
     u8"estar cortándola, o este equipo y el servidor no comparten ningún protocolo seguro.\0"
     u8"Hay otra instalación en curso: deja que termine y pulsa Reintentar.\0"
-    u8"Descargar el instalador completo\0";
+    u8"Descargar el instalador completo\0"
+    u8"Detalles\0"
+    u8"Ocultar detalles\0";
 
 // French
 constexpr char8_t kFrench[] =
@@ -171,7 +177,9 @@ constexpr char8_t kFrench[] =
     u8"coupe peut-être, ou cet ordinateur et le serveur n'ont aucun protocole sécurisé en "
     u8"commun.\0"
     u8"Une autre installation est en cours : laisse-la finir, puis clique sur Réessayer.\0"
-    u8"Télécharger l'installateur complet\0";
+    u8"Télécharger l'installateur complet\0"
+    u8"Détails\0"
+    u8"Masquer les détails\0";
 
 // German
 constexpr char8_t kGerman[] =
@@ -217,7 +225,9 @@ constexpr char8_t kGerman[] =
     u8"unterbricht sie vielleicht, oder dieser Computer und der Server haben kein gemeinsames "
     u8"sicheres Protokoll.\0"
     u8"Eine andere Installation läuft: Lass sie zu Ende laufen, dann klicke auf Wiederholen.\0"
-    u8"Vollständiges Installationsprogramm herunterladen\0";
+    u8"Vollständiges Installationsprogramm herunterladen\0"
+    u8"Details\0"
+    u8"Details ausblenden\0";
 
 // Italian
 constexpr char8_t kItalian[] =
@@ -259,7 +269,9 @@ constexpr char8_t kItalian[] =
     u8"potrebbe interromperla, o questo computer e il server non hanno un protocollo sicuro in "
     u8"comune.\0"
     u8"È in corso un'altra installazione: lasciala terminare, poi premi Riprova.\0"
-    u8"Scarica il programma di installazione completo\0";
+    u8"Scarica il programma di installazione completo\0"
+    u8"Dettagli\0"
+    u8"Nascondi dettagli\0";
 
 namespace {
 

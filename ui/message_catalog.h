@@ -35,6 +35,10 @@ struct MessageCatalog {
     const wchar_t* secureChannelAdvice;
     const wchar_t* installInProgressAdvice;
     const wchar_t* fullInstallerLink; // the text of the link to the full installer
+    // The failure dialog's expander, collapsed and expanded. The collapsed one is one word: the
+    // state every user sees first reads whole wherever the label is narrow.
+    const wchar_t* showDetailsLabel;
+    const wchar_t* hideDetailsLabel;
 };
 
 inline constexpr std::size_t kCatalogItemCount = sizeof(MessageCatalog) / sizeof(const wchar_t*);

@@ -16,6 +16,7 @@
 #include "job/setup_job.h"
 #include "download/download_installer.h"
 #include "log/diagnostic_log.h"
+#include "tests/held_folder.h"
 
 #include <atomic>
 #include <cstdint>
@@ -99,9 +100,7 @@ void runOnce(SetupJob& job, const ProbeOptions& options) {
 }
 
 UniqueFile holdFolderOf(const std::wstring& path) {
-    const std::wstring folder(path.data(), path.size() - leafOf(path).size());
-    return UniqueFile(CreateFileW(folder.c_str(), kHeldFolderAccess, kHeldFolderSharing, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return holdFolderAsTheProgramDoes(std::wstring(path.data(), path.size() - leafOf(path).size()));
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "job/setup_job.h"
 #include "log/diagnostic_log.h"
 #include "trust/verify_installer.h"
+#include "tests/held_folder.h"
 
 #include <cstdio>
 #include <string>
@@ -78,9 +79,7 @@ int wmain(int argc, wchar_t** argv) {
     // The file's folder, held as start-up holds the working folder.
     const std::wstring folder(job.installerPath.data(),
                               job.installerPath.size() - leafOf(job.installerPath).size());
-    job.workFolderHandle.reset(CreateFileW(folder.c_str(), kHeldFolderAccess, kHeldFolderSharing,
-                                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                           nullptr));
+    job.workFolderHandle = holdFolderAsTheProgramDoes(folder);
     const SetupResult r = verifyInstaller(job);
     std::printf("result=%d\ndetail=0x%08lX\nphase=%d\nverified_open=%d\n", toInt(r),
                 static_cast<unsigned long>(job.detail), static_cast<int>(job.phase.load()),

@@ -151,6 +151,12 @@ class DialogView:
         return {c["id"]: c["text"] for c in self.controls if c["class"] == "Button" and c["id"]}
 
     @property
+    def details_toggle(self) -> str:
+        """The text of the details toggle (the button with id 0), "" when there is none."""
+        return next((c["text"] for c in self.controls if c["class"] == "Button" and not c["id"]),
+                    "")
+
+    @property
     def default_button(self):
         found = [c["id"] for c in self.controls
                  if c["class"] == "Button" and c["id"] and c.get("default")]

@@ -1,5 +1,6 @@
 // An exception that leaves the main thread's steps ends the process like the worker's
-// out-of-memory case: its log line, the clean-up once the working folder exists, exit 50.
+// out-of-memory case: its log line, the clean-up once the working folder exists, exit 50; a
+// crash ends as one.
 
 #include "app/guarded_entry.h"
 #include "job/setup_job.h"
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <exception>
 #include <fstream>
 #include <new>
 #include <stdexcept>
@@ -81,5 +83,15 @@ INSTANTIATE_TEST_SUITE_P(
                     EntryCase{"LengthError", Throws::LengthError, true, true, 50, true},
                     EntryCase{"NotAStandardException", Throws::Integer, true, false, 50, true}),
     [](const testing::TestParamInfo<EntryCase>& info) { return info.param.name; });
+
+// What reaches std::terminate (an exception out of a noexcept function) is a crash: a fail-fast
+// that Windows Error Reporting sees, never abort()'s 3, which reads as an option refused. Run in
+// a child process of its own.
+TEST(GuardedEntryDeathTest, ACrashEndsAsAFailFast) {
+    SetupJob job;
+    const EntryBody crashes = [](SetupJob&, void*) -> int { std::terminate(); };
+    EXPECT_EXIT((void)runGuarded(job, crashes, nullptr),
+                testing::ExitedWithCode(static_cast<int>(kCrashExitCode)), "");
+}
 
 } // namespace

@@ -3,9 +3,9 @@
 // run left in it (a run whose clean-up failed) goes first; when it goes, the log path is put
 // back and the folder is removed with everything in it.
 
-#include "app/work_folder.h"
 #include "job/setup_job.h"
 #include "log/diagnostic_log.h"
+#include "tests/held_folder.h"
 
 #include <windows.h>
 
@@ -40,7 +40,7 @@ class ScratchFolder {
 
     // The folder held as the program holds its working folder: the code under test opens its
     // files inside it.
-    UniqueFile hold() const { return holdFolder(path_); }
+    UniqueFile hold() const { return holdFolderAsTheProgramDoes(path_); }
 
     // A working folder made in this one and held in `job` as start-up holds one, with this one as
     // the temporary folder: what the clean-up then removes.
@@ -49,7 +49,7 @@ class ScratchFolder {
         job.tempFolderHandle = hold();
         job.workFolder = file(L"Skyloom-Setup");
         CreateDirectoryW(job.workFolder.c_str(), nullptr);
-        job.workFolderHandle = holdFolder(job.workFolder);
+        job.workFolderHandle = holdFolderAsTheProgramDoes(job.workFolder);
         job.installerPath = job.workFolder + L"\\Skyloom-win-Setup.exe";
     }
     const std::wstring& logFile() const { return logFile_; }
@@ -79,11 +79,6 @@ class ScratchFolder {
     }
 
   private:
-    static UniqueFile holdFolder(const std::wstring& path) {
-        return UniqueFile(CreateFileW(path.c_str(), kHeldFolderAccess, kHeldFolderSharing, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    }
-
     // Files and folders, never through a link: a link goes itself.
     static void removeContents(const std::wstring& folder) {
         WIN32_FIND_DATAW found;

@@ -5,6 +5,7 @@
 #include "app/stale_folders.h"
 #include "app/work_folder.h"
 #include "platform/plain_file.h"
+#include "scratch_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -208,6 +209,23 @@ TEST(PlainFile, OnlyAFileSystemWithoutPosixDeleteFallsBackToTheClassicOne) {
     for (DWORD error : {0u, 5u, 32u, 33u, 2u}) {
         EXPECT_FALSE(posixDeleteUnsupported(error)) << error;
     }
+}
+
+// The clean-up removes a folder by the identity it noted: a folder renamed away and another made
+// under its name must not be taken for it.
+TEST(PlainFile, AFolderIsRemovedByItsIdentityNotByItsName) {
+    ScratchFolder scratch(L"skyloom-folder-identity");
+    const UniqueFile parent = scratch.hold();
+    ASSERT_TRUE(CreateDirectoryW(scratch.file(L"one").c_str(), nullptr));
+    FileIdentity noted;
+    ASSERT_EQ(identityOf(holdFolderAsTheProgramDoes(scratch.file(L"one")).get(), noted), 0u);
+    ASSERT_TRUE(MoveFileW(scratch.file(L"one").c_str(), scratch.file(L"moved").c_str()));
+    ASSERT_TRUE(CreateDirectoryW(scratch.file(L"one").c_str(), nullptr));
+
+    EXPECT_EQ(deleteFolderIn(parent.get(), L"one", noted), kErrorNotTheSameFolder);
+    EXPECT_NE(GetFileAttributesW(scratch.file(L"one").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(deleteFolderIn(parent.get(), L"moved", noted), 0u);
+    EXPECT_EQ(GetFileAttributesW(scratch.file(L"moved").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 } // namespace
