@@ -58,6 +58,9 @@ bool removeInstallerTempFolder(SetupJob& job) {
 } // namespace
 
 void cleanUpJob(SetupJob& job) {
+    // A person's answer to the proxy lives no longer than the run.
+    wipeProxyCredentials(job.proxySignIn.sealed);
+    job.proxySignIn.kept = false;
     // A file still held after the waits has its own line; the folder then stays too.
     (void)discardInstallerFile(job);
     if (!job.workFolder.empty() && removeInstallerTempFolder(job)) {
