@@ -29,6 +29,9 @@ void logWhereTheFileStays(const SetupJob& job) {
 }
 
 void cleanUpJob(SetupJob& job) {
+    // A person's answer to the proxy lives no longer than the run.
+    wipeProxyCredentials(job.proxySignIn.sealed);
+    job.proxySignIn.kept = false;
     // A file still held after the waits has its own line; the folder then stays too.
     (void)discardInstallerFile(job);
     // The installer's kept temporary folder stays for what the installer started; a fresh one,

@@ -6,6 +6,7 @@
 #include "base/wide_format.h"
 #include "download/body_transfer.h"
 #include "download/judge_response.h"
+#include "download/proxy_sign_in.h"
 #include "download/transfer_rules.h"
 #include "download/url_parts.h"
 #include "log/diagnostic_log.h"
@@ -112,6 +113,32 @@ SetupResult cancelledOr(const SetupJob& job, SetupResult otherwise) {
             return GetLastError();
         }
     }
+}
+
+// Sends the request and reads the answer's status (0 when it cannot be read), logged; Ok, or how
+// the attempt ends.
+SetupResult exchange(SetupJob& job, HINTERNET request, const std::wstring& url, std::int64_t from,
+                     DWORD& status) {
+    if (const DWORD error = sendAndReceive(job, request); error != 0) {
+        if (error == ERROR_CANCELLED) {
+            return SetupResult::Cancelled;
+        }
+        job.detail = error;
+        logLine(L"%s -> sem resposta (%lu)", url.c_str(), error);
+        return cancelledOr(job, SetupResult::NetworkError);
+    }
+    // The status and the headers the decision reads are asked of the request too.
+    if (job.cancelRequested.load()) {
+        return SetupResult::Cancelled;
+    }
+    DWORD statusBytes = sizeof status;
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusBytes,
+                             WINHTTP_NO_HEADER_INDEX)) {
+        status = 0;
+    }
+    logLine(L"%s -> HTTP %lu (a partir de %lld)", url.c_str(), status, from);
+    return SetupResult::Ok;
 }
 
 bool readResponse(void* request, void* buffer, DWORD capacity, DWORD& read) {
@@ -231,27 +258,17 @@ AttemptOutcome attemptDownload(SetupJob& job, const std::wstring& url, HANDLE fi
     }
     (void)WinHttpSetStatusCallback(request.get(), noteSecureFailure,
                                    WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
-    if (const DWORD error = sendAndReceive(job, request.get()); error != 0) {
-        if (error == ERROR_CANCELLED) {
-            return {SetupResult::Cancelled, at};
-        }
-        job.detail = error;
-        logLine(L"%s -> sem resposta (%lu)", url.c_str(), error);
-        return {cancelledOr(job, SetupResult::NetworkError), at};
-    }
-    // The status and the headers the decision reads are asked of the request too.
-    if (job.cancelRequested.load()) {
-        return {SetupResult::Cancelled, at};
-    }
-
     DWORD status = 0;
-    DWORD statusBytes = sizeof status;
-    if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusBytes,
-                             WINHTTP_NO_HEADER_INDEX)) {
-        status = 0;
+    SetupResult sent = exchange(job, request.get(), url, at.resumeOffset, status);
+    // A proxy's 407 is answered on this request, and sent again; a 401 never is.
+    ProxyTries tried;
+    while (sent == SetupResult::Ok && status == HTTP_STATUS_PROXY_AUTH_REQ &&
+           answerProxy(job, request.get(), tried)) {
+        sent = exchange(job, request.get(), url, at.resumeOffset, status);
     }
-    logLine(L"%s -> HTTP %lu (a partir de %lld)", url.c_str(), status, at.resumeOffset);
+    if (sent != SetupResult::Ok) {
+        return {sent, at};
+    }
 
     const Judgement judgement = judgeResponse(job, request.get(), file, status, at);
     if (!judgement.transfer) {

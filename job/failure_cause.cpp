@@ -124,7 +124,7 @@ const wchar_t* failureCauseLogText(FailureCause cause) {
     case CertificateDates:
         return L"causa: o certificado TLS esta' fora de validade: ver o relogio do computador";
     case ProxySignIn:
-        return L"causa: o proxy pede autenticacao (407); nao se mandam credenciais";
+        return L"causa: o proxy pede autenticacao (407)";
     case ServerRefused:
         return L"causa: o servidor recusou o pedido";
     case Antivirus:

@@ -9,4 +9,5 @@ void resetForRun(SetupJob& job) {
     job.serverFileChanged = false;
     job.secureFailureFlags.store(0);
     job.phase.exchange(JobPhase::Connecting);
+    job.proxySignIn.prompt.store(job.noWindow ? ProxyPrompt::Closed : ProxyPrompt::Idle);
 }

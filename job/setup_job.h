@@ -1,6 +1,7 @@
 #pragma once
 // The one record of a run, shared by the main thread and the worker thread.
 
+#include "job/proxy_credentials.h"
 #include "job/setup_result.h"
 #include "base/file_security.h"
 #include "base/handles.h"
@@ -81,6 +82,8 @@ struct SetupJob {
     std::atomic<bool> cancelRequested{false};
     // Whoever takes a non-null handle out of this slot by exchange closes it.
     std::atomic<HINTERNET> activeRequest{nullptr};
+    // A proxy's 407: the person's prompt and the answer kept for the run.
+    ProxySignIn proxySignIn;
 
     // The progress dialog of this run appeared (TDN_CREATED): one that never did is no Cancel.
     bool dialogCreated = false;
@@ -111,7 +114,7 @@ struct SetupJob {
     HICON smallIcon = nullptr;
 };
 
-// Before every run of the worker: the cancel channel, the dialog's flag, the outcome and the
-// phase. The file on disk, the byte counts and the explaining values of the last failure carry
-// over, so that a Retry resumes.
+// Before every run of the worker: the cancel channel, the dialog's flag, the outcome, the
+// phase and the prompt (closed without a window). The file on disk, the byte counts and the
+// explaining values of the last failure carry over, so that a Retry resumes.
 void resetForRun(SetupJob& job);

@@ -4,6 +4,7 @@
 #include "job/setup_job.h"
 #include "platform/system_library.h"
 #include "ui/message_catalog.h"
+#include "ui/proxy_prompt.h"
 
 static_assert(kWmSetIcon == WM_SETICON && kTdmClickButton == TDM_CLICK_BUTTON &&
               kTdmSetMarqueeProgressBar == TDM_SET_MARQUEE_PROGRESS_BAR &&
@@ -48,6 +49,8 @@ HRESULT progressDialogNotify(const MessageSink& sink, UINT notification, WPARAM 
         }
         break;
     case TDN_TIMER: {
+        // The worker's 407 asks for the prompt here: it belongs to this window and its thread.
+        promptForProxy(static_cast<HWND>(sink.context), job);
         const JobPhase phase = job.phase.load();
         std::int64_t total = 0;
         std::int64_t downloaded = 0;
@@ -82,7 +85,20 @@ TaskDialogIndirectFunction findTaskDialog() {
     return procAddress<TaskDialogIndirectFunction>(commonControls, "TaskDialogIndirect");
 }
 
+namespace {
+
+// Once the dialog has gone nobody answers a prompt: a worker that asks, or waits, gives up.
+struct [[nodiscard]] PromptClosedAtEnd {
+    SetupJob& job;
+    explicit PromptClosedAtEnd(SetupJob& forJob) : job(forJob) {}
+    PromptClosedAtEnd(const PromptClosedAtEnd&) = delete;
+    ~PromptClosedAtEnd() { job.proxySignIn.prompt.store(ProxyPrompt::Closed); }
+};
+
+} // namespace
+
 void showProgressDialog(SetupJob& job) {
+    const PromptClosedAtEnd closed{job};
     // Not shown leaves dialogCreated false: the run loop then goes on without a window.
     const TaskDialogIndirectFunction taskDialog = findTaskDialog();
     if (taskDialog == nullptr) {

@@ -202,8 +202,8 @@ def test_named_proxy_carries_the_run_with_a_resume(tmp_path, workspace, scheme):
 
 @pytest.mark.parametrize("source", ["the named proxy", "the server"])
 def test_407_ends_the_run_with_unexpected_status(tmp_path, workspace, source):
-    # WinHTTP hands a proxy's 407 on to the caller. A 407 from anyone gets no credential, NTLM
-    # (the user's hash) least of all: its cause and the way out.
+    # WinHTTP hands a 407 on to the caller, whoever sent it. Without a window nobody is asked:
+    # the run's own logon where Negotiate or NTLM is offered, then its cause and the way out.
     if source == "the named proxy":
         with TinyProxy(tmp_path, basic_auth=("quem", "segredo")) as proxy, \
                 ScriptedServer(real=os.urandom(1_200_000)) as server:
@@ -211,15 +211,74 @@ def test_407_ends_the_run_with_unexpected_status(tmp_path, workspace, source):
                                       server.url())
             assert proxy.requests() == [f"GET {server.url()} HTTP/1.1"]
         assert server.requests == []
+        # Basic alone, and nobody to ask.
+        assert not any(line.startswith("autenticacao no proxy") for line in run.lines)
     else:
-        challenge = {"Proxy-Authenticate": "NTLM"}
-        with ScriptedServer([Reply(407, headers=challenge, body=b"auth")]) as server:
+        challenges = (b"Proxy-Authenticate: NTLM", b"Proxy-Authenticate: Negotiate")
+        with ScriptedServer([Reply(407, raw_headers=challenges, body=b"auth")] * 2) as server:
             run = workspace.run_setup("--sem-janela", "--url", server.url())
-        assert len(server.requests) == 1
+        # The account's logon once, Negotiate first, for the proxy target. Wine refuses it
+        # before its security provider and sends the request again without one.
+        assert "autenticacao no proxy: Negotiate, pela conta" in run.lines
+        assert len(server.requests) == 2
+        assert not any("authorization" in r.headers for r in server.requests)
     assert run.code == 12
     assert f"{server.url()} -> HTTP 407 (a partir de 0)" in run.lines
     assert run.lines[-3:] == [
-        full_installer_line(),
-        "causa: o proxy pede autenticacao (407); nao se mandam credenciais",
-        "erro 12 (detalhe 407)"]
+        full_installer_line(), "causa: o proxy pede autenticacao (407)", "erro 12 (detalhe 407)"]
     assert not workspace.work_folder.exists()
+
+
+# The person's answer, in names tinyproxy's BasicAuth takes and no log line holds. The prompt is
+# found by its password field (102); its user name (101) is a combo box with an edit control.
+USER, PASSWORD = "ana.proxy", "segredo-7f3k"
+
+
+def sign_in(password):
+    return [f"#102=>type:101:{USER}", f"#102=>type:102:{password}", "#102=>press:1"]
+
+
+def prompts(driven) -> list:
+    return [views for views in driven.windows()
+            if any(c["id"] == 102 and c["class"] == "Edit" for v in views for c in v.controls)]
+
+
+def test_a_person_signs_in_to_the_proxy_once_for_the_run(tmp_path, workspace):
+    # The first answer breaks off: the retry meets the proxy's 407 again and gets the answer kept.
+    good = installer()
+    with TinyProxy(tmp_path, basic_auth=(USER, PASSWORD)) as proxy, \
+            ScriptedServer([Reply(200, body=good, drop_after=400_000)], real=good) as server:
+        # Named apart: Wine goes direct to a server whose name is the proxy's.
+        address, url = f"127.0.0.1:{proxy.port}", server.url(host="localhost")
+        run, driven = workspace.run_windowed("--sem-executar", "--proxy", address, "--url", url,
+                                             steps=sign_in(PASSWORD))
+    assert run.code == 0, run.lines
+    [prompt], progress = prompts(driven), driven.windows()[0][0]
+    # Titled as the progress dialog (the driver watches that title), owned by it, on its thread,
+    # naming the proxy.
+    assert {(v.owner, v.thread) for v in prompt} == {(progress.window, progress.thread)}
+    assert any(address in c["text"] for c in prompt[-1].controls)
+    assert run.lines.count("autenticacao no proxy: Basic, por quem instala") == 2
+    assert [r.range for r in server.requests] == [None, "bytes=400000-"]
+    assert not any("authorization" in h for r in server.requests for h in r.headers)
+    assert USER not in run.log and PASSWORD not in run.log
+
+
+@pytest.mark.parametrize("status", [401, 407])
+def test_a_wrong_password_or_a_cancel_ends_the_run_at_the_proxy(tmp_path, workspace, status):
+    # tinyproxy answers a wrong password with a 401, which is never answered; a Cancel leaves the
+    # 407. Nothing reaches the server; the failure dialog follows, and is closed (8).
+    steps = sign_in("errada") if status == 401 else ["#102=>press:2"]
+    with TinyProxy(tmp_path, basic_auth=(USER, PASSWORD)) as proxy, \
+            ScriptedServer(real=b"x" * 1000) as server:
+        run, driven = workspace.run_windowed("--proxy", f"127.0.0.1:{proxy.port}", "--url",
+                                             server.url(host="localhost"),
+                                             steps=[*steps, "#8=>press:8"])
+        # After a Cancel the proxy sees the first request only.
+        assert (len(proxy.requests()) == 1) == (status == 407)
+    assert server.requests == [] and len(prompts(driven)) == 1
+    assert run.code == 12 and run.lines[-1] == f"erro 12 (detalhe {status})"
+    if status == 407:
+        assert run.lines[-3:-1] == ["quem instala nao se autenticou no proxy",
+                                    "causa: o proxy pede autenticacao (407)"]
+    assert PASSWORD not in run.log

@@ -3,14 +3,16 @@
 // X do not reach a Wine dialog). Watches the top-level windows titled TITLE and prints one JSON
 // line per change: each window's place on the screen and its child controls (class, id,
 // visibility, text; the progress bar's position and whether it runs as a marquee; whether a
-// button is the default one). The steps run in order: once a shown window has a visible control
-// whose text contains WHEN (empty: at once; "#ID": a control with that id), ACTION is done:
+// button is the default one), with the window's owner and thread. The steps run in order: once a
+// shown window has a visible control whose text contains WHEN (empty: at once; "#ID": a control
+// with that id), ACTION is done:
 //   press:ID  WM_COMMAND for the button ID, as its click sends it
 //   escape    the Escape key, through the dialog's own message loop
 //   close     WM_CLOSE, as the title bar's close button sends it
 //   link      a left click on the link that ends the first SysLink control (the content of a
 //             task dialog with hyperlinks)
 //   wait:MS   nothing for MS milliseconds
+//   type:ID:TEXT  TEXT into every control with that id (a combo box, its edit control)
 // The driver ends once no such window has been seen for 3 s: exit code 0 when every step was
 // done, 4 when some were left; 3 when SECONDS passed first.
 // --redraw repaints a window whenever it changed, and every 400 ms, for screenshots: Wine leaves
@@ -121,10 +123,13 @@ std::wstring describe(HWND dialog, const std::vector<Control>& controls) {
     _snwprintf_s(handle, 32, _TRUNCATE, L"%p", static_cast<void*>(dialog));
     RECT rect{};
     GetWindowRect(dialog, &rect);
-    std::wstring line = L"{\"window\": \"" + std::wstring(handle) + L"\", \"rect\": [" +
-                        std::to_wstring(rect.left) + L", " + std::to_wstring(rect.top) + L", " +
-                        std::to_wstring(rect.right) + L", " + std::to_wstring(rect.bottom) +
-                        L"], \"controls\": [";
+    wchar_t owner[32];
+    _snwprintf_s(owner, 32, _TRUNCATE, L"%p", static_cast<void*>(GetWindow(dialog, GW_OWNER)));
+    std::wstring line =
+        L"{\"window\": \"" + std::wstring(handle) + L"\", \"owner\": \"" + owner +
+        L"\", \"thread\": " + std::to_wstring(GetWindowThreadProcessId(dialog, nullptr)) +
+        L", \"rect\": [" + std::to_wstring(rect.left) + L", " + std::to_wstring(rect.top) + L", " +
+        std::to_wstring(rect.right) + L", " + std::to_wstring(rect.bottom) + L"], \"controls\": [";
     for (std::size_t i = 0; i < controls.size(); ++i) {
         const Control& c = controls[i];
         line += i ? L", " : L"";
@@ -193,6 +198,19 @@ bool act(HWND dialog, const std::vector<Control>& controls, const std::wstring& 
     }
     if (action == L"link") {
         return clickLink(controls);
+    }
+    if (action.rfind(L"type:", 0) == 0) {
+        const std::size_t colon = action.find(L':', 5);
+        const int id = std::stoi(action.substr(5, colon - 5));
+        const std::wstring text = colon == std::wstring::npos ? L"" : action.substr(colon + 1);
+        bool typed = false;
+        for (const Control& c : controls) {
+            if (c.id == id) {
+                typed =
+                    ask(c.window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str())) || typed;
+            }
+        }
+        return typed;
     }
     if (action.rfind(L"wait:", 0) == 0) {
         Sleep(static_cast<DWORD>(std::stoul(action.substr(5))));

@@ -115,6 +115,8 @@ class DialogView:
     controls: list  # dicts: class, id, visible, text; position and marquee for the bar
     time: float  # time.monotonic() when the driver printed it
     rect: tuple = (0, 0, 0, 0)  # left, top, right, bottom on the screen
+    owner: str = ""  # the owner window's handle, as `window` is written
+    thread: int = 0  # the id of the thread the window belongs to
 
     def _statics(self):
         return [c for c in self.controls if c["class"] in ("Static", "SysLink")]
@@ -217,7 +219,8 @@ class DialogDriver:
             if "event" in seen:
                 self.events.append((seen["event"], seen["detail"], now))
             else:
-                view = DialogView(seen["window"], seen["controls"], now, tuple(seen["rect"]))
+                view = DialogView(seen["window"], seen["controls"], now, tuple(seen["rect"]),
+                                  seen["owner"], seen["thread"])
                 self.views.append(view)
                 if self.on_view:
                     self.on_view(view)

@@ -1,6 +1,8 @@
 // The pure decisions of the download: URL policy, header readings, size and space tests,
-// what one read and one failed write mean, the retry pauses, the release's validators.
+// what one read and one failed write mean, the retry pauses, the release's validators, the
+// answer to a proxy's 407.
 
+#include "download/proxy_rules.h"
 #include "download/release_validators.h"
 #include "download/response_rules.h"
 #include "download/retry_policy.h"
@@ -408,6 +410,37 @@ TEST(RetryPolicy, PausesOfNoneTwoAndFourSeconds) {
     EXPECT_EQ(pauseSlices(1) * kPauseSliceMs, 2000u);
     EXPECT_EQ(pauseSlices(2) * kPauseSliceMs, 4000u);
     EXPECT_EQ(kReadChunkSize, 262'144u);
+}
+
+TEST(ProxyRules, WhichSchemeWhichCredentialsPromptOrNotHowManyTimes) {
+    using enum ProxyAnswer;
+    constexpr std::uint32_t kNtlmBasic = kSchemeNtlm | kSchemeBasic;
+    constexpr std::uint32_t kAll = kNtlmBasic | kSchemeDigest | kSchemeNegotiate;
+    struct Case {
+        std::uint32_t offered, target;
+        ProxyTries tried;
+        bool haveKept, mayAsk;
+        int prompts;
+        ProxyStep step;
+    };
+    const Case cases[] = {
+        {kAll, kTargetProxy, {}, true, true, 0, {Account, kSchemeNegotiate}},
+        {kNtlmBasic, kTargetProxy, {}, false, false, 0, {Account, kSchemeNtlm}},
+        {kAll, 0, {}, true, true, 0, {None, 0}}, // a 401's target: the server
+        {kNtlmBasic, kTargetProxy, {true, false}, false, true, 0, {Person, kSchemeNtlm}},
+        {kAll, kTargetProxy, {true, false}, true, false, 0, {Kept, kSchemeNegotiate}},
+        {kSchemeDigest | kSchemeBasic, kTargetProxy, {}, false, true, 0, {Person, kSchemeDigest}},
+        {kSchemeBasic, kTargetProxy, {}, true, true, 0, {Kept, kSchemeBasic}},
+        {kSchemeBasic, kTargetProxy, {false, true}, true, true, 2, {Person, kSchemeBasic}},
+        {kSchemeBasic, kTargetProxy, {false, true}, true, true, 3, {None, 0}},
+        {0x4, kTargetProxy, {}, true, true, 0, {None, 0}}, // Passport alone
+    };
+    for (const Case& c : cases) {
+        const ProxyStep step =
+            proxyStep(c.offered, c.target, c.tried, c.haveKept, c.mayAsk, c.prompts);
+        EXPECT_EQ(step.answer, c.step.answer) << c.offered << " " << c.prompts;
+        EXPECT_EQ(step.scheme, c.step.scheme) << c.offered << " " << c.prompts;
+    }
 }
 
 TEST(ReleaseValidators, OnlyAStrongQuotedPrintableEtagIsKept) {
