@@ -123,7 +123,7 @@ TempFolderFacts examineTempFolder(SetupJob& job) {
         facts.finalPath.clear();
         return facts;
     }
-    facts.openToOthers = strangersMayWrite(security);
+    facts.openToOthers = security.strangersMayWrite;
     return facts;
 }
 

@@ -33,7 +33,7 @@ FolderVerdict judgeOwnFolder(const FolderFacts& facts, std::wstring_view name,
     if (!facts.security.ownerTrusted) {
         return FolderVerdict::ForeignOwner;
     }
-    if (strangersMayWrite(facts.security)) {
+    if (facts.security.strangersMayWrite) {
         return FolderVerdict::OthersMayWrite;
     }
     return trusted.highLabel && !facts.security.highLabel ? FolderVerdict::NoLabel

@@ -64,12 +64,6 @@ AceFacts aceFactsOf(std::uint8_t type, std::uint32_t mask, bool sidTrusted) {
     }
 }
 
-bool strangersMayWrite(const SecurityFacts& facts) {
-    return !facts.hasDacl || std::any_of(facts.aces.begin(), facts.aces.end(), [](AceFacts ace) {
-        return ace.allows && !ace.trusted && (ace.mask & kForeignRights) != 0;
-    });
-}
-
 bool highLabelIn(const ACL* sacl) {
     constexpr BYTE kInherited = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
     for (DWORD i = 0; sacl != nullptr && i < sacl->AceCount; ++i) {
@@ -106,8 +100,7 @@ DWORD readSecurityFacts(HANDLE object, SE_OBJECT_TYPE type, const TrustedSet& tr
     const PSID user = trusted.user;
     facts.ownerTrusted = trustedSid(owner, user);
     facts.highLabel = highLabelIn(sacl);
-    facts.hasDacl = dacl != nullptr;
-    facts.aces.clear();
+    facts.strangersMayWrite = dacl == nullptr;
     for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
         void* entry = nullptr;
         if (!GetAce(dacl, i, &entry)) {
@@ -120,7 +113,7 @@ DWORD readSecurityFacts(HANDLE object, SE_OBJECT_TYPE type, const TrustedSet& tr
             type == ACCESS_ALLOWED_ACE_TYPE || type == ACCESS_ALLOWED_CALLBACK_ACE_TYPE ||
             type == ACCESS_DENIED_ACE_TYPE || type == ACCESS_DENIED_CALLBACK_ACE_TYPE;
         const bool sidTrusted = sidFollows && trustedSid(const_cast<DWORD*>(&ace.SidStart), user);
-        facts.aces.push_back(aceFactsOf(type, ace.Mask, sidTrusted));
+        facts.strangersMayWrite |= grantsStranger(aceFactsOf(type, ace.Mask, sidTrusted));
     }
     return 0;
 }

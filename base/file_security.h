@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 // What a stranger must not hold: adding or removing entries, deleting or renaming the object,
 // rewriting its attributes (enough to make an empty folder a junction later), its DACL or owner
@@ -66,17 +65,20 @@ struct AceFacts {
 // holding every right: its mask may not sit where the known types keep theirs.
 [[nodiscard]] AceFacts aceFactsOf(std::uint8_t type, std::uint32_t mask, bool sidTrusted);
 
-// The owner and the DACL of an object.
+// Whether the entry lets a stranger change the object: it allows one of the foreign rights to a
+// SID outside the trusted set.
+[[nodiscard]] constexpr bool grantsStranger(AceFacts ace) {
+    return ace.allows && !ace.trusted && (ace.mask & kForeignRights) != 0;
+}
+
+// What the owner, the DACL and the label of an object say.
 struct SecurityFacts {
     bool ownerTrusted = false;
-    bool hasDacl = false; // false: a null DACL, which grants everyone everything
-    std::vector<AceFacts> aces;
+    // A null DACL (which grants everyone everything), or an entry that grantsStranger.
+    bool strangersMayWrite = true;
     // An inherited High (or higher) no-write-up label; read only where the set asks for one.
     bool highLabel = false;
 };
-
-// A null DACL or an allowing entry of a stranger with any of the foreign rights.
-[[nodiscard]] bool strangersMayWrite(const SecurityFacts& facts);
 
 // A label entry in `sacl` that keeps writers below High integrity out of the folder and all it
 // holds: no-write-up, passed down to files and folders alike.

@@ -23,13 +23,15 @@ AceFacts stranger(std::uint32_t mask) {
 // The user with full control, Everyone with read and execute: Wine's 0755 folder.
 const std::vector<AceFacts> kOurs{{true, true, FILE_ALL_ACCESS}, stranger(0x1200A9)};
 
-FolderFacts facts(std::vector<AceFacts> aces = kOurs, std::wstring finalPath = kOwn,
+// The DACL's entries as readSecurityFacts reads them, one by one.
+FolderFacts facts(const std::vector<AceFacts>& aces = kOurs, std::wstring finalPath = kOwn,
                   DWORD attributes = kFolder, bool ownerTrusted = true, bool hasDacl = true,
                   std::wstring temp = kTemp) {
-    return {attributes,
-            std::move(finalPath),
-            std::move(temp),
-            {ownerTrusted, hasDacl, std::move(aces)}};
+    bool strangersMayWrite = !hasDacl;
+    for (const AceFacts ace : aces) {
+        strangersMayWrite |= grantsStranger(ace);
+    }
+    return {attributes, std::move(finalPath), std::move(temp), {ownerTrusted, strangersMayWrite}};
 }
 
 TEST(WorkFolder, UsedOnlyWhenNobodyElseCanRepointOrWriteIt) {
