@@ -93,6 +93,22 @@ void noteFailure(const SetupJob& job) {
     }
 }
 
+// The failure dialog of a failure noted already, where the run has a window. True for a Retry.
+bool retryAfterFailure(SetupJob& job, const RunLoopSteps& steps, bool allowRetry) {
+    if (job.noWindow) {
+        return false;
+    }
+    const int answer = steps.failureDialog(job, allowRetry);
+    if (answer == IDRETRY) {
+        logLine(L"tentar de novo");
+        return true;
+    }
+    if (answer == kFailureDialogNotShown) {
+        noteFailureDialogNotShown();
+    }
+    return false;
+}
+
 } // namespace
 
 int runSetupCycle(SetupJob& job) {
@@ -128,15 +144,8 @@ int runSetupCycleWith(SetupJob& job, const RunLoopSteps& steps) {
         if (job.result != SetupResult::Ok) {
             noteFailure(job);
             logLine(L"erro %d (detalhe %lu)", toInt(job.result), job.detail);
-            if (!job.noWindow) {
-                const int answer = steps.failureDialog(job, true);
-                if (answer == IDRETRY) {
-                    logLine(L"tentar de novo");
-                    continue;
-                }
-                if (answer == kFailureDialogNotShown) {
-                    noteFailureDialogNotShown();
-                }
+            if (retryAfterFailure(job, steps, true)) {
+                continue;
             }
             cleanUpJob(job);
             return toInt(job.result);
@@ -158,15 +167,8 @@ int runSetupCycleWith(SetupJob& job, const RunLoopSteps& steps) {
                     job.detail = kErrorInstallAlreadyRunning;
                 }
                 noteFailure(job);
-                if (!job.noWindow) {
-                    const int answer = steps.failureDialog(job, inProgress);
-                    if (answer == IDRETRY) {
-                        logLine(L"tentar de novo");
-                        continue;
-                    }
-                    if (answer == kFailureDialogNotShown) {
-                        noteFailureDialogNotShown();
-                    }
+                if (retryAfterFailure(job, steps, inProgress)) {
+                    continue;
                 }
             }
             cleanUpJob(job);

@@ -220,8 +220,8 @@ AttemptOutcome attemptDownload(SetupJob& job, const std::wstring& url, HANDLE fi
     // which Wine 8 never applies unless it is set: a server that takes the request and says
     // nothing then held the run for ever.
     DWORD responseTimeout = kReceiveTimeoutMs;
-    (void)WinHttpSetOption(session.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
-                           &responseTimeout, sizeof responseTimeout);
+    (void)WinHttpSetOption(session.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout,
+                           sizeof responseTimeout);
     // The platform follows redirects itself: from https to https only, and none at all from
     // plain http, which is allowed to this machine alone.
     DWORD redirectPolicy = redirectPolicyFor(parts.scheme);

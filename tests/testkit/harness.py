@@ -7,6 +7,7 @@ import os
 import pathlib
 import re
 import subprocess
+import tempfile
 import threading
 import time
 
@@ -59,13 +60,19 @@ def _exit_code(stdout: str, returncode: int) -> int:
 
 def run_windows(exe, args=(), env=None, timeout=180, cwd=None, unix_env=None,
                 inherit_file=None, elevated=False) -> Finished:
-    """unix_env: variables for Wine itself, such as LC_ALL, which sets the UI language."""
-    done = subprocess.run(windows_command(exe, args, env, inherit_file, elevated),
-                          capture_output=True,
-                          text=True,
-                          timeout=timeout, errors="replace", cwd=cwd,
-                          env={**os.environ, **(unix_env or {})})
-    return Finished(_exit_code(done.stdout, done.returncode), done.stdout, done.stderr)
+    """unix_env: variables for Wine itself, such as LC_ALL, which sets the UI language. The
+    output goes to files, not pipes: a process the run starts by the way (Wine's desktop,
+    explorer.exe, when none is running) inherits them and would keep a pipe open long after the
+    run has ended."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        done = subprocess.run(windows_command(exe, args, env, inherit_file, elevated),
+                              stdout=out, stderr=err, timeout=timeout, cwd=cwd,
+                              env={**os.environ, **(unix_env or {})})
+        texts = []
+        for file in (out, err):
+            file.seek(0)
+            texts.append(file.read().decode("utf-8", errors="replace"))
+    return Finished(_exit_code(texts[0], done.returncode), *texts)
 
 
 def start_windows(exe, args=(), env=None, unix_env=None, elevated=False) -> subprocess.Popen:
