@@ -5,7 +5,6 @@
 #include <rpc.h>
 #include <sddl.h>
 
-#include <algorithm>
 #include <iterator>
 
 DWORD readTokenFacts(TokenFacts& facts) {

@@ -49,16 +49,7 @@ TEST(FailureCause, FromTheLastAttemptsCodeDetailAndTlsFlags) {
         {20, 0x800B0100u, 0, Unknown},
         {40, 1260, 0, Policy},
         {40, 1259, 0, Policy},
-        // App control: its policy, the image's hash, the file's reputation.
-        {40, 4551, 0, Policy},
-        {40, 577, 0, Policy},
-        {40, 4556, 0, Policy},
-        {40, 4557, 0, Policy},
-        {40, 4558, 0, Policy},
-        {40, 4559, 0, Policy},
-        {40, 4580, 0, Policy},
-        {40, 4581, 0, Policy},
-        {40, 4582, 0, Policy},
+        // Codes beside app control's that are none of its refusals.
         {40, 4555, 0, Unknown},
         {40, 4583, 0, Unknown},
         {50, 32, 0, FileHeld},
@@ -72,6 +63,11 @@ TEST(FailureCause, FromTheLastAttemptsCodeDetailAndTlsFlags) {
     for (const CauseCase& c : cases) {
         EXPECT_EQ(failureCause(c.result, c.detail, c.flags, c.restarted), c.expected)
             << c.result << "/" << c.detail << "/" << std::hex << c.flags;
+    }
+    // App control's refusals to start the installer: its policy, the image's hash, the file's
+    // reputation.
+    for (std::uint32_t code : {4551u, 577u, 4556u, 4557u, 4558u, 4559u, 4580u, 4581u, 4582u}) {
+        EXPECT_EQ(failureCause(40, code, 0, false), Policy) << code;
     }
 }
 
